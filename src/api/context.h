@@ -1,0 +1,105 @@
+// The output context: all state of one print job, reached through the handle that
+// OutputOpen returns. Internal; the caller never sees it.
+#pragma once
+
+#include <cstdint>
+
+#include "api/block.h"
+#include "inkrow/output.h"
+
+namespace inkrow {
+
+inline constexpr int kMaxPlanes = 16;
+
+// Result codes as the module uses them internally (the public header has the same values).
+inline constexpr std::int16_t kOk = 0;
+inline constexpr std::int16_t kOpened = 0x0106;
+inline constexpr std::int16_t kOpenFailed = static_cast<std::int16_t>(0x8106);
+inline constexpr std::int16_t kFailed = static_cast<std::int16_t>(0xFF80);
+inline constexpr std::int16_t kNoMemory = static_cast<std::int16_t>(0xFF94);
+inline constexpr std::int16_t kNotNow = static_cast<std::int16_t>(0xFF00);
+inline constexpr std::int16_t kNever = static_cast<std::int16_t>(0xFFFF);
+
+// One node of a growable chained byte buffer. The first node of a chain is embedded in
+// its owner; further nodes are blocks of their own. Between calls only the handles and
+// usedLength are authoritative: LockBufferChain rebuilds the pointers from them.
+struct BufferNode {
+    std::uint8_t* base;
+    BufferNode* next;
+    std::uint8_t* cursor;
+    std::uint32_t capacity;
+    Handle dataHandle;
+    Handle nextHandle;
+    std::int32_t usedLength;
+};
+
+// Summary of one raster line of one plane.
+struct LineState {
+    std::int32_t firstInkByte;  // 0 when blank
+    std::int32_t lastInkByte;   // 0 when blank
+    std::int16_t subLine;       // lineNumber mod linesPerRow; -1 in previousLine: none yet
+    std::int32_t lineNumber;
+    std::int32_t rowNumber;  // lineNumber / linesPerRow
+    std::int16_t blankFlag;  // 1 blank, -2 inked
+};
+
+struct PlaneState {
+    BufferNode packetChain;  // the plane's "ESC ( F" packet for the row being built
+    LineState previousLine;  // the last line emitted into the packet
+    LineState currentLine;   // the line of the band being produced
+    std::int16_t pixelShift;      // log2 pixels per byte: 3, 2 or 1
+    std::int16_t codeConversion;  // non-zero: five-pixels-per-byte conversion
+    std::int16_t twoBitSplit;     // 1: filled by the two-bit split (plane 0 decides)
+};
+
+// Where the current line's pixels of one plane are. The span runs from rowStart to
+// rowEnd - rowTrail - 1.
+struct RowDescriptor {
+    std::uint8_t* rowData;
+    std::int16_t rowEnd;
+    std::int16_t rowStart;
+    std::int16_t rowTrail;
+};
+
+struct OutputContext {
+    Handle segmentListHandle;
+    ::SegmentList* segmentList;
+    std::int16_t ringDepth;  // packet buffers per plane: 0 before the first page, then 1
+    PlaneState planes[kMaxPlanes];
+    BufferNode stagingChains[kMaxPlanes];
+    BufferNode controlChain;
+    RowDescriptor rows[kMaxPlanes];
+    std::int16_t linesPerRow;        // 1, 8 or 16; 0 before the first page setup
+    std::int16_t pendingCompletion;  // what the next OutputComplete finishes (1..5)
+    std::int16_t pageHeaderState;    // 2 once the page header has gone out
+    std::int16_t lastInkSelection;   // class last sent with "ESC ( L"; 0 none yet
+    std::int16_t formFeedMode;
+    std::int32_t formFeedLineLimit;
+    std::int32_t pendingBlankRows;  // committed blank rows not yet sent as "ESC ( e"
+    std::int16_t inkSetId;
+    std::int16_t planeCount;
+    std::int16_t qualityCode;
+    std::int16_t mediaCode;
+    std::int16_t pixelWidth;
+    Handle stateHandle;
+    Handle rowBufferHandles[kMaxPlanes];
+    Handle segmentItemsHandle;
+    // The last line number taken in on this page, -1 before the first; bands must come
+    // in strictly increasing line order, or the packets would get the wrong line count.
+    std::int32_t lastLineNumber;
+};
+
+// Size of the segment entry array: its count field is 16-bit, and no producing call may
+// list more than this many entries.
+inline constexpr int kSegmentCapacity = 126;
+
+// Resolves the caller's handle variable to the locked context, or null.
+inline OutputContext* LockContext(Handle* handleAddress) {
+    if (handleAddress == nullptr) return nullptr;
+    return reinterpret_cast<OutputContext*>(LockBlock(*handleAddress));
+}
+inline void UnlockContext(Handle* handleAddress) {
+    if (handleAddress != nullptr) UnlockBlock(*handleAddress);
+}
+
+}  // namespace inkrow

@@ -1,0 +1,240 @@
+// OutputProduceTwo: takes one raster line and hands back what is ready to be sent.
+//
+// A call either succeeds completely or changes nothing in the context: everything that
+// can fail (argument checks, the control nodes it needs, room in the packets and in the
+// segment list) is settled before the first byte is written.
+#include <cstring>
+
+#include "api/call_state.h"
+#include "api/context.h"
+#include "inkrow/output.h"
+#include "raster/intake.h"
+#include "raster/split.h"
+#include "stream/band.h"
+#include "stream/buffer_chain.h"
+#include "stream/line_emission.h"
+#include "stream/row_commit.h"
+
+namespace inkrow {
+namespace {
+
+constexpr std::uint8_t kPageHeader[12] = {0x1B, 0x28, 0x49, 0x01, 0x00, 0x01,
+                                          0x1B, 0x28, 0x4A, 0x01, 0x00, 0x00};
+
+// Completion kinds recorded in pendingCompletion by band production.
+constexpr std::int16_t kSameRow = 1;
+constexpr std::int16_t kFirstRow = 2;
+constexpr std::int16_t kRowChange = 3;
+
+// How many band entries the configuration reads.
+int PlanesRead(const OutputContext* context) {
+    return context->planes[0].twoBitSplit == 1 ? 6 : context->planeCount;
+}
+
+bool IsValidBand(const OutputContext* context, const RasterBand* band) {
+    if (band->lineNumber < 0 || band->lineNumber <= context->lastLineNumber) return false;
+    const int planesRead = PlanesRead(context);
+    if (planesRead > OUTPUT_MAX_BAND_PLANES) return false;
+    for (int plane = 0; plane < planesRead; ++plane) {
+        const BandPlane& entry = band->bandPlanes[plane];
+        if (entry.pixels == nullptr || entry.end == entry.start) continue;
+        const int spanEnd = entry.end - entry.trail;
+        if (entry.start < 0 || entry.trail < 0 || spanEnd < entry.start ||
+            spanEnd > context->pixelWidth)
+            return false;
+    }
+    return true;
+}
+
+// Room left in a packet node for `bytes` more bytes, both in its block and in its
+// 16-bit length field.
+bool PacketHasRoom(const BufferNode* node, std::uint32_t bytes) {
+    return NodeUsed(node) + bytes <= node->capacity &&
+           PacketLength(node->base) + bytes <= 0xFFFF;
+}
+
+std::uint32_t RoomLeft(const BufferNode* node) {
+    const std::uint32_t byCapacity = node->capacity - NodeUsed(node);
+    const std::uint32_t byLength = 0xFFFFu - PacketLength(node->base);
+    return byCapacity < byLength ? byCapacity : byLength;
+}
+
+// Whether every plane's line fits where the emission will put it.
+bool LinesFit(const OutputContext* context, std::int16_t completion) {
+    for (int plane = 0; plane < context->planeCount; ++plane) {
+        const PlaneState& state = context->planes[plane];
+        const std::uint8_t* rowData = context->rows[plane].rowData;
+        if (completion == kRowChange) {
+            const auto finishing =
+                static_cast<std::uint32_t>(context->linesPerRow - 1 - state.previousLine.subLine);
+            if (!PacketHasRoom(&state.packetChain, finishing)) return false;
+            // The staging packet is empty here: it holds only its header.
+            const BufferNode* staging = &context->stagingChains[plane];
+            const std::uint32_t budget = staging->capacity - kPacketHeaderSize;
+            const std::uint32_t leading = static_cast<std::uint32_t>(state.currentLine.subLine);
+            const std::uint32_t bytes =
+                leading + EncodedLineSize(rowData, state.currentLine, budget);
+            if (bytes > budget || bytes > 0xFFFF) return false;
+        } else {
+            const std::int32_t lastSubLine =
+                completion == kFirstRow ? -1 : state.previousLine.subLine;
+            const int missing = state.currentLine.subLine - 1 - lastSubLine;
+            const std::uint32_t budget = RoomLeft(&state.packetChain);
+            const std::uint32_t bytes = static_cast<std::uint32_t>(missing > 0 ? missing : 0) +
+                                        EncodedLineSize(rowData, state.currentLine, budget);
+            if (bytes > budget) return false;
+        }
+    }
+    return true;
+}
+
+// Segments that a row change lists for the row being built and the rows skipped.
+std::int64_t RowChangeSegments(OutputContext* context, std::int64_t untouched) {
+    const auto blankLength =
+        static_cast<std::uint16_t>(context->planes[0].previousLine.subLine + 1);
+    const std::int16_t rowClass = ClassifyRow(context, blankLength, false);
+    return CommitSegmentCount(context, rowClass) + SkipCommandCount(untouched);
+}
+
+struct LineSnapshot {
+    LineState currentLines[kMaxPlanes];
+    RowDescriptor rows[kMaxPlanes];
+};
+
+void SaveLines(const OutputContext* context, LineSnapshot* snapshot) {
+    for (int plane = 0; plane < kMaxPlanes; ++plane) {
+        snapshot->currentLines[plane] = context->planes[plane].currentLine;
+        snapshot->rows[plane] = context->rows[plane];
+    }
+}
+
+void RestoreLines(OutputContext* context, const LineSnapshot& snapshot) {
+    for (int plane = 0; plane < kMaxPlanes; ++plane) {
+        context->planes[plane].currentLine = snapshot.currentLines[plane];
+        context->rows[plane] = snapshot.rows[plane];
+    }
+}
+
+std::int16_t ProduceBand(OutputContext* context, RasterBand* band) {
+    if (!IsValidBand(context, band)) return kFailed;
+
+    const std::int32_t lineNumber = band->lineNumber;
+    const std::int32_t newRow = lineNumber / context->linesPerRow;
+    const PlaneState& plane0 = context->planes[0];
+    std::int16_t completion = kSameRow;
+    if (newRow != plane0.previousLine.rowNumber)
+        completion = plane0.previousLine.subLine == -1 ? kFirstRow : kRowChange;
+    const bool sendHeader = context->pageHeaderState != 2;
+    const std::int64_t untouched =
+        completion == kRowChange
+            ? static_cast<std::int64_t>(newRow) - plane0.previousLine.rowNumber - 1
+            : 0;
+
+    // Control nodes: the page header (first node), then for a row change the owed
+    // skips, a selection and the skips over untouched rows. A call may list at most
+    // kSegmentCapacity entries, and each command is one.
+    std::int64_t nodes = sendHeader ? 1 : 0;
+    std::int64_t fixedSegments = nodes;
+    if (completion == kRowChange) {
+        nodes += SkipCommandCount(context->pendingBlankRows) + 1 + SkipCommandCount(untouched);
+        fixedSegments += SkipCommandCount(untouched);
+    }
+    if (fixedSegments > kSegmentCapacity) return kFailed;
+    if (nodes > kSegmentCapacity) nodes = kSegmentCapacity;
+    if (!ReserveControlNodes(context, static_cast<int>(nodes))) return kNoMemory;
+
+    LineSnapshot snapshot;
+    SaveLines(context, &snapshot);
+    for (int plane = 0; plane < context->planeCount; ++plane)
+        context->rows[plane].rowData = LockBlock(context->rowBufferHandles[plane]);
+    if (context->planes[0].twoBitSplit == 1)
+        SplitTwoBitPlanes(context, band);
+    else
+        IntakeDirectRows(context, band);
+
+    bool fits = LinesFit(context, completion);
+    if (fits && completion == kRowChange)
+        fits = (sendHeader ? 1 : 0) + RowChangeSegments(context, untouched) <= kSegmentCapacity;
+    if (!fits) {
+        RestoreLines(context, snapshot);
+        TrimControlChain(context);
+        return kFailed;
+    }
+
+    SegmentList* list = context->segmentList;
+    list->count = 0;
+    if (sendHeader) {
+        BufferNode* first = &context->controlChain;
+        std::memcpy(first->cursor, kPageHeader, sizeof kPageHeader);
+        first->cursor[11] = static_cast<std::uint8_t>(context->linesPerRow & 0xFF);
+        first->cursor += sizeof kPageHeader;
+        AddSegment(list, first);
+        context->pageHeaderState = 2;
+    }
+
+    context->pendingCompletion = completion;
+    switch (completion) {
+        case kSameRow: EmitLines(context); break;
+        case kFirstRow:
+            // The rows above the page's first line are blank, and the sub-lines of its
+            // row above the line become empty lines.
+            context->pendingBlankRows = newRow;
+            for (int plane = 0; plane < context->planeCount; ++plane) {
+                PlaneState& state = context->planes[plane];
+                state.previousLine = state.currentLine;
+                state.previousLine.subLine = -1;
+            }
+            EmitLines(context);
+            break;
+        default: EmitRowChange(context); break;
+    }
+    for (int plane = 0; plane < context->planeCount; ++plane)
+        UnlockBlock(context->rowBufferHandles[plane]);
+    context->lastLineNumber = lineNumber;
+    return kOk;
+}
+
+}  // namespace
+
+void LockOutputLists(OutputContext* context) {
+    context->segmentList = reinterpret_cast<SegmentList*>(LockBlock(context->segmentListHandle));
+    LockBufferChain(&context->controlChain);
+    context->segmentList->items = reinterpret_cast<Segment*>(LockBlock(context->segmentItemsHandle));
+}
+
+void UnlockOutputLists(OutputContext* context) {
+    UnlockBlock(context->segmentItemsHandle);
+    UnlockBufferChain(&context->controlChain);
+    UnlockBlock(context->segmentListHandle);
+}
+
+void HandOutSegmentList(OutputContext* context, void** segmentListOut) {
+    context->segmentList->itemsHandle = context->segmentItemsHandle;
+    *segmentListOut = context->segmentListHandle;
+}
+
+}  // namespace inkrow
+
+using namespace inkrow;
+
+extern "C" int16_t OutputProduceTwo(OutputHandle* handle, RasterBand* band,
+                                    void** segmentListOut) {
+    OutputContext* context = LockContext(handle);
+    if (context == nullptr || band == nullptr || segmentListOut == nullptr) return kFailed;
+    LockOutputLists(context);
+    std::int16_t result = CheckCall(context->stateHandle, kCallBand);
+    if (result == kOk) {
+        for (int plane = 0; plane < context->planeCount; ++plane)
+            LockBufferChain(&context->planes[plane].packetChain);
+        result = ProduceBand(context, band);
+        if (result == kOk) {
+            HandOutSegmentList(context, segmentListOut);
+            result = CommitCall(context->stateHandle, kCallBand);
+        }
+        for (int plane = 0; plane < context->planeCount; ++plane)
+            UnlockBufferChain(&context->planes[plane].packetChain);
+    }
+    UnlockOutputLists(context);
+    UnlockContext(handle);
+    return result;
+}

@@ -1,0 +1,39 @@
+// Row commit: a finished row is either counted as blank or sent with the blank-row
+// skips still owed, an ink selection when the set of inks changed, and its packets.
+#pragma once
+
+#include <cstdint>
+
+#include "api/context.h"
+
+namespace inkrow {
+
+inline constexpr std::int32_t kMaxSkipRows = 32767;
+
+// Ink-selection classes of a row.
+enum InkClass : std::int16_t {
+    kClassBlank = 0,
+    kClassK = 1,
+    kClassLightK = 2,
+    kClassBothK = 3,
+    kClassFull = 4,
+};
+
+// The plane that carries the ink named K, or the one named k, of an ink set; -1 none.
+int KPlaneOf(std::int16_t inkSetId);
+int LightKPlaneOf(std::int16_t inkSetId);
+
+// The class of the row in the planes' packets. A plane is blank when its packet's length
+// is blankLength (every line empty) or 0; with resetBlank its packet is then emptied.
+std::int16_t ClassifyRow(OutputContext* context, std::uint16_t blankLength, bool resetBlank);
+
+// Number of "ESC ( e" commands that skipping `rows` rows takes.
+std::int32_t SkipCommandCount(std::int64_t rows);
+
+// Segments CommitRow adds for a row of the given class.
+std::int32_t CommitSegmentCount(const OutputContext* context, std::int16_t rowClass);
+
+void EmitRowSkip(OutputContext* context, std::int64_t rows);
+void CommitRow(OutputContext* context);
+
+}  // namespace inkrow
