@@ -15,8 +15,12 @@ bool failAll = false;
 
 namespace testheap {
 
-std::int64_t LiveBlocks() { return liveBlocks; }
-std::int64_t Allocations() { return allocations; }
+std::int64_t LiveBlocks() {
+    return liveBlocks;
+}
+std::int64_t Allocations() {
+    return allocations;
+}
 void Reset() {
     allocations = 0;
     failAt = 0;
@@ -26,7 +30,9 @@ void FailAllocation(std::int64_t n) {
     allocations = 0;
     failAt = n;
 }
-void FailAll(bool on) { failAll = on; }
+void FailAll(bool on) {
+    failAll = on;
+}
 
 }  // namespace testheap
 

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs what building and testing inkrow needs, on a fresh Debian machine. Asks the
+# package manager only for what is missing, so it is quick where all is there.
+set -euo pipefail
+
+packages=(cmake make g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
+          libbenchmark-dev libpng-dev zlib1g-dev valgrind binutils clang-format)
+missing=()
+for package in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$package")
+    fi
+done
+if ((${#missing[@]})); then
+    echo "setup: installing ${missing[*]}"
+    SUDO=""
+    if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+    $SUDO apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"
+fi
