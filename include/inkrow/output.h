@@ -104,7 +104,12 @@ typedef struct BandPlane {
 #define OUTPUT_MAX_BAND_PLANES 7
 
 /* One raster line for every input plane, input of OutputProduceTwo. Direct planes
- * read entries 0 .. planes-1; the sixteen-ink configuration reads entries 0 .. 5. */
+ * read entries 0 .. planes-1; the sixteen-ink configuration reads entries 0 .. 5.
+ * OutputProduceTwo refuses with OUTPUT_FAILED, changing nothing, a band whose line number
+ * is negative, not above the page's previous one, or in a row (lineNumber / lines per
+ * row) beyond 3,473,302; a plane whose span is invalid (start < 0, trail < 0,
+ * end - trail < start, or end - trail > the job's pixelWidth); and a line whose code
+ * would not fit in its row's packet (at most 65,535 bytes per row and ink). */
 typedef struct RasterBand {
     int32_t lineNumber; /* from 0 at the top of the page, increasing within a page */
     uint8_t reserved4[4];

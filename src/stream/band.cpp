@@ -3,6 +3,8 @@
 // A call either succeeds completely or changes nothing in the context: everything that
 // can fail (argument checks, the control nodes it needs, room in the packets and in the
 // segment list) is settled before the first byte is written.
+#include "stream/band.h"
+
 #include <cstring>
 
 #include "api/call_state.h"
@@ -10,7 +12,6 @@
 #include "inkrow/output.h"
 #include "raster/intake.h"
 #include "raster/split.h"
-#include "stream/band.h"
 #include "stream/buffer_chain.h"
 #include "stream/line_emission.h"
 #include "stream/row_commit.h"
@@ -26,6 +27,12 @@ constexpr std::int16_t kSameRow = 1;
 constexpr std::int16_t kFirstRow = 2;
 constexpr std::int16_t kRowChange = 3;
 
+// The last row a line may fall in. A row change or page end lists at most the page
+// header, the skips owed for the rows above, one selection, sixteen packets and a form
+// feed; bounding the rows keeps all of that within the segment list, so that a page once
+// started can always be ended.
+constexpr std::int32_t kMaxPageRow = (kSegmentCapacity - 20) * kMaxSkipRows;
+
 // How many band entries the configuration reads.
 int PlanesRead(const OutputContext* context) {
     return context->planes[0].twoBitSplit == 1 ? 6 : context->planeCount;
@@ -33,6 +40,7 @@ int PlanesRead(const OutputContext* context) {
 
 bool IsValidBand(const OutputContext* context, const RasterBand* band) {
     if (band->lineNumber < 0 || band->lineNumber <= context->lastLineNumber) return false;
+    if (band->lineNumber / context->linesPerRow > kMaxPageRow) return false;
     const int planesRead = PlanesRead(context);
     if (planesRead > OUTPUT_MAX_BAND_PLANES) return false;
     for (int plane = 0; plane < planesRead; ++plane) {
@@ -49,8 +57,7 @@ bool IsValidBand(const OutputContext* context, const RasterBand* band) {
 // Room left in a packet node for `bytes` more bytes, both in its block and in its
 // 16-bit length field.
 bool PacketHasRoom(const BufferNode* node, std::uint32_t bytes) {
-    return NodeUsed(node) + bytes <= node->capacity &&
-           PacketLength(node->base) + bytes <= 0xFFFF;
+    return NodeUsed(node) + bytes <= node->capacity && PacketLength(node->base) + bytes <= 0xFFFF;
 }
 
 std::uint32_t RoomLeft(const BufferNode* node) {
@@ -59,11 +66,14 @@ std::uint32_t RoomLeft(const BufferNode* node) {
     return byCapacity < byLength ? byCapacity : byLength;
 }
 
-// Whether every plane's line fits where the emission will put it.
+// Whether every plane's line fits where the emission will put it, keeping room for the
+// empty lines that will finish the row, so that a page end never runs out of room.
 bool LinesFit(const OutputContext* context, std::int16_t completion) {
     for (int plane = 0; plane < context->planeCount; ++plane) {
         const PlaneState& state = context->planes[plane];
         const std::uint8_t* rowData = context->rows[plane].rowData;
+        const auto finishingAfter =
+            static_cast<std::uint32_t>(context->linesPerRow - 1 - state.currentLine.subLine);
         if (completion == kRowChange) {
             const auto finishing =
                 static_cast<std::uint32_t>(context->linesPerRow - 1 - state.previousLine.subLine);
@@ -71,9 +81,10 @@ bool LinesFit(const OutputContext* context, std::int16_t completion) {
             // The staging packet is empty here: it holds only its header.
             const BufferNode* staging = &context->stagingChains[plane];
             const std::uint32_t budget = staging->capacity - kPacketHeaderSize;
-            const std::uint32_t leading = static_cast<std::uint32_t>(state.currentLine.subLine);
+            const std::uint32_t padding =
+                static_cast<std::uint32_t>(state.currentLine.subLine) + finishingAfter;
             const std::uint32_t bytes =
-                leading + EncodedLineSize(rowData, state.currentLine, budget);
+                padding + EncodedLineSize(rowData, state.currentLine, budget);
             if (bytes > budget || bytes > 0xFFFF) return false;
         } else {
             const std::int32_t lastSubLine =
@@ -81,6 +92,7 @@ bool LinesFit(const OutputContext* context, std::int16_t completion) {
             const int missing = state.currentLine.subLine - 1 - lastSubLine;
             const std::uint32_t budget = RoomLeft(&state.packetChain);
             const std::uint32_t bytes = static_cast<std::uint32_t>(missing > 0 ? missing : 0) +
+                                        finishingAfter +
                                         EncodedLineSize(rowData, state.currentLine, budget);
             if (bytes > budget) return false;
         }
@@ -125,10 +137,9 @@ std::int16_t ProduceBand(OutputContext* context, RasterBand* band) {
     if (newRow != plane0.previousLine.rowNumber)
         completion = plane0.previousLine.subLine == -1 ? kFirstRow : kRowChange;
     const bool sendHeader = context->pageHeaderState != 2;
-    const std::int64_t untouched =
-        completion == kRowChange
-            ? static_cast<std::int64_t>(newRow) - plane0.previousLine.rowNumber - 1
-            : 0;
+    const std::int64_t untouched = completion == kRowChange ? static_cast<std::int64_t>(newRow) -
+                                                                  plane0.previousLine.rowNumber - 1
+                                                            : 0;
 
     // Control nodes: the page header (first node), then for a row change the owed
     // skips, a selection and the skips over untouched rows. A call may list at most
@@ -174,7 +185,9 @@ std::int16_t ProduceBand(OutputContext* context, RasterBand* band) {
 
     context->pendingCompletion = completion;
     switch (completion) {
-        case kSameRow: EmitLines(context); break;
+        case kSameRow:
+            EmitLines(context);
+            break;
         case kFirstRow:
             // The rows above the page's first line are blank, and the sub-lines of its
             // row above the line become empty lines.
@@ -186,7 +199,9 @@ std::int16_t ProduceBand(OutputContext* context, RasterBand* band) {
             }
             EmitLines(context);
             break;
-        default: EmitRowChange(context); break;
+        default:
+            EmitRowChange(context);
+            break;
     }
     for (int plane = 0; plane < context->planeCount; ++plane)
         UnlockBlock(context->rowBufferHandles[plane]);
@@ -199,7 +214,8 @@ std::int16_t ProduceBand(OutputContext* context, RasterBand* band) {
 void LockOutputLists(OutputContext* context) {
     context->segmentList = reinterpret_cast<SegmentList*>(LockBlock(context->segmentListHandle));
     LockBufferChain(&context->controlChain);
-    context->segmentList->items = reinterpret_cast<Segment*>(LockBlock(context->segmentItemsHandle));
+    context->segmentList->items =
+        reinterpret_cast<Segment*>(LockBlock(context->segmentItemsHandle));
 }
 
 void UnlockOutputLists(OutputContext* context) {
@@ -217,8 +233,7 @@ void HandOutSegmentList(OutputContext* context, void** segmentListOut) {
 
 using namespace inkrow;
 
-extern "C" int16_t OutputProduceTwo(OutputHandle* handle, RasterBand* band,
-                                    void** segmentListOut) {
+extern "C" int16_t OutputProduceTwo(OutputHandle* handle, RasterBand* band, void** segmentListOut) {
     OutputContext* context = LockContext(handle);
     if (context == nullptr || band == nullptr || segmentListOut == nullptr) return kFailed;
     LockOutputLists(context);
