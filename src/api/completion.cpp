@@ -88,7 +88,10 @@ void AppendControlCommand(OutputContext* context, const std::uint8_t* bytes, std
 void AppendPageHeader(OutputContext* context) {
     std::uint8_t header[sizeof kPageHeader];
     std::memcpy(header, kPageHeader, sizeof header);
-    header[11] = static_cast<std::uint8_t>(context->linesPerRow & 0xFF);
+    // A form-feed job that never set up a page has no lines per row of its own yet;
+    // its header names the 8 that every form-feed page uses, as 0 is no valid value.
+    const std::int16_t linesPerRow = context->linesPerRow != 0 ? context->linesPerRow : 8;
+    header[11] = static_cast<std::uint8_t>(linesPerRow & 0xFF);
     AppendControlCommand(context, header, sizeof header);
 }
 

@@ -3,8 +3,7 @@
 // planes are rewritten, and the line emission later reads the line where it is.
 #include "raster/intake.h"
 
-#include "raster/span.h"
-#include "raster/zero_scan.h"
+#include "raster/line_prep.h"
 
 namespace inkrow {
 namespace {
@@ -19,39 +18,6 @@ constexpr std::uint8_t EncodeBase3(unsigned index) {
         value = value * 3 + digit;
     }
     return static_cast<std::uint8_t>(value);
-}
-
-constexpr int kBlank = 1;
-constexpr int kInked = -2;
-
-void StampLine(LineState& line, std::int32_t firstInk, std::int32_t lastInk, int blankFlag) {
-    line.firstInkByte = firstInk;
-    line.lastInkByte = lastInk;
-    line.blankFlag = static_cast<std::int16_t>(blankFlag);
-}
-
-// The line's position in its row. C++ division truncates towards zero and its
-// remainder takes the dividend's sign, which is what the row arithmetic expects.
-void StampPosition(LineState& line, std::int32_t lineNumber, std::int16_t linesPerRow) {
-    const std::int32_t perRow = linesPerRow > 0 ? linesPerRow : 1;
-    line.subLine = static_cast<std::int16_t>(lineNumber % perRow);
-    line.lineNumber = lineNumber;
-    line.rowNumber = lineNumber / perRow;
-}
-
-// Masks away the pixels outside the span that share a byte with the ends of its inked
-// span. A span the search refuses is left as it is.
-void MaskSpanEdges(std::uint8_t* pixels, unsigned bitsPerPixel, std::int16_t start,
-                   std::int16_t taken) {
-    std::int16_t first = start;
-    std::int16_t count = taken;
-    std::uint8_t edges[2];
-    if (InkedByteSpan(pixels, static_cast<std::uint16_t>(bitsPerPixel), &first, &count, edges) !=
-        0) {
-        return;
-    }
-    if (edges[0] != 0) pixels[first] = edges[0];
-    if (edges[1] != 0) pixels[first + count + 1] = edges[1];
 }
 
 }  // namespace
@@ -70,9 +36,8 @@ void MaskSpanEdges(std::uint8_t* pixels, unsigned bitsPerPixel, std::int16_t sta
         INKROW_ENTRIES64((i) + 192)
 
 // Built at compile time from the rule, so the table cannot drift from it.
-constinit const std::uint8_t codeConversionTable[1024] = {
-    INKROW_ENTRIES256(0), INKROW_ENTRIES256(256), INKROW_ENTRIES256(512),
-    INKROW_ENTRIES256(768)};
+constexpr std::uint8_t codeConversionTable[1024] = {INKROW_ENTRIES256(0), INKROW_ENTRIES256(256),
+                                                    INKROW_ENTRIES256(512), INKROW_ENTRIES256(768)};
 
 #undef INKROW_ENTRIES256
 #undef INKROW_ENTRIES64
@@ -86,10 +51,9 @@ std::uint16_t ConvertRowCodes(std::uint8_t* row, std::uint16_t length) {
     std::uint32_t in = 0;
     std::uint32_t out = 0;
     for (; in + 5 <= length; in += 5, out += 4) {
-        const std::uint64_t bits = (std::uint64_t{row[in]} << 32) |
-                                   (std::uint64_t{row[in + 1]} << 24) |
-                                   (std::uint64_t{row[in + 2]} << 16) |
-                                   (std::uint64_t{row[in + 3]} << 8) | row[in + 4];
+        const std::uint64_t bits =
+            (std::uint64_t{row[in]} << 32) | (std::uint64_t{row[in + 1]} << 24) |
+            (std::uint64_t{row[in + 2]} << 16) | (std::uint64_t{row[in + 3]} << 8) | row[in + 4];
         row[out] = codeConversionTable[(bits >> 30) & 0x3FF];
         row[out + 1] = codeConversionTable[(bits >> 20) & 0x3FF];
         row[out + 2] = codeConversionTable[(bits >> 10) & 0x3FF];
@@ -99,7 +63,8 @@ std::uint16_t ConvertRowCodes(std::uint8_t* row, std::uint16_t length) {
     const std::uint32_t left = length - in;
     if (left > 0) {
         std::uint64_t bits = 0;
-        for (std::uint32_t k = 0; k < left; ++k) bits |= std::uint64_t{row[in + k]} << (32 - 8 * k);
+        for (std::uint32_t k = 0; k < left; ++k)
+            bits |= std::uint64_t{row[in + k]} << (32 - 8 * k);
         for (std::uint32_t k = 0; k < left; ++k) {
             row[out + k] = codeConversionTable[(bits >> (30 - 10 * k)) & 0x3FF];
         }
@@ -125,19 +90,21 @@ void IntakeDirectRows(OutputContext* context, const RasterBand* band) {
         row.rowStart = entry.start;
         row.rowTrail = entry.trail;
         if (entry.pixels != nullptr && entry.end != entry.start) {
-            MaskSpanEdges(entry.pixels, 8u >> shift, entry.start,
-                          static_cast<std::int16_t>(entry.end - entry.start - entry.trail));
+            MaskInkedEdges(entry.pixels, 8u >> shift, entry.start,
+                           static_cast<std::int16_t>(entry.end - entry.start - entry.trail));
         }
         row.rowData = entry.pixels;
         std::uint8_t* const pixels = row.rowData;
 
-        StampLine(line, 0, 0, kBlank);
-        if (pixels != nullptr && row.rowStart != row.rowEnd) {
+        if (pixels == nullptr || row.rowStart == row.rowEnd) {
+            RecordBlank(line);
+        } else {
             if (plane.codeConversion != 0) {
                 // The windows are counted from pixel 0, so the bytes before the span
                 // are cleared rather than skipped.
                 const std::int32_t leading = row.rowStart >> shift;
-                for (std::int32_t k = 0; k < leading; ++k) pixels[k] = 0;
+                for (std::int32_t k = 0; k < leading; ++k)
+                    pixels[k] = 0;
                 const auto length =
                     static_cast<std::uint16_t>(((row.rowEnd - row.rowTrail - 1) >> shift) + 1);
                 const std::int32_t produced = ConvertRowCodes(pixels, length);
@@ -147,20 +114,16 @@ void IntakeDirectRows(OutputContext* context, const RasterBand* band) {
                 row.rowTrail = 0;
                 row.rowStart = static_cast<std::int16_t>(firstNonzero << shift);
             }
-
-            if (row.rowStart != row.rowEnd) {
+            if (row.rowStart == row.rowEnd) {
+                RecordBlank(line);
+            } else {
                 // Blankness goes by whole bytes of the span: only its inked edges were
                 // masked, so ink elsewhere in those bytes is still sent.
-                const std::int32_t low = std::int32_t{row.rowStart} >> shift;
-                const std::int32_t high = (std::int32_t{row.rowEnd} - row.rowTrail - 1) >> shift;
-                const std::int32_t firstInk = FindNonzeroByteForward(pixels, low, high + 1);
-                if (firstInk <= high) {
-                    StampLine(line, firstInk, FindNonzeroByteBackward(pixels, high, firstInk),
-                              kInked);
-                }
+                RecordInkedBytes(line, pixels, std::int32_t{row.rowStart} >> shift,
+                                 (std::int32_t{row.rowEnd} - row.rowTrail - 1) >> shift);
             }
         }
-        StampPosition(line, band->lineNumber, context->linesPerRow);
+        StampLinePosition(line, band->lineNumber, context->linesPerRow);
     }
 }
 

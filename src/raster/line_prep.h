@@ -2,7 +2,7 @@
 // bytes, the masking of a line's inked edges and the stamps of a LineState.
 //
 // Most of a printed page is blank, so the byte searches spend their time on zero bytes;
-// they step over them eight at a time with one word compare, and every load stays
+// they step over them 32 at a time, then eight at a time near the ink, and every load stays
 // inside the range they are given.
 #pragma once
 
@@ -17,6 +17,12 @@ namespace inkrow {
 
 inline constexpr std::int16_t kLineBlank = 1;
 inline constexpr std::int16_t kLineInked = -2;
+
+inline std::uint64_t LoadWord(const std::uint8_t* bytes) {
+    std::uint64_t word;
+    std::memcpy(&word, bytes, sizeof word);
+    return word;
+}
 
 // Offset (0..7) of the first and of the last nonzero byte, in memory order, of a
 // nonzero word loaded from memory.
@@ -39,13 +45,17 @@ inline int LastNonzeroByteOffset(std::uint64_t word) {
 // are all zero.
 inline std::int32_t FindNonzeroByteForward(const std::uint8_t* bytes, std::int32_t from,
                                            std::int32_t to) {
+    while (to - from >= 32 && (LoadWord(bytes + from) | LoadWord(bytes + from + 8) |
+                               LoadWord(bytes + from + 16) | LoadWord(bytes + from + 24)) == 0) {
+        from += 32;
+    }
     while (to - from >= 8) {
-        std::uint64_t word;
-        std::memcpy(&word, bytes + from, sizeof word);
+        const std::uint64_t word = LoadWord(bytes + from);
         if (word != 0) return from + FirstNonzeroByteOffset(word);
         from += 8;
     }
-    while (from < to && bytes[from] == 0) ++from;
+    while (from < to && bytes[from] == 0)
+        ++from;
     return from;
 }
 
@@ -53,13 +63,17 @@ inline std::int32_t FindNonzeroByteForward(const std::uint8_t* bytes, std::int32
 // `from`, or low - 1 when they are all zero.
 inline std::int32_t FindNonzeroByteBackward(const std::uint8_t* bytes, std::int32_t from,
                                             std::int32_t low) {
+    while (from - low >= 31 && (LoadWord(bytes + from - 31) | LoadWord(bytes + from - 23) |
+                                LoadWord(bytes + from - 15) | LoadWord(bytes + from - 7)) == 0) {
+        from -= 32;
+    }
     while (from - low >= 7) {
-        std::uint64_t word;
-        std::memcpy(&word, bytes + from - 7, sizeof word);
+        const std::uint64_t word = LoadWord(bytes + from - 7);
         if (word != 0) return from - 7 + LastNonzeroByteOffset(word);
         from -= 8;
     }
-    while (from >= low && bytes[from] == 0) --from;
+    while (from >= low && bytes[from] == 0)
+        --from;
     return from;
 }
 
@@ -102,8 +116,7 @@ inline void RecordBlank(LineState& line) {
 
 // The line's position in its row. Division truncates towards zero and the remainder
 // takes the dividend's sign, as the row arithmetic downstream expects.
-inline void StampLinePosition(LineState& line, std::int32_t lineNumber,
-                              std::int16_t linesPerRow) {
+inline void StampLinePosition(LineState& line, std::int32_t lineNumber, std::int16_t linesPerRow) {
     const std::int32_t perRow = linesPerRow > 0 ? linesPerRow : 1;
     line.subLine = static_cast<std::int16_t>(lineNumber % perRow);
     line.lineNumber = lineNumber;

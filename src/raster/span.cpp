@@ -90,8 +90,8 @@ std::int16_t FindInkedPixels(const std::uint8_t* row, std::uint16_t bitsPerPixel
     return 0;
 }
 
-std::int16_t InkedByteSpan(const std::uint8_t* row, std::uint16_t bitsPerPixel,
-                           std::int16_t* first, std::int16_t* count, std::uint8_t* edgeBytes) {
+std::int16_t InkedByteSpan(const std::uint8_t* row, std::uint16_t bitsPerPixel, std::int16_t* first,
+                           std::int16_t* count, std::uint8_t* edgeBytes) {
     if (row == nullptr || first == nullptr || count == nullptr || edgeBytes == nullptr) {
         return -1;
     }

@@ -7,17 +7,26 @@
 // part of the format.
 #include "stream/line_code.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace inkrow {
 namespace {
 
-constexpr std::uint32_t kMaxRepeat = 128;   // copies one repeat control byte can say
-constexpr int kMaxLiteral = 128;            // bytes one literal control byte can say
-constexpr int kMaxLiteralWithPair = 127;    // a folded pair may fill a literal this far
+constexpr std::uint32_t kMaxRepeat = 128;  // copies one repeat control byte can say
+constexpr int kMaxLiteral = 128;           // bytes one literal control byte can say
+constexpr int kMaxLiteralWithPair = 127;   // a folded pair may fill a literal this far
 constexpr std::uint8_t kLongestRepeat = 0x81;
 
 // The byte 1 - n, modulo 256: the control byte of a repeat run of n copies (2..128).
 constexpr std::uint8_t RepeatControl(std::uint32_t n) {
     return static_cast<std::uint8_t>(1u - n);
+}
+
+inline std::uint64_t LoadWord(const std::uint8_t* bytes) {
+    std::uint64_t word;
+    std::memcpy(&word, bytes, sizeof word);
+    return word;
 }
 
 // One pass of the encoder. With Write false nothing is stored and dest is not used, so
@@ -32,23 +41,42 @@ std::uint32_t EncodeRuns(std::uint8_t* dest, const std::uint8_t* src, std::uint3
 
     std::uint32_t i = 0;
     while (i < n) {
+        if (literalLength > 0) {
+            // Single bytes join the open literal until it is full; they are copied as
+            // one stretch, which is most of the work on dithered lines. A byte is single
+            // when the next one differs (the one before it always does: runs are
+            // maximal).
+            const std::uint32_t limit = std::min<std::uint32_t>(
+                n, i + static_cast<std::uint32_t>(kMaxLiteral - literalLength));
+            std::uint32_t k = i;
+            while (k < limit && (k + 1 == n || src[k + 1] != src[k]))
+                ++k;
+            if (k > i) {
+                literalLength += static_cast<int>(k - i);
+                if constexpr (Write) {
+                    std::memcpy(dest + out, src + i, k - i);
+                    dest[literalAt] = static_cast<std::uint8_t>(literalLength - 1);
+                }
+                out += k - i;
+                i = k;
+                if (literalLength == kMaxLiteral) literalLength = 0;  // full: closed
+                continue;
+            }
+        }
+
+        // Long runs (blank stretches above all) are measured eight bytes at a time.
         const std::uint8_t v = src[i];
+        const std::uint64_t pattern = v * 0x0101010101010101ull;
         std::uint32_t end = i + 1;
-        while (end < n && src[end] == v) ++end;
+        while (end + 8 <= n && LoadWord(src + end) == pattern)
+            end += 8;
+        while (end < n && src[end] == v)
+            ++end;
         std::uint32_t b = end - i;
         i = end;
 
         if (literalLength > 0) {
-            if (b == 1) {
-                ++literalLength;
-                if constexpr (Write) {
-                    dest[literalAt] = static_cast<std::uint8_t>(literalLength - 1);
-                    dest[out] = v;
-                }
-                out += 1;
-                if (literalLength == kMaxLiteral) literalLength = 0;
-                continue;
-            }
+            // b >= 2 here: singles were taken above.
             if (b == 2) {
                 if (literalLength + 2 <= kMaxLiteralWithPair) {
                     literalLength += 2;
