@@ -580,8 +580,10 @@ std::string FormatCommand(const Command& command) {
             break;
         case CommandKind::kSelect: {
             std::string inks;
-            for (std::uint8_t code : command.inks)
-                inks += " " + FormatInkCode(code);
+            for (std::uint8_t code : command.inks) {
+                inks += ' ';
+                inks.append(FormatInkCode(code));
+            }
             std::snprintf(text, sizeof text, "%8zu  ESC ( L  select %u:%s", command.offset,
                           command.value, inks.c_str());
             break;

@@ -1,0 +1,202 @@
+// Page benchmark: a whole A4 page at 600 dpi through OutputProduceTwo / OutputComplete,
+// from OutputOpen to OutputClose, beside a plain memcpy of the same raster.
+//
+// The page is the test page of inkrow-page, rendered once into memory before timing.
+// The module works on the caller's lines in place: it masks the edge bytes of each
+// line's inked span and rewrites code-converted planes. The rendered lines carry their
+// exact first inked pixel as `start` and hold no ink outside their span, so the masking
+// changes nothing and the same raster can be fed again and again. Code conversion does
+// change the lines; for a mode with converted planes the raster is copied back before
+// every iteration, outside the timed part. Whether a mode needs that is not assumed but
+// found out: after a first run the working raster is compared with the rendered one.
+//
+// Timing is manual: each iteration times the page through the module, then times a
+// memcpy of the same raster into another buffer. The counters give the module's lines
+// per second and raster MB/s, the memcpy's MB/s, and x_memcpy, the module's time over
+// the memcpy's.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstring>
+#include <map>
+#include <utility>
+#include <vector>
+
+#include "../tools/testpage.h"
+#include "inkrow/output.h"
+#include "mode/print_mode.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kDpi = 600;
+
+struct RenderedPage {
+    int quality = 0;
+    int media = 0;
+    int width = 0;
+    int height = 0;
+    testpage::PlaneSetup setup;
+    std::vector<std::uint8_t> pristine;  // every inked line of every plane, back to back
+    std::vector<std::uint8_t> working;   // what the module is given
+    std::vector<std::uint8_t> copy;      // the memcpy's destination
+    std::vector<RasterBand> bands;       // one per line; pixels point into working
+    bool restoreEachRun = false;
+    bool failed = false;
+};
+
+bool BuildRenderedPage(int quality, int media, RenderedPage* page) {
+    inkrow::PageConfiguration configuration{};
+    if (inkrow::ChoosePageConfiguration(static_cast<std::int16_t>(quality),
+                                        static_cast<std::int16_t>(media), 0, 0, 0,
+                                        &configuration) != inkrow::kOk)
+        return false;
+    page->quality = quality;
+    page->media = media;
+    page->width = testpage::A4Width(kDpi);
+    page->height = testpage::A4Height(kDpi);
+    page->setup = testpage::DescribeInputPlanes(configuration);
+    const testpage::Page drawing = testpage::BuildPage(page->setup, page->width, page->height, kDpi,
+                                                       "INKROW TEST PAGE", "PAGE BENCHMARK");
+
+    std::vector<std::uint8_t> levels(static_cast<std::size_t>(page->width));
+    std::vector<std::uint8_t> line;
+    std::vector<std::vector<std::ptrdiff_t>> offsets(static_cast<std::size_t>(page->height));
+    page->bands.assign(static_cast<std::size_t>(page->height), RasterBand{});
+    for (int y = 0; y < page->height; ++y) {
+        RasterBand& band = page->bands[y];
+        band.lineNumber = y;
+        offsets[y].assign(static_cast<std::size_t>(page->setup.count), -1);
+        for (int i = 0; i < page->setup.count; ++i) {
+            BandPlane& plane = band.bandPlanes[i];
+            plane.end = static_cast<std::int16_t>(page->width);
+            plane.start = plane.end;
+            if (!testpage::RenderLevels(drawing, y, i, levels.data())) continue;
+            const int bits = page->setup.planes[i].bitsPerPixel;
+            line.resize(testpage::LineBytes(page->width, bits));
+            plane.start = static_cast<std::int16_t>(
+                testpage::PackLevels(levels.data(), page->width, bits, line.data()));
+            offsets[y][i] = static_cast<std::ptrdiff_t>(page->pristine.size());
+            page->pristine.insert(page->pristine.end(), line.begin(), line.end());
+        }
+    }
+    page->working = page->pristine;
+    page->copy.assign(page->pristine.size(), 0);
+    for (int y = 0; y < page->height; ++y)
+        for (int i = 0; i < page->setup.count; ++i)
+            if (offsets[y][i] >= 0)
+                page->bands[y].bandPlanes[i].pixels = &page->working[offsets[y][i]];
+    return true;
+}
+
+// One page from OutputOpen to OutputClose. False when any call does not succeed.
+bool RunPage(RenderedPage* page, std::uint64_t* outputBytes) {
+    OutputHandle handle = nullptr;
+    if (OutputOpen(&handle) != OUTPUT_OPENED) return false;
+    JobParams job{};
+    job.qualityCode = static_cast<int16_t>(page->quality);
+    job.mediaCode = static_cast<int16_t>(page->media);
+    job.pixelWidth = static_cast<int16_t>(page->width);
+    PageParams pageParams{};
+    pageParams.resolution = kDpi;
+    bool ok = OutputInitTwo(&handle, &job, OUTPUT_JOB_PARAMS_VERSION) == OUTPUT_OK &&
+              OutputInitPart(&handle, &pageParams) == OUTPUT_OK;
+    std::uint64_t bytes = 0;
+    auto sum = [&](void* list) {
+        const auto* segments = static_cast<const SegmentList*>(list);
+        for (int i = 0; i < segments->count; ++i)
+            bytes += segments->items[i].length;
+    };
+    for (RasterBand& band : page->bands) {
+        if (!ok) break;
+        void* list = nullptr;
+        ok = OutputProduceTwo(&handle, &band, &list) == OUTPUT_OK;
+        if (ok) sum(list);
+        ok = ok && OutputComplete(&handle) == OUTPUT_OK;
+    }
+    void* list = nullptr;
+    ok = ok && OutputFlush(&handle, &list) == OUTPUT_OK;
+    if (ok) sum(list);
+    ok = ok && OutputComplete(&handle) == OUTPUT_OK;
+    OutputClose(&handle);
+    *outputBytes = bytes;
+    return ok;
+}
+
+// Rendered once per mode, the first time a benchmark of the mode runs.
+RenderedPage* FindPage(int quality, int media) {
+    static std::map<std::pair<int, int>, RenderedPage> pages;
+    const auto key = std::make_pair(quality, media);
+    auto found = pages.find(key);
+    if (found != pages.end()) return &found->second;
+    RenderedPage& page = pages[key];
+    std::uint64_t bytes = 0;
+    if (!BuildRenderedPage(quality, media, &page) || !RunPage(&page, &bytes)) {
+        page.failed = true;
+        return &page;
+    }
+    page.restoreEachRun = page.working != page.pristine;
+    return &page;
+}
+
+double Seconds(Clock::duration duration) {
+    return std::chrono::duration<double>(duration).count();
+}
+
+void BM_Page(benchmark::State& state, int quality, int media) {
+    RenderedPage* page = FindPage(quality, media);
+    if (page->failed) {
+        state.SkipWithError("the page did not go through the module");
+        return;
+    }
+    double moduleSeconds = 0;
+    double memcpySeconds = 0;
+    std::uint64_t outputBytes = 0;
+    for (auto _ : state) {
+        if (page->restoreEachRun)
+            std::memcpy(page->working.data(), page->pristine.data(), page->working.size());
+        const Clock::time_point started = Clock::now();
+        if (!RunPage(page, &outputBytes)) {
+            state.SkipWithError("a call did not return OUTPUT_OK");
+            break;
+        }
+        const Clock::time_point produced = Clock::now();
+        std::memcpy(page->copy.data(), page->pristine.data(), page->pristine.size());
+        benchmark::ClobberMemory();
+        const Clock::time_point copied = Clock::now();
+        state.SetIterationTime(Seconds(produced - started));
+        moduleSeconds += Seconds(produced - started);
+        memcpySeconds += Seconds(copied - produced);
+    }
+    const double iterations = static_cast<double>(state.iterations());
+    if (iterations == 0 || moduleSeconds <= 0 || memcpySeconds <= 0) return;
+    const double raster = static_cast<double>(page->pristine.size());
+    state.counters["planes"] = page->setup.count;
+    state.counters["raster_MB"] = raster / 1e6;
+    state.counters["out_MB"] = static_cast<double>(outputBytes) / 1e6;
+    state.counters["lines/s"] = page->height * iterations / moduleSeconds;
+    state.counters["raster_MB/s"] = raster * iterations / moduleSeconds / 1e6;
+    state.counters["memcpy_MB/s"] = raster * iterations / memcpySeconds / 1e6;
+    state.counters["x_memcpy"] = moduleSeconds / memcpySeconds;
+    state.counters["restored"] = page->restoreEachRun ? 1 : 0;
+}
+
+// Four one-bit planes (CMYK), no conversion.
+BENCHMARK_CAPTURE(BM_Page, q20_m0_CMYK_1bit, 20, 0)->UseManualTime()->Unit(benchmark::kMillisecond);
+// The default mode: CMYK, two code-converted 2-bit planes and two 1-bit planes.
+BENCHMARK_CAPTURE(BM_Page, q10_m0_CMYK_converted, 10, 0)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+// Seven 2-bit planes (CMYKcmk; K is 1-bit).
+BENCHMARK_CAPTURE(BM_Page, q5_m7_CMYKcmk_2bit, 5, 7)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+// Six 4-bit inputs split into sixteen 2-bit planes.
+BENCHMARK_CAPTURE(BM_Page, q0_m26_sixteen_split, 0, 26)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
