@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "cli.h"
 #include "decode.h"
 #include "mode/print_mode.h"
 
@@ -59,14 +60,7 @@ struct ToolOptions {
     bool listing = true;
 };
 
-bool ParseNumber(const char* text, long low, long high, long* value) {
-    char* end = nullptr;
-    errno = 0;
-    const long parsed = std::strtol(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0' || parsed < low || parsed > high) return false;
-    *value = parsed;
-    return true;
-}
+using inkrow::cli::ParseNumber;
 
 // Returns 0 to go on, otherwise the exit status.
 int ParseArguments(int argc, char** argv, ToolOptions* options) {

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "cli.h"
 #include "decode.h"
 #include "inkrow/output.h"
 #include "mode/print_mode.h"
@@ -66,10 +67,8 @@ struct Options {
 };
 
 bool ParseNumber(const char* text, long low, long high, int* value) {
-    char* end = nullptr;
-    errno = 0;
-    const long parsed = std::strtol(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0' || parsed < low || parsed > high) return false;
+    long parsed = 0;
+    if (!inkrow::cli::ParseNumber(text, low, high, &parsed)) return false;
     *value = static_cast<int>(parsed);
     return true;
 }

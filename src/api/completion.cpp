@@ -14,8 +14,6 @@
 namespace inkrow {
 namespace {
 
-constexpr std::uint8_t kPageHeader[12] = {0x1B, 0x28, 0x49, 0x01, 0x00, 0x01,
-                                          0x1B, 0x28, 0x4A, 0x01, 0x00, 0x00};
 constexpr std::uint8_t kFormFeed = 0x0C;
 
 constexpr std::int16_t kRowChange = 3;
@@ -86,12 +84,11 @@ void AppendControlCommand(OutputContext* context, const std::uint8_t* bytes, std
 }
 
 void AppendPageHeader(OutputContext* context) {
-    std::uint8_t header[sizeof kPageHeader];
-    std::memcpy(header, kPageHeader, sizeof header);
+    std::uint8_t header[kPageHeaderSize];
     // A form-feed job that never set up a page has no lines per row of its own yet;
     // its header names the 8 that every form-feed page uses, as 0 is no valid value.
     const std::int16_t linesPerRow = context->linesPerRow != 0 ? context->linesPerRow : 8;
-    header[11] = static_cast<std::uint8_t>(linesPerRow & 0xFF);
+    WritePageHeader(header, linesPerRow);
     AppendControlCommand(context, header, sizeof header);
 }
 
@@ -185,13 +182,17 @@ extern "C" int16_t OutputComplete(OutputHandle* handle) {
     LockPackets(context);
     switch (context->pendingCompletion) {
         case 1:
-        case 2: TakeCurrentLines(context); break;
+        case 2:
+            TakeCurrentLines(context);
+            break;
         case kRowChange:
             ResetRing(context, context->planes[0].currentLine.rowNumber);
             MoveStagedPackets(context);
             TakeCurrentLines(context);
             break;
-        case kPageEnd: ReleasePageBuffers(context); break;
+        case kPageEnd:
+            ReleasePageBuffers(context);
+            break;
         case kFormFeedEnd:
             ResetRing(context, context->formFeedLineLimit / context->linesPerRow);
             // Rows at and after the limit are dropped with the page: nothing of them
@@ -199,7 +200,8 @@ extern "C" int16_t OutputComplete(OutputHandle* handle) {
             for (int plane = 0; plane < context->planeCount; ++plane)
                 ResetPacket(&context->planes[plane].packetChain);
             break;
-        default: break;
+        default:
+            break;
     }
     UnlockPackets(context);
     TrimControlChain(context);
@@ -238,8 +240,7 @@ extern "C" int16_t OutputFlush(OutputHandle* handle, void** segmentListOut) {
     return result;
 }
 
-extern "C" int16_t OutputFormFeed(OutputHandle* handle, void** segmentListOut,
-                                  int32_t lineLimit) {
+extern "C" int16_t OutputFormFeed(OutputHandle* handle, void** segmentListOut, int32_t lineLimit) {
     OutputContext* context = LockContext(handle);
     if (context == nullptr || segmentListOut == nullptr) return kFailed;
     LockOutputLists(context);

@@ -19,9 +19,6 @@
 namespace inkrow {
 namespace {
 
-constexpr std::uint8_t kPageHeader[12] = {0x1B, 0x28, 0x49, 0x01, 0x00, 0x01,
-                                          0x1B, 0x28, 0x4A, 0x01, 0x00, 0x00};
-
 // Completion kinds recorded in pendingCompletion by band production.
 constexpr std::int16_t kSameRow = 1;
 constexpr std::int16_t kFirstRow = 2;
@@ -176,9 +173,8 @@ std::int16_t ProduceBand(OutputContext* context, RasterBand* band) {
     list->count = 0;
     if (sendHeader) {
         BufferNode* first = &context->controlChain;
-        std::memcpy(first->cursor, kPageHeader, sizeof kPageHeader);
-        first->cursor[11] = static_cast<std::uint8_t>(context->linesPerRow & 0xFF);
-        first->cursor += sizeof kPageHeader;
+        WritePageHeader(first->cursor, context->linesPerRow);
+        first->cursor += kPageHeaderSize;
         AddSegment(list, first);
         context->pageHeaderState = 2;
     }
@@ -210,6 +206,13 @@ std::int16_t ProduceBand(OutputContext* context, RasterBand* band) {
 }
 
 }  // namespace
+
+void WritePageHeader(std::uint8_t* dest, std::int16_t linesPerRow) {
+    static constexpr std::uint8_t kPageHeader[kPageHeaderSize] = {
+        0x1B, 0x28, 0x49, 0x01, 0x00, 0x01, 0x1B, 0x28, 0x4A, 0x01, 0x00, 0x00};
+    std::memcpy(dest, kPageHeader, sizeof kPageHeader);
+    dest[11] = static_cast<std::uint8_t>(linesPerRow & 0xFF);
+}
 
 void LockOutputLists(OutputContext* context) {
     context->segmentList = reinterpret_cast<SegmentList*>(LockBlock(context->segmentListHandle));

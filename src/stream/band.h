@@ -1,6 +1,8 @@
 // Shared steps of the producing calls.
 #pragma once
 
+#include <cstdint>
+
 #include "api/context.h"
 
 namespace inkrow {
@@ -9,6 +11,10 @@ namespace inkrow {
 // and unlocks them again at its end.
 void LockOutputLists(OutputContext* context);
 void UnlockOutputLists(OutputContext* context);
+
+// The page header: "ESC ( I" with parameter 1, then "ESC ( J" with the lines per row.
+inline constexpr int kPageHeaderSize = 12;
+void WritePageHeader(std::uint8_t* dest, std::int16_t linesPerRow);
 
 // Hands the segment list to the caller.
 void HandOutSegmentList(OutputContext* context, void** segmentListOut);
