@@ -1,0 +1,26 @@
+// Random call sequences against the module: the body of the fuzz target, shared with the
+// corpus regression test so that every saved input also runs in the plain test suite.
+//
+// An input is read as a list of calls with their records, band extents and line
+// content, against one or two contexts. The list runs twice: once as it is, and once
+// with chosen allocations failing, where every call that runs out of memory must leave
+// its context as it was and is retried. Both runs must give the same results and the
+// same command streams, every result must be one a caller can be told to expect, every
+// refused call must leave its context untouched, every stream must decode, and the
+// pixels of every finished page must come back out of its stream.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace callseq {
+
+// Called for every broken expectation. The fuzz target's handler aborts; a test's
+// handler records the failure and lets the run go on.
+using FailureHandler = void (*)(const char* message);
+void SetFailureHandler(FailureHandler handler);
+
+// Runs one input. Leaves no context open and no block allocated.
+void RunCallSequence(const std::uint8_t* data, std::size_t size);
+
+}  // namespace callseq
