@@ -178,13 +178,13 @@ BandSpec ReadBand(Input& in) {
     band.lineMode = in.Byte();
     if (band.lineMode >= 160) band.lineValue = in.U32();
     const std::uint8_t planes = in.Byte();
-    // The entries that follow the count reuse the last spec read, with other content.
+    // The entries that follow the count reuse the last recipe read, with other content.
     const int described = 1 + planes % OUTPUT_MAX_BAND_PLANES;
     for (int i = 0; i < OUTPUT_MAX_BAND_PLANES; ++i) {
-        PlaneSpec& spec = band.planes[i];
+        PlaneSpec& recipe = band.planes[i];
         if (i >= described) {
-            spec = band.planes[i - 1];
-            spec.seed = spec.seed * 2654435761u + 1;
+            recipe = band.planes[i - 1];
+            recipe.seed = recipe.seed * 2654435761u + 1;
             continue;
         }
         const std::uint8_t kind = in.Byte();
@@ -192,32 +192,32 @@ BandSpec ReadBand(Input& in) {
             case 0:
             case 1:
             case 2:
-                spec.span = SpanKind::kFull;
+                recipe.span = SpanKind::kFull;
                 break;
             case 3:
             case 4:
-                spec.span = SpanKind::kInside;
-                spec.a = in.Byte();
-                spec.b = in.Byte();
-                spec.c = in.Byte();
+                recipe.span = SpanKind::kInside;
+                recipe.a = in.Byte();
+                recipe.b = in.Byte();
+                recipe.c = in.Byte();
                 break;
             case 5:
-                spec.span = SpanKind::kEmpty;
-                spec.a = in.Byte();
-                spec.c = in.Byte();
+                recipe.span = SpanKind::kEmpty;
+                recipe.a = in.Byte();
+                recipe.c = in.Byte();
                 break;
             case 6:
-                spec.span = SpanKind::kNoPixels;
+                recipe.span = SpanKind::kNoPixels;
                 break;
             default:
-                spec.span = SpanKind::kRaw;
-                spec.rawEnd = static_cast<std::int16_t>(in.U16());
-                spec.rawStart = static_cast<std::int16_t>(in.U16());
-                spec.rawTrail = static_cast<std::int16_t>(in.U16());
+                recipe.span = SpanKind::kRaw;
+                recipe.rawEnd = static_cast<std::int16_t>(in.U16());
+                recipe.rawStart = static_cast<std::int16_t>(in.U16());
+                recipe.rawTrail = static_cast<std::int16_t>(in.U16());
                 break;
         }
-        spec.pattern = static_cast<std::uint8_t>(kind >> 3);
-        spec.seed = in.Byte();
+        recipe.pattern = static_cast<std::uint8_t>(kind >> 3);
+        recipe.seed = in.Byte();
     }
     return band;
 }
@@ -263,8 +263,8 @@ std::vector<Step> ReadSteps(Input& in) {
                     steps.push_back(complete);
                     step.failAt = 0;
                     step.band.lineMode = 0;
-                    for (PlaneSpec& spec : step.band.planes)
-                        spec.seed += 0x9E3779B9u;
+                    for (PlaneSpec& recipe : step.band.planes)
+                        recipe.seed += 0x9E3779B9u;
                 }
                 continue;
             }
@@ -460,31 +460,31 @@ bool AllowsBand(const OutputContext* context) {
     return state->state == (state->mode != 0 ? 11 : 3);
 }
 
-std::int32_t NextLineNumber(const Slot& slot, const BandSpec& spec) {
+std::int32_t NextLineNumber(const Slot& slot, const BandSpec& recipe) {
     const std::int64_t last = slot.lastLine;
     std::int64_t line;
-    if (spec.lineMode < 160) {
+    if (recipe.lineMode < 160) {
         line = last + 1;
-    } else if (spec.lineMode < 200) {
-        line = last + spec.lineValue % 40;  // 0 repeats the last line
-    } else if (spec.lineMode < 220) {
-        line = last - spec.lineValue % 10;
-    } else if (spec.lineMode < 240) {
-        line = last + 1 + spec.lineValue % (1u << 22);  // far below: many skips
+    } else if (recipe.lineMode < 200) {
+        line = last + recipe.lineValue % 40;  // 0 repeats the last line
+    } else if (recipe.lineMode < 220) {
+        line = last - recipe.lineValue % 10;
+    } else if (recipe.lineMode < 240) {
+        line = last + 1 + recipe.lineValue % (1u << 22);  // far below: many skips
     } else {
-        line = static_cast<std::int32_t>(spec.lineValue);
+        line = static_cast<std::int32_t>(recipe.lineValue);
     }
     return static_cast<std::int32_t>(std::clamp<std::int64_t>(line, INT32_MIN, INT32_MAX));
 }
 
-void BuildBand(const Slot& slot, const BandSpec& spec, int stepIndex, BandLines* lines) {
+void BuildBand(const Slot& slot, const BandSpec& recipe, int stepIndex, BandLines* lines) {
     const OutputContext* context = ContextOf(slot);
     const std::int32_t width =
         context != nullptr ? std::max<std::int16_t>(context->pixelWidth, 0) : 0;
     std::memset(&lines->band, 0, sizeof lines->band);
-    lines->band.lineNumber = NextLineNumber(slot, spec);
+    lines->band.lineNumber = NextLineNumber(slot, recipe);
     for (int i = 0; i < OUTPUT_MAX_BAND_PLANES; ++i) {
-        const PlaneSpec& plane = spec.planes[i];
+        const PlaneSpec& plane = recipe.planes[i];
         BandPlane& entry = lines->band.bandPlanes[i];
         // Exactly as long as the line the configuration reads, so that any read past
         // it is caught; an entry it must not read gets a block of no bytes.
