@@ -82,13 +82,13 @@ typedef struct JobParams {
 /* Page parameters, input of OutputInitPart. Only the named fields are read. */
 typedef struct PageParams {
     uint8_t reserved0[16];
-    int16_t blackOnly;    /* offset 16: 1 asks for the one-plane black configuration */
-    int16_t resolution;   /* offset 18: 300 or 600 chooses 8 or 16 lines per row */
+    int16_t blackOnly;  /* offset 16: 1 asks for the one-plane black configuration */
+    int16_t resolution; /* offset 18: 300 or 600 chooses 8 or 16 lines per row */
     uint8_t reserved20[6];
     int16_t formFeedFlag; /* offset 26: 1 forces 8 lines per row */
     uint8_t reserved28[78];
-    int16_t kForBlack;    /* offset 106: 1 prefers configurations with a k plane */
-    int16_t keepColor;    /* offset 108: non-zero keeps black-only from being used */
+    int16_t kForBlack; /* offset 106: 1 prefers configurations with a k plane */
+    int16_t keepColor; /* offset 108: non-zero keeps black-only from being used */
 } PageParams;
 
 /* One plane's line in a band. The span runs from start to end - trail - 1;

@@ -15,7 +15,9 @@ using Handle = void*;
 Handle AllocateBlock(std::int64_t size);
 void ReleaseBlock(Handle* handle);
 
-inline std::uint8_t* LockBlock(Handle handle) { return static_cast<std::uint8_t*>(handle); }
+inline std::uint8_t* LockBlock(Handle handle) {
+    return static_cast<std::uint8_t*>(handle);
+}
 inline void UnlockBlock(Handle) {}
 
 }  // namespace inkrow

@@ -17,6 +17,7 @@ struct TransitionList {
 
 constexpr Transition kEnd{-1, -1};
 
+// clang-format off
 // Normal mode.
 constexpr TransitionList kNormalTable[kMaxCallIndex + 1] = {
     {{{0, 1}, kEnd}},                  // 0
@@ -47,14 +48,15 @@ constexpr TransitionList kFormFeedTable[kMaxCallIndex + 1] = {
     {{{9, 8}, {19, 8}, kEnd}},                              // 10
 };
 
+// clang-format on
+
 CallState* LockCallState(Handle stateHandle) {
     return reinterpret_cast<CallState*>(LockBlock(stateHandle));
 }
 
 // The pair of callIndex that starts at the current state, or null.
 const Transition* FindTransition(const CallState* record, std::int16_t callIndex) {
-    const TransitionList& list =
-        (record->mode == 0 ? kNormalTable : kFormFeedTable)[callIndex];
+    const TransitionList& list = (record->mode == 0 ? kNormalTable : kFormFeedTable)[callIndex];
     for (const Transition& pair : list.pairs) {
         if (pair.from < 0) break;
         if (pair.from == record->state) return &pair;
@@ -121,7 +123,9 @@ std::int16_t CommitCall(Handle stateHandle, std::int16_t callIndex) {
     return result;
 }
 
-void ReleaseCallState(Handle* stateHandle) { ReleaseBlock(stateHandle); }
+void ReleaseCallState(Handle* stateHandle) {
+    ReleaseBlock(stateHandle);
+}
 
 std::int16_t CallMode(Handle stateHandle) {
     const CallState* record = LockCallState(stateHandle);

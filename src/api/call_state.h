@@ -15,12 +15,12 @@ struct CallState {
 };
 
 enum CallIndex : std::int16_t {
-    kCallJobParams = 1,   // OutputInitTwo
-    kCallPageSetup = 3,   // OutputInitPart
-    kCallBand = 4,        // OutputProduce, OutputProduceTwo
-    kCallComplete = 5,    // OutputComplete
-    kCallFlush = 6,       // OutputFlush
-    kCallFormFeed = 8,    // OutputFormFeed
+    kCallJobParams = 1,  // OutputInitTwo
+    kCallPageSetup = 3,  // OutputInitPart
+    kCallBand = 4,       // OutputProduce, OutputProduceTwo
+    kCallComplete = 5,   // OutputComplete
+    kCallFlush = 6,      // OutputFlush
+    kCallFormFeed = 8,   // OutputFormFeed
     kMaxCallIndex = 10,
 };
 

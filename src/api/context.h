@@ -44,9 +44,9 @@ struct LineState {
 };
 
 struct PlaneState {
-    BufferNode packetChain;  // the plane's "ESC ( F" packet for the row being built
-    LineState previousLine;  // the last line emitted into the packet
-    LineState currentLine;   // the line of the band being produced
+    BufferNode packetChain;       // the plane's "ESC ( F" packet for the row being built
+    LineState previousLine;       // the last line emitted into the packet
+    LineState currentLine;        // the line of the band being produced
     std::int16_t pixelShift;      // log2 pixels per byte: 3, 2 or 1
     std::int16_t codeConversion;  // non-zero: five-pixels-per-byte conversion
     std::int16_t twoBitSplit;     // 1: filled by the two-bit split (plane 0 decides)

@@ -55,7 +55,9 @@ extern "C" int16_t OutputOpen(OutputHandle* out) {
     return kOpened;
 }
 
-extern "C" int16_t OutputInit(void) { return kFailed; }
+extern "C" int16_t OutputInit(void) {
+    return kFailed;
+}
 
 extern "C" void OutputClose(OutputHandle* handle) {
     if (handle == nullptr) return;

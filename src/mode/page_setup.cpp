@@ -1,8 +1,9 @@
 // OutputInitPart: configures a page's planes and allocates their buffers.
+#include "mode/page_setup.h"
+
 #include "api/call_state.h"
 #include "api/context.h"
 #include "inkrow/output.h"
-#include "mode/page_setup.h"
 #include "mode/print_mode.h"
 #include "stream/buffer_chain.h"
 
@@ -15,7 +16,8 @@ void SetInitialLineState(LineState* line) {
 }
 
 std::int32_t RowBufferSize(std::int16_t pixelShift, std::int16_t pixelWidth) {
-    const std::int32_t rowBytes = ((8 >> pixelShift) * static_cast<std::int32_t>(pixelWidth) + 7) / 8;
+    const std::int32_t rowBytes =
+        ((8 >> pixelShift) * static_cast<std::int32_t>(pixelWidth) + 7) / 8;
     return rowBytes + 1;
 }
 

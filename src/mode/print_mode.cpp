@@ -4,6 +4,7 @@
 
 namespace inkrow {
 
+// clang-format off
 // Ink set of each quality row (0..4) and media column (0..12).
 const std::uint8_t InkSetTable[kQualityRows * kMediaColumns] = {
     3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // row 0: quality 20, 30 and unknown codes
@@ -12,6 +13,8 @@ const std::uint8_t InkSetTable[kQualityRows * kMediaColumns] = {
     6, 8, 7, 5, 0, 7, 7, 7, 7, 7, 7, 0, 7,  // row 3: quality 5
     0, 0, 0, 0, 0, 0, 0, 9, 0, 0, 7, 0, 0,  // row 4: quality 0
 };
+
+// clang-format on
 
 namespace {
 
@@ -27,6 +30,7 @@ constexpr FormatCell kSevenTwoBit{{0x02, 0x02, 0x02, 0x02, 0x02, 0x02, 0x02}};
 constexpr FormatCell kSixConverted{{0x22, 0x22, 0x22, 0x22, 0x22, 0x22, 0}};
 constexpr FormatCell kCmykkMixed{{0x02, 0x02, 0x02, 0x01, 0x02, 0, 0}};
 
+// clang-format off
 constexpr FormatCell kFormatCells[kQualityRows][kMediaColumns] = {
     // row 0
     {kCmykOneBit, kNone, kNone, kNone, kNone, kNone, kNone, kNone, kNone, kNone, kNone, kNone,
@@ -67,6 +71,8 @@ constexpr FormatCell kFormatCells[kQualityRows][kMediaColumns] = {
      kNone, kNone, kSixTwoBit, kNone, kNone},
 };
 
+// clang-format on
+
 constexpr auto BuildPlaneFormatTable() {
     struct Table {
         std::uint8_t bytes[kQualityRows * kMediaColumns * kFormatPlanes];
@@ -83,8 +89,8 @@ constexpr auto kPlaneFormatBytes = BuildPlaneFormatTable();
 
 constexpr std::int16_t kPlaneCountOfInkSet[10] = {0, 1, 3, 4, 4, 5, 6, 6, 7, 16};
 
-std::uint8_t FormatByte(std::int16_t qualityCode, std::int16_t mediaCode,
-                        std::int16_t planeIndex, const std::uint8_t* table) {
+std::uint8_t FormatByte(std::int16_t qualityCode, std::int16_t mediaCode, std::int16_t planeIndex,
+                        const std::uint8_t* table) {
     const int cell = QualityRow(qualityCode) * kMediaColumns + MediaColumn(mediaCode);
     return table[cell * kFormatPlanes + planeIndex];
 }
@@ -92,10 +98,14 @@ std::uint8_t FormatByte(std::int16_t qualityCode, std::int16_t mediaCode,
 // Format code (bits per pixel) to pixelShift; -1 for a code that is no format.
 std::int16_t PixelShiftOf(std::int16_t formatCode) {
     switch (formatCode) {
-        case 1: return 3;
-        case 2: return 2;
-        case 4: return 1;
-        default: return -1;
+        case 1:
+            return 3;
+        case 2:
+            return 2;
+        case 4:
+            return 1;
+        default:
+            return -1;
     }
 }
 
@@ -106,9 +116,11 @@ void SetFixedConfiguration(PageConfiguration* out, std::int16_t inkSetId,
     out->planeCount = static_cast<std::int16_t>(shifts.size());
     out->twoBitSplit = 0;
     int plane = 0;
-    for (std::int16_t shift : shifts) out->pixelShift[plane++] = shift;
+    for (std::int16_t shift : shifts)
+        out->pixelShift[plane++] = shift;
     plane = 0;
-    for (std::int16_t conversion : conversions) out->codeConversion[plane++] = conversion;
+    for (std::int16_t conversion : conversions)
+        out->codeConversion[plane++] = conversion;
 }
 
 }  // namespace
@@ -118,29 +130,51 @@ const std::uint8_t (&PlaneFormatTable)[kQualityRows * kMediaColumns * kFormatPla
 
 std::int16_t QualityRow(std::int16_t qualityCode) {
     switch (qualityCode) {
-        case 0: return 4;
-        case 5: return 3;
-        case 10: return 2;
-        case 15: return 1;
-        default: return 0;  // 20, 30 and every other code
+        case 0:
+            return 4;
+        case 5:
+            return 3;
+        case 10:
+            return 2;
+        case 15:
+            return 1;
+        default:
+            return 0;  // 20, 30 and every other code
     }
 }
 
 std::int16_t MediaColumn(std::int16_t mediaCode) {
     switch (mediaCode) {
-        case 7: case 8: return 1;
-        case 27: return 2;
-        case 1: return 3;
-        case 18: return 4;
-        case 15: case 22: case 24: return 5;
-        case 16: return 6;
-        case 26: return 7;
-        case 28: return 8;
-        case 29: return 9;
-        case 31: case 32: return 10;
-        case 36: return 11;
-        case 37: return 12;
-        default: return 0;
+        case 7:
+        case 8:
+            return 1;
+        case 27:
+            return 2;
+        case 1:
+            return 3;
+        case 18:
+            return 4;
+        case 15:
+        case 22:
+        case 24:
+            return 5;
+        case 16:
+            return 6;
+        case 26:
+            return 7;
+        case 28:
+            return 8;
+        case 29:
+            return 9;
+        case 31:
+        case 32:
+            return 10;
+        case 36:
+            return 11;
+        case 37:
+            return 12;
+        default:
+            return 0;
     }
 }
 
@@ -180,7 +214,8 @@ std::int16_t ChoosePageConfiguration(std::int16_t qualityCode, std::int16_t medi
         out->inkSetId = LookupInkSet(0, 26, InkSetTable);
         out->planeCount = LookupPlaneCount(0, 26, InkSetTable);
         out->twoBitSplit = 1;
-        for (int plane = 0; plane < out->planeCount; ++plane) out->pixelShift[plane] = 1;
+        for (int plane = 0; plane < out->planeCount; ++plane)
+            out->pixelShift[plane] = 1;
         return kOk;
     }
     const std::int16_t column = MediaColumn(mediaCode);

@@ -20,7 +20,7 @@ std::int16_t FindInkedPixels(const std::uint8_t* row, std::uint16_t bitsPerPixel
 // Like FindInkedPixels, but answers in bytes: *first the byte of the first inked
 // pixel, *count the whole bytes after it up to the last edge, and edgeBytes[0..1] the
 // two edge bytes with every pixel outside the inked span cleared (0: nothing to write).
-std::int16_t InkedByteSpan(const std::uint8_t* row, std::uint16_t bitsPerPixel,
-                           std::int16_t* first, std::int16_t* count, std::uint8_t* edgeBytes);
+std::int16_t InkedByteSpan(const std::uint8_t* row, std::uint16_t bitsPerPixel, std::int16_t* first,
+                           std::int16_t* count, std::uint8_t* edgeBytes);
 
 }  // namespace inkrow

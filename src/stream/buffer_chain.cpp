@@ -47,7 +47,8 @@ BufferNode* FindEmptyControlNode(OutputContext* context) {
 
 bool ReserveControlNodes(OutputContext* context, int count) {
     BufferNode* node = &context->controlChain;
-    while (node->cursor != node->base && node->next != nullptr) node = node->next;
+    while (node->cursor != node->base && node->next != nullptr)
+        node = node->next;
     // node is the first empty node, or the last node if every node is in use.
     int available = node->cursor == node->base ? 1 : 0;
     BufferNode* last = node;
@@ -115,7 +116,8 @@ void ResetPacket(BufferNode* node) {
 
 void WritePacketHeader(BufferNode* node) {
     static constexpr std::uint8_t kHeader[kPacketHeaderSize] = {0x1B, 0x28, 0x46, 0x00, 0x00};
-    for (std::uint8_t byte : kHeader) *node->cursor++ = byte;
+    for (std::uint8_t byte : kHeader)
+        *node->cursor++ = byte;
 }
 
 void LockBufferChain(BufferNode* first) {

@@ -40,8 +40,8 @@ std::uint32_t EncodedLineSize(const std::uint8_t* rowData, const LineState& line
     const std::uint32_t zeroRun = 2 * ((zeros + 127) / 128);
     const std::uint32_t bound = zeroRun + 2 * inked + 1;
     if (bound <= budget) return bound;
-    return zeroRun + MeasurePackedBytes(rowData + line.firstInkByte,
-                                        static_cast<std::uint16_t>(inked)) + 1;
+    return zeroRun +
+           MeasurePackedBytes(rowData + line.firstInkByte, static_cast<std::uint16_t>(inked)) + 1;
 }
 
 void EmitLines(OutputContext* context) {
@@ -61,8 +61,7 @@ void EmitRowChange(OutputContext* context) {
     const int planeCount = context->planeCount;
     for (int plane = 0; plane < planeCount; ++plane) {
         PlaneState& state = context->planes[plane];
-        EmitEmptyLines(&state.packetChain,
-                       context->linesPerRow - 1 - state.previousLine.subLine);
+        EmitEmptyLines(&state.packetChain, context->linesPerRow - 1 - state.previousLine.subLine);
         state.previousLine.subLine = static_cast<std::int16_t>(context->linesPerRow - 1);
 
         BufferNode* staging = &context->stagingChains[plane];
@@ -76,11 +75,12 @@ void EmitRowChange(OutputContext* context) {
     // committed; the completion finds that row in previousLine again.
     const std::int32_t committedRow = context->planes[0].previousLine.rowNumber;
     const std::int32_t newRow = context->planes[0].currentLine.rowNumber;
-    const std::int64_t endRow =
-        std::min<std::int64_t>(static_cast<std::int64_t>(committedRow) + context->ringDepth, newRow);
+    const std::int64_t endRow = std::min<std::int64_t>(
+        static_cast<std::int64_t>(committedRow) + context->ringDepth, newRow);
     for (std::int64_t row = committedRow; row < endRow; ++row) {
         CommitRow(context);
-        for (int plane = 0; plane < planeCount; ++plane) ++context->planes[plane].previousLine.rowNumber;
+        for (int plane = 0; plane < planeCount; ++plane)
+            ++context->planes[plane].previousLine.rowNumber;
     }
     for (int plane = 0; plane < planeCount; ++plane)
         context->planes[plane].previousLine.rowNumber = committedRow;

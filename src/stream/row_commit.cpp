@@ -29,29 +29,38 @@ constexpr Selection kSelectFull[10] = {
     {11, {0x1B, 0x28, 0x4C, 0x06, 0x00, 'C', 'M', 'Y', 'K', 'c', 'm'}},
     {11, {0x1B, 0x28, 0x4C, 0x06, 0x00, 'C', 'M', 'Y', 'c', 'm', 'k'}},
     {12, {0x1B, 0x28, 0x4C, 0x07, 0x00, 'C', 'M', 'Y', 'K', 'c', 'm', 'k'}},
-    {21, {0x1B, 0x28, 0x4C, 0x10, 0x00, 0x43, 0x4D, 0x59, 0x63, 0x6D, 0x6B, 0xC3, 0xCD, 0xD9,
-          0xA3, 0xAD, 0xEB, 0xE3, 0xED, 0x23, 0x2D}},
+    {21, {0x1B, 0x28, 0x4C, 0x10, 0x00, 0x43, 0x4D, 0x59, 0x63, 0x6D, 0x6B,
+          0xC3, 0xCD, 0xD9, 0xA3, 0xAD, 0xEB, 0xE3, 0xED, 0x23, 0x2D}},
 };
 
 const Selection* SelectionFor(std::int16_t rowClass, std::int16_t inkSetId) {
     switch (rowClass) {
-        case kClassK: return &kSelectK;
-        case kClassLightK: return &kSelectLightK;
-        case kClassBothK: return &kSelectBothK;
+        case kClassK:
+            return &kSelectK;
+        case kClassLightK:
+            return &kSelectLightK;
+        case kClassBothK:
+            return &kSelectBothK;
         case kClassFull:
             if (inkSetId < 2 || inkSetId > 9) return nullptr;
             return &kSelectFull[inkSetId];
-        default: return nullptr;
+        default:
+            return nullptr;
     }
 }
 
 bool PlaneSelected(std::int16_t rowClass, int plane, int kPlane, int lightKPlane) {
     switch (rowClass) {
-        case kClassK: return plane == kPlane;
-        case kClassLightK: return plane == lightKPlane;
-        case kClassBothK: return plane == kPlane || plane == lightKPlane;
-        case kClassFull: return true;
-        default: return false;
+        case kClassK:
+            return plane == kPlane;
+        case kClassLightK:
+            return plane == lightKPlane;
+        case kClassBothK:
+            return plane == kPlane || plane == lightKPlane;
+        case kClassFull:
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -69,19 +78,30 @@ void WriteCommand(OutputContext* context, const std::uint8_t* bytes, std::size_t
 
 int KPlaneOf(std::int16_t inkSetId) {
     switch (inkSetId) {
-        case 1: return 0;
-        case 3: case 5: case 6: case 8: return 3;
-        default: return -1;
+        case 1:
+            return 0;
+        case 3:
+        case 5:
+        case 6:
+        case 8:
+            return 3;
+        default:
+            return -1;
     }
 }
 
 int LightKPlaneOf(std::int16_t inkSetId) {
     switch (inkSetId) {
-        case 4: return 3;
-        case 5: return 4;
-        case 7: return 5;
-        case 8: return 6;
-        default: return -1;
+        case 4:
+            return 3;
+        case 5:
+            return 4;
+        case 7:
+            return 5;
+        case 8:
+            return 6;
+        default:
+            return -1;
     }
 }
 
@@ -97,11 +117,15 @@ std::int16_t ClassifyRow(OutputContext* context, std::uint16_t blankLength, bool
             continue;
         }
         if (plane == kPlane) {
-            if (rowClass == kClassBlank) rowClass = kClassK;
-            else if (rowClass == kClassLightK) rowClass = kClassBothK;
+            if (rowClass == kClassBlank)
+                rowClass = kClassK;
+            else if (rowClass == kClassLightK)
+                rowClass = kClassBothK;
         } else if (plane == lightKPlane) {
-            if (rowClass == kClassBlank) rowClass = kClassLightK;
-            else if (rowClass == kClassK) rowClass = kClassBothK;
+            if (rowClass == kClassBlank)
+                rowClass = kClassLightK;
+            else if (rowClass == kClassK)
+                rowClass = kClassBothK;
         } else {
             rowClass = kClassFull;
         }
@@ -130,7 +154,11 @@ std::int32_t CommitSegmentCount(const OutputContext* context, std::int16_t rowCl
 void EmitRowSkip(OutputContext* context, std::int64_t rows) {
     while (rows > 0) {
         const std::int64_t count = rows > kMaxSkipRows ? kMaxSkipRows : rows;
-        const std::uint8_t command[7] = {0x1B, 0x28, 0x65, 0x02, 0x00,
+        const std::uint8_t command[7] = {0x1B,
+                                         0x28,
+                                         0x65,
+                                         0x02,
+                                         0x00,
                                          static_cast<std::uint8_t>(count >> 8),
                                          static_cast<std::uint8_t>(count & 0xFF)};
         WriteCommand(context, command, sizeof command);
