@@ -111,14 +111,14 @@ struct LineSnapshot {
 };
 
 void SaveLines(const OutputContext* context, LineSnapshot* snapshot) {
-    for (int plane = 0; plane < kMaxPlanes; ++plane) {
+    for (int plane = 0; plane < context->planeCount; ++plane) {
         snapshot->currentLines[plane] = context->planes[plane].currentLine;
         snapshot->rows[plane] = context->rows[plane];
     }
 }
 
 void RestoreLines(OutputContext* context, const LineSnapshot& snapshot) {
-    for (int plane = 0; plane < kMaxPlanes; ++plane) {
+    for (int plane = 0; plane < context->planeCount; ++plane) {
         context->planes[plane].currentLine = snapshot.currentLines[plane];
         context->rows[plane] = snapshot.rows[plane];
     }
