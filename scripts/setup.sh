@@ -4,7 +4,9 @@
 set -euo pipefail
 
 packages=(cmake make g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
-          libbenchmark-dev libpng-dev zlib1g-dev valgrind binutils clang-format)
+          libbenchmark-dev libpng-dev libjpeg-dev zlib1g-dev valgrind binutils clang-format
+          pkg-config ghostscript libcups2-dev libcupsimage2-dev libpappl-dev
+          cups-daemon cups-client cups-ipp-utils cups-ppdc cups-filters)
 missing=()
 for package in "${packages[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
@@ -16,5 +18,5 @@ if ((${#missing[@]})); then
     SUDO=""
     if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
     $SUDO apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi

@@ -29,6 +29,11 @@ std::int16_t LookupPlaneFormat(std::int16_t qualityCode, std::int16_t mediaCode,
 std::int16_t LookupCodeConversion(std::int16_t qualityCode, std::int16_t mediaCode,
                                   std::int16_t planeIndex, const std::uint8_t* table);
 
+// Ink letters of each ink set's planes, plane 0 first, as its full ink selection names
+// them; the sixteen-ink set (9) names the six input planes that the split feeds.
+inline constexpr const char* kInkSetInks[10] = {"",      "K",      "CMY",    "CMYK",    "CMYk",
+                                                "CMYKk", "CMYKcm", "CMYcmk", "CMYKcmk", "CMYcmk"};
+
 // Plane count of an ink set id, 0 for an unknown id.
 std::int16_t InkSetPlaneCount(std::int16_t inkSetId);
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "mode/print_mode.h"
 #include "stream/buffer_chain.h"
 
 namespace inkrow {
@@ -32,6 +33,17 @@ constexpr Selection kSelectFull[10] = {
     {21, {0x1B, 0x28, 0x4C, 0x10, 0x00, 0x43, 0x4D, 0x59, 0x63, 0x6D, 0x6B,
           0xC3, 0xCD, 0xD9, 0xA3, 0xAD, 0xEB, 0xE3, 0xED, 0x23, 0x2D}},
 };
+
+// The selections name the planes in the order the print-mode tables give them.
+constexpr bool SelectionsMatchInkSets() {
+    for (int set = 2; set <= 9; ++set) {
+        const char* inks = kInkSetInks[set];
+        for (int i = 0; inks[i] != 0; ++i)
+            if (kSelectFull[set].bytes[5 + i] != static_cast<std::uint8_t>(inks[i])) return false;
+    }
+    return true;
+}
+static_assert(SelectionsMatchInkSets());
 
 const Selection* SelectionFor(std::int16_t rowClass, std::int16_t inkSetId) {
     switch (rowClass) {

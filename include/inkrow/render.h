@@ -1,0 +1,194 @@
+/*
+ * inkrow render stage: from page images to the output module's ink planes.
+ *
+ * The output module (inkrow/output.h) prints only what it is handed: per ink, one packed
+ * line of 1, 2 or 4 bits per pixel. This library turns ordinary page lines (8-bit gray,
+ * 8-bit sRGB or 8-bit device CMYK) into those planes and drives the module with them.
+ *
+ * Three layers, each usable on its own:
+ *
+ *   1. RenderDescribeMode: what a print mode (quality code, media code, page flags)
+ *      asks of a caller: which inks, how many planes, and per plane its bits per pixel
+ *      and usable levels. It reads the very tables the module uses.
+ *
+ *   2. RenderRaster: colour separation, light-ink split, tone curves and halftoning of one
+ *      line at a time into packed planes with their inked extents filled in, as a
+ *      RasterBand ready for OutputProduceTwo. No module calls.
+ *
+ *   3. RenderJob: a whole job. It opens a module context, renders every line, hands every
+ *      byte of the command stream to the caller's write callback, and ends pages and the
+ *      job. Blank lines cost nothing.
+ *
+ *     RenderJob* job;
+ *     RenderJobOptions options;
+ *     RenderJobOptionsInit(&options);             defaults: quality 10, media 0, 600 dpi
+ *     options.width = 4960; options.colorSpace = RENDER_RGB8;
+ *     options.write = my_write; options.writeContext = my_file;
+ *     if (RenderJobOpen(&options, &job) != RENDER_OK) ...
+ *     per page:
+ *         RenderJobStartPage(job);
+ *         per line, top to bottom: RenderJobWriteLine(job, line, width * 3);
+ *         RenderJobEndPage(job);
+ *     RenderJobClose(job);                        ends the job; frees everything
+ *
+ * Every call returns RENDER_OK (0) or a negative RenderStatus. After a failure of a job
+ * call, RenderJobErrorText says what failed in words; the job then refuses everything but
+ * RenderJobClose, so that no half-written stream is ever reported as complete.
+ *
+ * Output is deterministic: the same input and options give the same bytes.
+ * Objects are independent; one thread at a time per object. No global state.
+ */
+#ifndef INKROW_RENDER_H
+#define INKROW_RENDER_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "inkrow/output.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Result codes. */
+typedef enum RenderStatus {
+    RENDER_OK = 0,
+    RENDER_BAD_ARGUMENT = -1,     /* a null pointer or an option out of range */
+    RENDER_UNSUPPORTED_MODE = -2, /* the quality and media pair has no ink set */
+    RENDER_BAD_WIDTH = -3,        /* width 0, above RENDER_MAX_WIDTH, or not the job's */
+    RENDER_BAD_LINE = -4,         /* a line of the wrong length, or past the page's end */
+    RENDER_NO_MEMORY = -5,
+    RENDER_MODULE_REFUSED = -6, /* the output module refused a call (see the error text) */
+    RENDER_WRITE_FAILED = -7,   /* the caller's write callback reported a failure */
+    RENDER_CALL_ORDER = -8,     /* e.g. a line outside a page, or a job that failed before */
+} RenderStatus;
+
+/* A short English description of a status ("bad line length", ...). */
+const char* RenderStatusText(int status);
+
+#define RENDER_MAX_PLANES 16
+#define RENDER_MAX_WIDTH 32767 /* pixels per line the module can address */
+
+/* ---- 1. Print modes ------------------------------------------------------------------ */
+
+/* A print mode as the module sees it: the job's codes and the page's flags. */
+typedef struct RenderModeRequest {
+    int qualityCode; /* 0, 5, 10, 15, 20, 30 */
+    int mediaCode;   /* 0 .. 37 */
+    int blackOnly;   /* 1: one black plane where the media allows it */
+    int kForBlack;   /* 1: prefer configurations that print black with the k ink */
+    int keepColor;   /* non-zero: never fall back to black only */
+    int formFeed;    /* 1: pages end with a form feed (8 lines per row) */
+    int resolution;  /* 300 (8 lines per row), 600 (16), anything else (1) */
+} RenderModeRequest;
+
+/* One plane the caller hands the module, in the module's plane order. */
+typedef struct RenderPlaneInfo {
+    char ink;          /* 'C', 'M', 'Y', 'K', 'c', 'm' or 'k' */
+    uint8_t inkCode;   /* the printer's code for the ink (the letter for these seven) */
+    int bitsPerPixel;  /* 1, 2 or 4: the packing of the plane's lines */
+    int levels;        /* levels the plane can print: 2, 3, 4, 8 or 16 */
+    int codeConverted; /* 1: levels 0..2 only; a level 3 would print nothing */
+    int split;         /* 1: an input of the sixteen-ink split (4 bits per pixel) */
+    int splitOutputs;  /* split inputs: printer planes it drives (2 or 4); else 1 */
+} RenderPlaneInfo;
+
+typedef struct RenderMode {
+    int inkSetId;      /* 1 .. 9 */
+    int printerPlanes; /* planes the printer receives: planeCount, or 16 when split */
+    int planeCount;    /* planes the caller hands the module on each line */
+    int linesPerRow;   /* 1, 8 or 16 */
+    int split;         /* 1: the sixteen-ink mode (six 4-bit inputs) */
+    char inks[RENDER_MAX_PLANES + 1]; /* ink letters of the caller's planes, "CMYK" */
+    RenderPlaneInfo planes[RENDER_MAX_PLANES];
+} RenderMode;
+
+/* Describes the page configuration the module will choose for a request.
+ * RENDER_OK, RENDER_BAD_ARGUMENT (null pointer) or RENDER_UNSUPPORTED_MODE. */
+int RenderDescribeMode(const RenderModeRequest* request, RenderMode* mode);
+
+typedef struct RenderModePair {
+    int qualityCode;
+    int mediaCode;
+    int inkSetId;
+} RenderModePair;
+
+/* Lists the quality and media pairs the module supports (one representative media code
+ * per media column), writing at most `capacity` entries. Returns the total count. */
+int RenderListModePairs(RenderModePair* pairs, int capacity);
+
+/* ---- 2. Raster: colour, light inks, halftoning, packing ------------------------------- */
+
+typedef enum RenderColorSpace {
+    RENDER_GRAY8 = 1, /* one byte a pixel, 0 black .. 255 white */
+    RENDER_RGB8 = 3,  /* sRGB, three bytes a pixel */
+    RENDER_CMYK8 = 4, /* device CMYK, four bytes a pixel, 255 full ink */
+} RenderColorSpace;
+
+typedef enum RenderHalftone {
+    RENDER_DIFFUSION = 0, /* serpentine error diffusion: the quality default */
+    RENDER_ORDERED = 1,   /* blue-noise threshold matrix: fast, no line-to-line state */
+} RenderHalftone;
+
+typedef struct RenderRasterOptions {
+    RenderModeRequest mode;
+    int width;      /* pixels per line, 1 .. RENDER_MAX_WIDTH */
+    int colorSpace; /* RenderColorSpace */
+    int halftone;   /* RenderHalftone */
+} RenderRasterOptions;
+
+/* Defaults: quality 10, media 0, 600 dpi, no flags, width 0 (must be set), sRGB,
+ * error diffusion. */
+void RenderRasterOptionsInit(RenderRasterOptions* options);
+
+typedef struct RenderRaster RenderRaster;
+
+int RenderRasterOpen(const RenderRasterOptions* options, RenderRaster** raster);
+void RenderRasterClose(RenderRaster* raster);
+const RenderMode* RenderRasterMode(const RenderRaster* raster);
+/* Starts a page: line numbers from 0, halftone state cleared. */
+int RenderRasterStartPage(RenderRaster* raster);
+/* Renders the page's next line: `length` must be width * channels. Fills *band with the
+ * line's number and, per plane, the packed line and its inked extents (start, end,
+ * trail 0); a plane without ink on the line has pixels NULL and start == end == 0.
+ * *inked is set to 1 when any plane has ink. The band's lines belong to the raster and
+ * stay valid until its next call; the module may change them in place. */
+int RenderRasterLine(RenderRaster* raster, const uint8_t* pixels, size_t length, RasterBand* band,
+                     int* inked);
+
+/* ---- 3. Jobs: driving the module ----------------------------------------------------- */
+
+/* Receives the command stream in order. Return 0 on success; anything else fails the job
+ * with RENDER_WRITE_FAILED. */
+typedef int (*RenderWriteFn)(void* writeContext, const uint8_t* bytes, size_t length);
+
+typedef struct RenderJobOptions {
+    RenderRasterOptions raster;
+    RenderWriteFn write;
+    void* writeContext;
+} RenderJobOptions;
+
+void RenderJobOptionsInit(RenderJobOptions* options);
+
+typedef struct RenderJob RenderJob;
+
+int RenderJobOpen(const RenderJobOptions* options, RenderJob** job);
+const RenderMode* RenderJobMode(const RenderJob* job);
+int RenderJobStartPage(RenderJob* job);
+/* One line of the page, top to bottom; `length` must be width * channels. */
+int RenderJobWriteLine(RenderJob* job, const uint8_t* pixels, size_t length);
+/* Ends the page and sends its end (and a form feed in form-feed mode). */
+int RenderJobEndPage(RenderJob* job);
+/* Ends the job (an open page is ended first), releases everything. The result is that
+ * of the job's end: RENDER_OK only when the whole stream was handed to the callback. */
+int RenderJobClose(RenderJob* job);
+/* Words for the job's last failure; "" when none. Valid until the job's next call. */
+const char* RenderJobErrorText(const RenderJob* job);
+/* Bytes handed to the callback so far. */
+uint64_t RenderJobBytesWritten(const RenderJob* job);
+
+#ifdef __cplusplus
+} /* extern "C" */
+#endif
+
+#endif /* INKROW_RENDER_H */

@@ -1,0 +1,226 @@
+// RenderJob: drives the module through a whole job and hands the command stream to the
+// caller's write callback. Once anything fails the job stays failed, so a caller that
+// checks only the final RenderJobClose still learns that its stream is not whole.
+#include <cinttypes>
+#include <cstdarg>
+#include <cstdio>
+#include <new>
+#include <string>
+
+#include "inkrow/output.h"
+#include "inkrow/render.h"
+#include "raster.h"
+
+struct RenderJob {
+    RenderJobOptions options{};
+    RenderRaster* raster = nullptr;
+    OutputHandle handle = nullptr;
+    bool pageOpen = false;
+    bool failed = false;
+    int status = RENDER_OK;
+    int page = 0;             // pages started
+    std::int32_t lines = 0;   // lines of the open page so far
+    std::uint64_t bytes = 0;  // handed to the callback
+    std::string error;
+};
+
+namespace {
+
+int Fail(RenderJob* job, int status, const char* format, ...) __attribute__((format(printf, 3, 4)));
+
+int Fail(RenderJob* job, int status, const char* format, ...) {
+    char text[256];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(text, sizeof text, format, arguments);
+    va_end(arguments);
+    job->failed = true;
+    job->status = status;
+    job->error = text;
+    return status;
+}
+
+const char* DescribeModuleCode(int16_t code) {
+    switch (code) {
+        case OUTPUT_FAILED:
+            return "failed";
+        case OUTPUT_NO_MEMORY:
+            return "out of memory";
+        case OUTPUT_NOT_NOW:
+            return "not allowed now";
+        case OUTPUT_NEVER:
+            return "never allowed in this mode";
+        default:
+            return "unexpected result";
+    }
+}
+
+int Refused(RenderJob* job, const char* call, int16_t code) {
+    const int status = code == OUTPUT_NO_MEMORY ? RENDER_NO_MEMORY : RENDER_MODULE_REFUSED;
+    if (job->pageOpen)
+        return Fail(job, status, "%s refused line %" PRId32 " of page %d: %s (0x%04X)", call,
+                    job->lines, job->page, DescribeModuleCode(code),
+                    static_cast<unsigned>(static_cast<std::uint16_t>(code)));
+    return Fail(job, status, "%s refused: %s (0x%04X)", call, DescribeModuleCode(code),
+                static_cast<unsigned>(static_cast<std::uint16_t>(code)));
+}
+
+// Sends a producing call's segments in order, then tells the module they are sent.
+int SendAndComplete(RenderJob* job, const char* call, int16_t code, void* listHandle) {
+    if (code != OUTPUT_OK) return Refused(job, call, code);
+    const auto* list = static_cast<const SegmentList*>(listHandle);
+    for (int16_t i = 0; list != nullptr && i < list->count; ++i) {
+        const Segment& segment = list->items[i];
+        if (segment.length == 0) continue;
+        if (job->options.write(job->options.writeContext, segment.data, segment.length) != 0)
+            return Fail(job, RENDER_WRITE_FAILED, "writing %u bytes of the stream failed",
+                        static_cast<unsigned>(segment.length));
+        job->bytes += segment.length;
+    }
+    const int16_t completed = OutputComplete(&job->handle);
+    if (completed != OUTPUT_OK) return Refused(job, "OutputComplete", completed);
+    return RENDER_OK;
+}
+
+bool FormFeedJob(const RenderJob* job) {
+    return job->options.raster.mode.formFeed == 1;
+}
+
+int EndOpenPage(RenderJob* job) {
+    void* list = nullptr;
+    job->pageOpen = false;
+    if (FormFeedJob(job)) {
+        // Rows at and after the limit are dropped: give the whole last row.
+        const int perRow = RenderRasterMode(job->raster)->linesPerRow;
+        const std::int32_t limit = (job->lines + perRow - 1) / perRow * perRow;
+        const int16_t code = OutputFormFeed(&job->handle, &list, limit);
+        return SendAndComplete(job, "OutputFormFeed", code, list);
+    }
+    const int16_t code = OutputFlush(&job->handle, &list);
+    return SendAndComplete(job, "OutputFlush", code, list);
+}
+
+}  // namespace
+
+extern "C" {
+
+void RenderJobOptionsInit(RenderJobOptions* options) {
+    if (options == nullptr) return;
+    *options = RenderJobOptions{};
+    RenderRasterOptionsInit(&options->raster);
+}
+
+int RenderJobOpen(const RenderJobOptions* options, RenderJob** job) {
+    if (job == nullptr) return RENDER_BAD_ARGUMENT;
+    *job = nullptr;
+    if (options == nullptr || options->write == nullptr) return RENDER_BAD_ARGUMENT;
+    auto* made = new (std::nothrow) RenderJob;
+    if (made == nullptr) return RENDER_NO_MEMORY;
+    made->options = *options;
+    int status = RenderRasterOpen(&options->raster, &made->raster);
+    if (status != RENDER_OK) {
+        delete made;
+        return status;
+    }
+    if (OutputOpen(&made->handle) != OUTPUT_OPENED) {
+        RenderRasterClose(made->raster);
+        delete made;
+        return RENDER_NO_MEMORY;
+    }
+    JobParams params{};
+    params.mediaCode = static_cast<int16_t>(options->raster.mode.mediaCode);
+    params.qualityCode = static_cast<int16_t>(options->raster.mode.qualityCode);
+    params.pixelWidth = static_cast<int16_t>(options->raster.width);
+    params.formFeedFlag = static_cast<int16_t>(options->raster.mode.formFeed == 1 ? 1 : 0);
+    const int16_t code = OutputInitTwo(&made->handle, &params, OUTPUT_JOB_PARAMS_VERSION);
+    if (code != OUTPUT_OK) {
+        OutputClose(&made->handle);
+        RenderRasterClose(made->raster);
+        delete made;
+        return code == OUTPUT_NO_MEMORY ? RENDER_NO_MEMORY : RENDER_MODULE_REFUSED;
+    }
+    *job = made;
+    return RENDER_OK;
+}
+
+const RenderMode* RenderJobMode(const RenderJob* job) {
+    return job == nullptr ? nullptr : RenderRasterMode(job->raster);
+}
+
+int RenderJobStartPage(RenderJob* job) {
+    if (job == nullptr) return RENDER_BAD_ARGUMENT;
+    if (job->failed) return RENDER_CALL_ORDER;
+    if (job->pageOpen) return Fail(job, RENDER_CALL_ORDER, "a page was started inside a page");
+    const RenderModeRequest& mode = job->options.raster.mode;
+    PageParams params{};
+    params.blackOnly = static_cast<int16_t>(mode.blackOnly);
+    params.resolution = static_cast<int16_t>(mode.resolution);
+    params.formFeedFlag = static_cast<int16_t>(mode.formFeed == 1 ? 1 : 0);
+    params.kForBlack = static_cast<int16_t>(mode.kForBlack);
+    params.keepColor = static_cast<int16_t>(mode.keepColor);
+    ++job->page;
+    job->lines = 0;
+    const int16_t code = OutputInitPart(&job->handle, &params);
+    if (code != OUTPUT_OK) return Refused(job, "OutputInitPart", code);
+    RenderRasterStartPage(job->raster);
+    job->pageOpen = true;
+    return RENDER_OK;
+}
+
+int RenderJobWriteLine(RenderJob* job, const uint8_t* pixels, size_t length) {
+    if (job == nullptr || pixels == nullptr) return RENDER_BAD_ARGUMENT;
+    if (job->failed) return RENDER_CALL_ORDER;
+    if (!job->pageOpen) return Fail(job, RENDER_CALL_ORDER, "a line was written outside a page");
+    RasterBand band;
+    int inked = 0;
+    const int status = RenderRasterLine(job->raster, pixels, length, &band, &inked);
+    if (status == RENDER_BAD_LINE)
+        return Fail(job, status, "line %" PRId32 " of page %d has %zu bytes, not %zu", job->lines,
+                    job->page, length,
+                    static_cast<std::size_t>(job->options.raster.width) *
+                        static_cast<std::size_t>(job->options.raster.colorSpace));
+    if (status != RENDER_OK) return Fail(job, status, "%s", RenderStatusText(status));
+    // A blank line need not reach the module: the rows it skips are counted from the
+    // next line's number. The first line always goes, so every page has its header.
+    if (inked != 0 || job->lines == 0) {
+        void* list = nullptr;
+        const int16_t code = OutputProduceTwo(&job->handle, &band, &list);
+        const int sent = SendAndComplete(job, "OutputProduceTwo", code, list);
+        if (sent != RENDER_OK) return sent;
+    }
+    ++job->lines;
+    return RENDER_OK;
+}
+
+int RenderJobEndPage(RenderJob* job) {
+    if (job == nullptr) return RENDER_BAD_ARGUMENT;
+    if (job->failed) return RENDER_CALL_ORDER;
+    if (!job->pageOpen)
+        return Fail(job, RENDER_CALL_ORDER, "a page was ended that was not started");
+    return EndOpenPage(job);
+}
+
+int RenderJobClose(RenderJob* job) {
+    if (job == nullptr) return RENDER_BAD_ARGUMENT;
+    int status = job->failed ? job->status : RENDER_OK;
+    if (status == RENDER_OK && job->pageOpen) status = EndOpenPage(job);
+    if (status == RENDER_OK && FormFeedJob(job) && job->page > 0) {
+        void* list = nullptr;
+        const int16_t code = OutputFlush(&job->handle, &list);
+        status = SendAndComplete(job, "OutputFlush", code, list);
+    }
+    OutputClose(&job->handle);
+    RenderRasterClose(job->raster);
+    delete job;
+    return status;
+}
+
+const char* RenderJobErrorText(const RenderJob* job) {
+    return job == nullptr ? "" : job->error.c_str();
+}
+
+uint64_t RenderJobBytesWritten(const RenderJob* job) {
+    return job == nullptr ? 0 : job->bytes;
+}
+
+}  // extern "C"

@@ -1,0 +1,132 @@
+// The print-mode description: what a quality and media pair and the page flags ask of a
+// caller. It is answered by the module's own page-configuration rules and tables,
+// compiled into this library from the module's source, so the two cannot drift apart.
+#include <cstdint>
+#include <limits>
+
+#include "inkrow/render.h"
+#include "mode/print_mode.h"
+
+namespace {
+
+bool FitsInt16(int value) {
+    return value >= std::numeric_limits<std::int16_t>::min() &&
+           value <= std::numeric_limits<std::int16_t>::max();
+}
+
+// In the split, the two-way inputs (C, M, Y, k) print levels 0..7 and the four-way ones
+// (c, m) levels 0..15; a higher level on a two-way input prints nothing at all.
+constexpr bool IsFourWayInput(int input) {
+    return input == 3 || input == 4;
+}
+
+void DescribeSplitInputs(RenderMode* mode) {
+    mode->printerPlanes = 16;
+    mode->planeCount = 6;
+    mode->split = 1;
+    for (int i = 0; i < 6; ++i) {
+        RenderPlaneInfo& plane = mode->planes[i];
+        plane.ink = inkrow::kInkSetInks[9][i];
+        plane.inkCode = static_cast<std::uint8_t>(plane.ink);
+        plane.bitsPerPixel = 4;
+        plane.levels = IsFourWayInput(i) ? 16 : 8;
+        plane.split = 1;
+        plane.splitOutputs = IsFourWayInput(i) ? 4 : 2;
+    }
+}
+
+void DescribeDirectPlanes(const inkrow::PageConfiguration& configuration, RenderMode* mode) {
+    mode->printerPlanes = configuration.planeCount;
+    mode->planeCount = configuration.planeCount;
+    const char* inks = inkrow::kInkSetInks[configuration.inkSetId];
+    for (int i = 0; i < configuration.planeCount; ++i) {
+        RenderPlaneInfo& plane = mode->planes[i];
+        plane.ink = inks[i];
+        plane.inkCode = static_cast<std::uint8_t>(plane.ink);
+        plane.bitsPerPixel = 8 >> configuration.pixelShift[i];
+        plane.codeConverted = configuration.codeConversion[i] != 0 ? 1 : 0;
+        // A converted plane packs five pixels of three levels in a byte: a level 3
+        // anywhere in the five turns all of them into nothing.
+        plane.levels = plane.codeConverted ? 3 : 1 << plane.bitsPerPixel;
+        plane.splitOutputs = 1;
+    }
+}
+
+}  // namespace
+
+extern "C" {
+
+const char* RenderStatusText(int status) {
+    switch (status) {
+        case RENDER_OK:
+            return "success";
+        case RENDER_BAD_ARGUMENT:
+            return "bad argument";
+        case RENDER_UNSUPPORTED_MODE:
+            return "unsupported print mode";
+        case RENDER_BAD_WIDTH:
+            return "bad line width";
+        case RENDER_BAD_LINE:
+            return "bad line";
+        case RENDER_NO_MEMORY:
+            return "out of memory";
+        case RENDER_MODULE_REFUSED:
+            return "the output module refused a call";
+        case RENDER_WRITE_FAILED:
+            return "writing the stream failed";
+        case RENDER_CALL_ORDER:
+            return "call out of order";
+        default:
+            return "unknown status";
+    }
+}
+
+int RenderDescribeMode(const RenderModeRequest* request, RenderMode* mode) {
+    if (request == nullptr || mode == nullptr) return RENDER_BAD_ARGUMENT;
+    *mode = RenderMode{};
+    const int fields[] = {request->qualityCode, request->mediaCode, request->blackOnly,
+                          request->kForBlack,   request->keepColor, request->formFeed,
+                          request->resolution};
+    for (int field : fields)
+        if (!FitsInt16(field)) return RENDER_BAD_ARGUMENT;
+    const auto quality = static_cast<std::int16_t>(request->qualityCode);
+    const auto media = static_cast<std::int16_t>(request->mediaCode);
+    // The job is refused before any page flag is looked at.
+    if (inkrow::LookupInkSet(quality, media, inkrow::InkSetTable) == 0)
+        return RENDER_UNSUPPORTED_MODE;
+    inkrow::PageConfiguration configuration{};
+    if (inkrow::ChoosePageConfiguration(
+            quality, media, static_cast<std::int16_t>(request->blackOnly),
+            static_cast<std::int16_t>(request->kForBlack),
+            static_cast<std::int16_t>(request->keepColor), &configuration) != inkrow::kOk)
+        return RENDER_UNSUPPORTED_MODE;
+    mode->inkSetId = configuration.inkSetId;
+    mode->linesPerRow = inkrow::ChooseLinesPerRow(static_cast<std::int16_t>(request->resolution),
+                                                  static_cast<std::int16_t>(request->formFeed));
+    if (configuration.twoBitSplit != 0)
+        DescribeSplitInputs(mode);
+    else
+        DescribeDirectPlanes(configuration, mode);
+    for (int i = 0; i < mode->planeCount; ++i)
+        mode->inks[i] = mode->planes[i].ink;
+    return RENDER_OK;
+}
+
+int RenderListModePairs(RenderModePair* pairs, int capacity) {
+    // One media code per column of the tables, in column order.
+    static constexpr std::int16_t kMediaOfColumn[inkrow::kMediaColumns] = {
+        0, 7, 27, 1, 18, 15, 16, 26, 28, 29, 31, 36, 37};
+    static constexpr std::int16_t kQualities[] = {20, 15, 10, 5, 0};
+    int count = 0;
+    for (std::int16_t quality : kQualities) {
+        for (std::int16_t media : kMediaOfColumn) {
+            const std::int16_t inkSet = inkrow::LookupInkSet(quality, media, inkrow::InkSetTable);
+            if (inkSet == 0) continue;
+            if (pairs != nullptr && count < capacity) pairs[count] = {quality, media, inkSet};
+            ++count;
+        }
+    }
+    return count;
+}
+
+}  // extern "C"

@@ -1,0 +1,166 @@
+// RenderRaster: one page line at a time from the caller's pixels to the module's packed
+// planes, each with its inked extents, as a RasterBand.
+#include "raster.h"
+
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "halftone.h"
+#include "inkrow/render.h"
+#include "separation.h"
+
+using inkrow::render::InkedRange;
+
+struct RenderRaster {
+    RenderRasterOptions options{};
+    RenderMode mode{};
+    int channels = 0;
+    int lineNumber = 0;
+    inkrow::render::Separation separation{};
+    inkrow::render::ThresholdMatrix matrix;
+    std::vector<std::uint16_t> process[4];
+    std::vector<std::uint16_t> amounts;
+    std::vector<std::uint8_t> levels;  // zero between lines
+    std::vector<std::uint8_t> lines[RENDER_MAX_PLANES];
+    inkrow::render::DiffusionState diffusion[RENDER_MAX_PLANES];
+};
+
+namespace {
+
+int ChannelsOf(int colorSpace) {
+    switch (colorSpace) {
+        case RENDER_GRAY8:
+        case RENDER_RGB8:
+        case RENDER_CMYK8:
+            return colorSpace;
+        default:
+            return 0;
+    }
+}
+
+// Each plane reads the threshold matrix at its own offset, so that inks laid over each
+// other do not put their dots in the same places.
+int MatrixOffsetOf(int plane) {
+    return (((plane * 41) & (inkrow::render::kMatrixSize - 1)) << inkrow::render::kMatrixBits) |
+           ((plane * 23) & (inkrow::render::kMatrixSize - 1));
+}
+
+}  // namespace
+
+namespace inkrow::render {
+
+int ValidateRasterOptions(const RenderRasterOptions* options, RenderMode* mode) {
+    if (options == nullptr) return RENDER_BAD_ARGUMENT;
+    if (ChannelsOf(options->colorSpace) == 0) return RENDER_BAD_ARGUMENT;
+    if (options->halftone != RENDER_DIFFUSION && options->halftone != RENDER_ORDERED)
+        return RENDER_BAD_ARGUMENT;
+    if (options->width <= 0 || options->width > RENDER_MAX_WIDTH) return RENDER_BAD_WIDTH;
+    return RenderDescribeMode(&options->mode, mode);
+}
+
+}  // namespace inkrow::render
+
+extern "C" {
+
+void RenderRasterOptionsInit(RenderRasterOptions* options) {
+    if (options == nullptr) return;
+    *options = RenderRasterOptions{};
+    options->mode.qualityCode = 10;
+    options->mode.resolution = 600;
+    options->colorSpace = RENDER_RGB8;
+    options->halftone = RENDER_DIFFUSION;
+}
+
+int RenderRasterOpen(const RenderRasterOptions* options, RenderRaster** raster) {
+    if (raster == nullptr) return RENDER_BAD_ARGUMENT;
+    *raster = nullptr;
+    RenderMode mode{};
+    const int status = inkrow::render::ValidateRasterOptions(options, &mode);
+    if (status != RENDER_OK) return status;
+    auto* made = new (std::nothrow) RenderRaster;
+    if (made == nullptr) return RENDER_NO_MEMORY;
+    made->options = *options;
+    made->mode = mode;
+    made->channels = ChannelsOf(options->colorSpace);
+    const auto width = static_cast<std::size_t>(options->width);
+    inkrow::render::BuildSeparation(mode, options->colorSpace, &made->separation);
+    made->matrix = inkrow::render::LoadBlueNoiseMatrix();
+    for (auto& row : made->process)
+        row.assign(width, 0);
+    made->amounts.assign(width, 0);
+    made->levels.assign(width, 0);
+    for (int i = 0; i < mode.planeCount; ++i) {
+        made->lines[i].assign(
+            (width * static_cast<std::size_t>(mode.planes[i].bitsPerPixel) + 7) / 8, 0);
+        inkrow::render::ResetDiffusion(&made->diffusion[i], options->width);
+    }
+    *raster = made;
+    return RENDER_OK;
+}
+
+void RenderRasterClose(RenderRaster* raster) {
+    delete raster;
+}
+
+const RenderMode* RenderRasterMode(const RenderRaster* raster) {
+    return raster == nullptr ? nullptr : &raster->mode;
+}
+
+int RenderRasterStartPage(RenderRaster* raster) {
+    if (raster == nullptr) return RENDER_BAD_ARGUMENT;
+    raster->lineNumber = 0;
+    for (int i = 0; i < raster->mode.planeCount; ++i)
+        inkrow::render::ResetDiffusion(&raster->diffusion[i], raster->options.width);
+    return RENDER_OK;
+}
+
+int RenderRasterLine(RenderRaster* raster, const uint8_t* pixels, size_t length, RasterBand* band,
+                     int* inked) {
+    if (raster == nullptr || pixels == nullptr || band == nullptr) return RENDER_BAD_ARGUMENT;
+    const int width = raster->options.width;
+    if (length != static_cast<std::size_t>(width) * static_cast<std::size_t>(raster->channels))
+        return RENDER_BAD_LINE;
+    std::uint16_t* process[4] = {raster->process[0].data(), raster->process[1].data(),
+                                 raster->process[2].data(), raster->process[3].data()};
+    int first = 0;
+    int end = 0;
+    inkrow::render::SeparateLine(raster->separation, pixels, width, process, &first, &end);
+
+    std::memset(band, 0, sizeof *band);
+    band->lineNumber = raster->lineNumber;
+    int anyInk = 0;
+    const int y = raster->lineNumber;
+    std::uint16_t* amounts = raster->amounts.data();
+    std::uint8_t* levels = raster->levels.data();
+    for (int i = 0; i < raster->mode.planeCount; ++i) {
+        const RenderPlaneInfo& plane = raster->mode.planes[i];
+        const inkrow::render::PlaneRecipe& recipe = raster->separation.recipes[i];
+        const std::uint16_t* source = process[recipe.source];
+        const std::uint16_t* table = recipe.table.data();
+        for (int x = first; x < end; ++x)
+            amounts[x] = table[source[x]];
+        const InkedRange range =
+            raster->options.halftone == RENDER_ORDERED
+                ? inkrow::render::OrderLine(amounts, first, end, plane.levels, y, raster->matrix,
+                                            MatrixOffsetOf(i), levels)
+                : inkrow::render::DiffuseLine(&raster->diffusion[i], amounts, first, end, width,
+                                              plane.levels, y, raster->matrix, MatrixOffsetOf(i),
+                                              levels);
+        BandPlane& entry = band->bandPlanes[i];  // at most 7 planes: 6 split inputs, 7 direct
+        if (range.end <= range.first) continue;  // no ink: pixels stays null, start == end
+        std::uint8_t* line = raster->lines[i].data();
+        inkrow::render::PackLevels(levels, range.first, range.end, width, plane.bitsPerPixel, line);
+        std::memset(levels + range.first, 0, static_cast<std::size_t>(range.end - range.first));
+        entry.pixels = line;
+        entry.start = static_cast<int16_t>(range.first);
+        entry.end = static_cast<int16_t>(range.end);
+        entry.trail = 0;
+        anyInk = 1;
+    }
+    ++raster->lineNumber;
+    if (inked != nullptr) *inked = anyInk;
+    return RENDER_OK;
+}
+
+}  // extern "C"

@@ -1,0 +1,98 @@
+// The halftone building blocks: the shipped threshold matrix, error diffusion's
+// bookkeeping between lines, and packing.
+#include "halftone.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+namespace render = inkrow::render;
+
+TEST(BlueNoise, ShippedMatrixIsWhatTheGeneratorBuilds) {
+    const render::ThresholdMatrix built = render::BuildBlueNoiseMatrix();
+    const render::ThresholdMatrix shipped = render::LoadBlueNoiseMatrix();
+    EXPECT_EQ(built.values, shipped.values);
+    std::vector<std::uint16_t> sorted = shipped.values;
+    std::sort(sorted.begin(), sorted.end());
+    for (int i = 0; i < render::kInkFull; ++i)
+        ASSERT_EQ(sorted[static_cast<std::size_t>(i)], i);
+}
+
+// Low thresholds are spread out: the first 1/16 of the cells, about one in four pixels
+// apart on average, never touch each other, even across the wrap.
+TEST(BlueNoise, SparseThresholdsKeepApart) {
+    const render::ThresholdMatrix matrix = render::LoadBlueNoiseMatrix();
+    const int n = render::kMatrixSize;
+    auto on = [&](int x, int y) {
+        return matrix.values[static_cast<std::size_t>(((y + n) % n) * n + (x + n) % n)] <
+               render::kInkFull / 16;
+    };
+    int touching = 0;
+    for (int y = 0; y < n; ++y)
+        for (int x = 0; x < n; ++x)
+            if (on(x, y) && (on(x + 1, y) || on(x, y + 1) || on(x + 1, y + 1) || on(x - 1, y + 1)))
+                ++touching;
+    EXPECT_EQ(touching, 0);
+}
+
+// Diffusion keeps the mean of a flat tone, leaves white alone, and the state left by one
+// page's ink does not leak into blank lines.
+TEST(Diffusion, KeepsTheMeanAndWhiteStaysWhite) {
+    const int width = 256;
+    const render::ThresholdMatrix matrix = render::LoadBlueNoiseMatrix();
+    for (int levelCount : {2, 3, 4, 8, 16}) {
+        render::DiffusionState state;
+        render::ResetDiffusion(&state, width);
+        std::vector<std::uint16_t> amounts(width, 1234);
+        std::vector<std::uint8_t> levels(width, 0);
+        long total = 0;
+        for (int y = 0; y < 256; ++y) {
+            const render::InkedRange range = render::DiffuseLine(
+                &state, amounts.data(), 0, width, width, levelCount, y, matrix, 0, levels.data());
+            for (int x = range.first; x < range.end; ++x)
+                total += levels[static_cast<std::size_t>(x)];
+            std::fill(levels.begin(), levels.end(), 0);
+        }
+        const double mean = static_cast<double>(total) / (256.0 * width * (levelCount - 1));
+        EXPECT_NEAR(mean, 1234.0 / render::kInkFull, 0.002) << levelCount << " levels";
+        std::fill(amounts.begin(), amounts.end(), 0);
+        for (int y = 256; y < 260; ++y) {
+            const render::InkedRange range = render::DiffuseLine(
+                &state, amounts.data(), 0, width, width, levelCount, y, matrix, 0, levels.data());
+            EXPECT_EQ(range.end, range.first);
+            EXPECT_TRUE(
+                std::all_of(levels.begin(), levels.end(), [](std::uint8_t v) { return v == 0; }));
+        }
+        // Errors left from the inked lines were discarded: a later light line starts clean.
+        EXPECT_TRUE(
+            std::all_of(state.rows[0].begin(), state.rows[0].end(), [](int e) { return e == 0; }));
+        EXPECT_TRUE(
+            std::all_of(state.rows[1].begin(), state.rows[1].end(), [](int e) { return e == 0; }));
+    }
+}
+
+TEST(Packing, PacksMostSignificantFirstAndClearsTheRest) {
+    const std::uint8_t levels[10] = {0, 1, 2, 3, 1, 0, 0, 0, 0, 3};
+    std::uint8_t line[3] = {0xEE, 0xEE, 0xEE};
+    render::PackLevels(levels, 1, 10, 10, 2, line);
+    EXPECT_EQ(line[0], 0x1B);  // 00 01 10 11
+    EXPECT_EQ(line[1], 0x40);  // 01 00 00 00
+    EXPECT_EQ(line[2], 0x30);  // 00 11, then padding
+    std::uint8_t wide[2] = {0xEE, 0xEE};
+    const std::uint8_t sixteen[3] = {15, 7, 9};
+    render::PackLevels(sixteen, 0, 3, 3, 4, wide);
+    EXPECT_EQ(wide[0], 0xF7);
+    EXPECT_EQ(wide[1], 0x90);
+    const std::uint8_t ones[10] = {0, 1, 1, 1, 1, 0, 0, 0, 0, 1};
+    std::uint8_t bits[2] = {0xEE, 0xEE};
+    render::PackLevels(ones, 1, 10, 10, 1, bits);
+    EXPECT_EQ(bits[0], 0x78);  // pixels 1..4 inked
+    EXPECT_EQ(bits[1], 0x40);
+    render::PackLevels(levels, 3, 3, 10, 1, bits);  // empty range: all cleared
+    EXPECT_EQ(bits[0] | bits[1], 0);
+}
+
+}  // namespace
