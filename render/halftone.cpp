@@ -119,102 +119,148 @@ void ResetDiffusion(DiffusionState* state, int width) {
     state->current = 0;
 }
 
-InkedRange DiffuseLine(DiffusionState* state, const std::uint16_t* amounts, int first, int end,
-                       int width, int levelCount, int y, const ThresholdMatrix& matrix,
-                       int matrixOffset, std::uint8_t* levels) {
+namespace {
+
+// Narrows [first, end) to the pixels that got a level; levels are 0 outside the range.
+InkedRange TrimToInk(const std::uint8_t* levels, int first, int end) {
+    while (first < end && levels[first] == 0)
+        ++first;
+    while (end > first && levels[end - 1] == 0)
+        --end;
+    if (end == first) return InkedRange{};
+    return InkedRange{first, end};
+}
+
+// One line of diffusion in one direction. The error still owed to the next pixel of
+// this line travels in a register; the three shares for the line below are summed in
+// registers too and each cell of the row below is stored once, when no later pixel can
+// add to it.
+template <int Step>
+void DiffuseRun(const std::uint16_t* source, const std::uint16_t* table, int x, int count, int top,
+                const std::int32_t* errors, std::int32_t* below, const std::uint16_t* thresholds,
+                int shift, std::uint8_t* levels) {
+    int ahead = 0;       // for pixel x, from the pixel before it
+    int belowHere = 0;   // row below, at x so far
+    int belowAfter = 0;  // row below, at x - Step so far
+    for (; count > 0; --count, x += Step) {
+        const int amount = table[source[x]];
+        if (amount == 0) {
+            // No ink asked, none printed, and no error passed on; such pixels are common
+            // (a dark ink in light tones, black in colours), so they take the short way.
+            below[x + 1 - Step] = belowAfter;
+            belowAfter = belowHere;
+            belowHere = 0;
+            ahead = 0;
+            continue;
+        }
+        const int value = amount * top + errors[x + 1] + ahead;
+        const int bias = (thresholds[(x + shift) & kMask] - kInkFull / 2) >> 2;
+        int level = (value + kInkFull / 2 + bias) >> kInkBits;
+        level = level < 0 ? 0 : (level > top ? top : level);
+        const int error = value - (level << kInkBits);
+        levels[x] = static_cast<std::uint8_t>(level);
+        ahead = (error * 7) >> 4;
+        const int behindBelow = (error * 3) >> 4;
+        const int straightBelow = (error * 5) >> 4;
+        const int aheadBelow = error - ahead - behindBelow - straightBelow;
+        below[x + 1 - Step] = belowAfter + behindBelow;
+        belowAfter = belowHere + straightBelow;
+        belowHere = aheadBelow;
+    }
+    below[x + 1 - Step] = belowAfter;
+    below[x + 1] = belowHere;
+}
+
+}  // namespace
+
+InkedRange DiffuseLine(DiffusionState* state, const std::uint16_t* source,
+                       const std::uint16_t* table, int first, int end, int width, int levelCount,
+                       int y, const ThresholdMatrix& matrix, int matrixOffset,
+                       std::uint8_t* levels) {
+    (void)width;
     const int now = state->current;
     const int later = now ^ 1;
-    std::int32_t* errors = state->rows[now].data();
+    const std::int32_t* errors = state->rows[now].data();
     std::int32_t* below = state->rows[later].data();
     // The row for the next line still holds what the line before this one left there.
     if (state->dirtyEnd[later] > state->dirtyFirst[later])
         std::memset(below + state->dirtyFirst[later], 0,
                     sizeof(std::int32_t) * static_cast<std::size_t>(state->dirtyEnd[later] -
                                                                     state->dirtyFirst[later]));
-    InkedRange inked{width, 0};
-    const int top = levelCount - 1;
     const std::uint16_t* thresholds =
         matrix.values.data() + (((y + (matrixOffset >> kMatrixBits)) & kMask) << kMatrixBits);
     const int shift = matrixOffset & kMask;
-    const bool forward = (y & 1) == 0;
-    const int step = forward ? 1 : -1;
-    int x = forward ? first : end - 1;
-    for (int count = end - first; count > 0; --count, x += step) {
-        const int amount = amounts[x];
-        if (amount == 0) continue;
-        const int value = amount * top + errors[x + 1];
-        const int bias = (thresholds[(x + shift) & kMask] - kInkFull / 2) >> 2;
-        int level = (value + kInkFull / 2 + bias) >> kInkBits;
-        level = std::clamp(level, 0, top);
-        const int error = value - (level << kInkBits);
-        if (level != 0) {
-            levels[x] = static_cast<std::uint8_t>(level);
-            inked.first = std::min(inked.first, x);
-            inked.end = std::max(inked.end, x + 1);
-        }
-        const int ahead = (error * 7) >> 4;
-        const int behindBelow = (error * 3) >> 4;
-        const int straightBelow = (error * 5) >> 4;
-        const int aheadBelow = error - ahead - behindBelow - straightBelow;
-        errors[x + 1 + step] += ahead;
-        below[x + 1 - step] += behindBelow;
-        below[x + 1] += straightBelow;
-        below[x + 1 + step] += aheadBelow;
-    }
     if (end > first) {
-        state->dirtyFirst[now] = std::min(state->dirtyFirst[now], first);
-        state->dirtyEnd[now] = std::max(state->dirtyEnd[now], end + 2);
+        if ((y & 1) == 0)
+            DiffuseRun<1>(source, table, first, end - first, levelCount - 1, errors, below,
+                          thresholds, shift, levels);
+        else
+            DiffuseRun<-1>(source, table, end - 1, end - first, levelCount - 1, errors, below,
+                           thresholds, shift, levels);
+        // Cells first - 1 .. end + 1 of the row below (stored at index + 1) now hold errors.
         state->dirtyFirst[later] = first;
         state->dirtyEnd[later] = end + 2;
     } else {
         state->dirtyFirst[later] = state->dirtyEnd[later] = 0;
     }
-    if (state->dirtyEnd[now] <= state->dirtyFirst[now])
-        state->dirtyFirst[now] = state->dirtyEnd[now] = 0;
     state->current = later;
-    if (inked.end == 0) inked.first = 0;
-    return inked;
+    return TrimToInk(levels, first, end);
 }
 
-InkedRange OrderLine(const std::uint16_t* amounts, int first, int end, int levelCount, int y,
-                     const ThresholdMatrix& matrix, int matrixOffset, std::uint8_t* levels) {
-    InkedRange inked{end, 0};
+InkedRange OrderLine(const std::uint16_t* source, const std::uint16_t* table, int first, int end,
+                     int levelCount, int y, const ThresholdMatrix& matrix, int matrixOffset,
+                     std::uint8_t* levels) {
     const int top = levelCount - 1;
     const std::uint16_t* thresholds =
         matrix.values.data() + (((y + (matrixOffset >> kMatrixBits)) & kMask) << kMatrixBits);
     const int shift = matrixOffset & kMask;
     for (int x = first; x < end; ++x) {
-        const int amount = amounts[x];
-        if (amount == 0) continue;
-        const int value = amount * top;
+        const int value = table[source[x]] * top;
         const int level = (value >> kInkBits) +
                           ((value & (kInkFull - 1)) > thresholds[(x + shift) & kMask] ? 1 : 0);
-        if (level == 0) continue;
-        levels[x] = static_cast<std::uint8_t>(level);
-        inked.first = std::min(inked.first, x);
-        inked.end = x + 1;
+        levels[x] = static_cast<std::uint8_t>(value == 0 ? 0 : level);
     }
-    if (inked.end == 0) inked.first = 0;
-    return inked;
+    return TrimToInk(levels, first, end);
 }
+
+namespace {
+
+template <int Bits>
+void PackBytesOf(const std::uint8_t* levels, int firstByte, int lastByte, std::uint8_t* line) {
+    constexpr int kPerByte = 8 / Bits;
+    for (int byte = firstByte; byte <= lastByte; ++byte) {
+        const std::uint8_t* p = levels + byte * kPerByte;
+        unsigned packed = 0;
+        for (int i = 0; i < kPerByte; ++i)
+            packed = (packed << Bits) | p[i];
+        line[byte] = static_cast<std::uint8_t>(packed);
+    }
+}
+
+}  // namespace
 
 void PackLevels(const std::uint8_t* levels, int first, int end, int width, int bitsPerPixel,
                 std::uint8_t* line) {
     const int perByte = 8 / bitsPerPixel;
     const std::size_t lineBytes = (static_cast<std::size_t>(width) * bitsPerPixel + 7) / 8;
-    std::memset(line, 0, lineBytes);
-    if (end <= first) return;
+    if (end <= first) {
+        std::memset(line, 0, lineBytes);
+        return;
+    }
     const int firstByte = first / perByte;
     const int lastByte = (end - 1) / perByte;
-    for (int byte = firstByte; byte <= lastByte; ++byte) {
-        const int x0 = byte * perByte;
-        unsigned packed = 0;
-        for (int i = 0; i < perByte; ++i) {
-            const int x = x0 + i;
-            const unsigned level = x < width ? levels[x] : 0u;
-            packed = (packed << bitsPerPixel) | level;
-        }
-        line[byte] = static_cast<std::uint8_t>(packed);
+    std::memset(line, 0, static_cast<std::size_t>(firstByte));
+    std::memset(line + lastByte + 1, 0, lineBytes - static_cast<std::size_t>(lastByte) - 1);
+    switch (bitsPerPixel) {
+        case 1:
+            PackBytesOf<1>(levels, firstByte, lastByte, line);
+            break;
+        case 2:
+            PackBytesOf<2>(levels, firstByte, lastByte, line);
+            break;
+        default:
+            PackBytesOf<4>(levels, firstByte, lastByte, line);
+            break;
     }
 }
 

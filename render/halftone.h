@@ -51,20 +51,25 @@ struct DiffusionState {
 
 void ResetDiffusion(DiffusionState* state, int width);
 
-// Halftones amounts[first .. end) of line y to levels 0 .. levelCount - 1 (pixels outside
-// are left 0 in `levels`, which must be zero there on entry). Returns the inked range.
-InkedRange DiffuseLine(DiffusionState* state, const std::uint16_t* amounts, int first, int end,
-                       int width, int levelCount, int y, const ThresholdMatrix& matrix,
-                       int matrixOffset, std::uint8_t* levels);
+// Halftones pixels first .. end - 1 of line y, whose amounts are table[source[x]], to
+// levels 0 .. levelCount - 1 in `levels`. `levels` must be 0 outside that range and hold
+// 8 bytes beyond the line's width, so that packing may read whole bytes' worth of
+// pixels. Returns the inked range.
+InkedRange DiffuseLine(DiffusionState* state, const std::uint16_t* source,
+                       const std::uint16_t* table, int first, int end, int width, int levelCount,
+                       int y, const ThresholdMatrix& matrix, int matrixOffset,
+                       std::uint8_t* levels);
 
 // Ordered halftone of the same: each pixel compares its fraction of a level with the
 // matrix's threshold at (x, y) shifted by matrixOffset, so planes do not share a pattern.
-InkedRange OrderLine(const std::uint16_t* amounts, int first, int end, int levelCount, int y,
-                     const ThresholdMatrix& matrix, int matrixOffset, std::uint8_t* levels);
+InkedRange OrderLine(const std::uint16_t* source, const std::uint16_t* table, int first, int end,
+                     int levelCount, int y, const ThresholdMatrix& matrix, int matrixOffset,
+                     std::uint8_t* levels);
 
 // Packs levels[first .. end) into `line` at bitsPerPixel (1, 2 or 4), first pixel in the
 // most significant bits; bytes outside the packed range are set to 0 so the line holds
-// exactly the levels. `line` holds (width * bitsPerPixel + 7) / 8 bytes.
+// exactly the levels. `line` holds (width * bitsPerPixel + 7) / 8 bytes; `levels` is 0
+// outside [first, end), up to 8 bytes past the width.
 void PackLevels(const std::uint8_t* levels, int first, int end, int width, int bitsPerPixel,
                 std::uint8_t* line);
 

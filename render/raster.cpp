@@ -20,7 +20,6 @@ struct RenderRaster {
     inkrow::render::Separation separation{};
     inkrow::render::ThresholdMatrix matrix;
     std::vector<std::uint16_t> process[4];
-    std::vector<std::uint16_t> amounts;
     std::vector<std::uint8_t> levels;  // zero between lines
     std::vector<std::uint8_t> lines[RENDER_MAX_PLANES];
     inkrow::render::DiffusionState diffusion[RENDER_MAX_PLANES];
@@ -88,8 +87,7 @@ int RenderRasterOpen(const RenderRasterOptions* options, RenderRaster** raster) 
     made->matrix = inkrow::render::LoadBlueNoiseMatrix();
     for (auto& row : made->process)
         row.assign(width, 0);
-    made->amounts.assign(width, 0);
-    made->levels.assign(width, 0);
+    made->levels.assign(width + 8, 0);  // packing reads whole bytes past the end
     for (int i = 0; i < mode.planeCount; ++i) {
         made->lines[i].assign(
             (width * static_cast<std::size_t>(mode.planes[i].bitsPerPixel) + 7) / 8, 0);
@@ -131,24 +129,24 @@ int RenderRasterLine(RenderRaster* raster, const uint8_t* pixels, size_t length,
     band->lineNumber = raster->lineNumber;
     int anyInk = 0;
     const int y = raster->lineNumber;
-    std::uint16_t* amounts = raster->amounts.data();
     std::uint8_t* levels = raster->levels.data();
     for (int i = 0; i < raster->mode.planeCount; ++i) {
         const RenderPlaneInfo& plane = raster->mode.planes[i];
         const inkrow::render::PlaneRecipe& recipe = raster->separation.recipes[i];
         const std::uint16_t* source = process[recipe.source];
         const std::uint16_t* table = recipe.table.data();
-        for (int x = first; x < end; ++x)
-            amounts[x] = table[source[x]];
         const InkedRange range =
             raster->options.halftone == RENDER_ORDERED
-                ? inkrow::render::OrderLine(amounts, first, end, plane.levels, y, raster->matrix,
-                                            MatrixOffsetOf(i), levels)
-                : inkrow::render::DiffuseLine(&raster->diffusion[i], amounts, first, end, width,
-                                              plane.levels, y, raster->matrix, MatrixOffsetOf(i),
-                                              levels);
+                ? inkrow::render::OrderLine(source, table, first, end, plane.levels, y,
+                                            raster->matrix, MatrixOffsetOf(i), levels)
+                : inkrow::render::DiffuseLine(&raster->diffusion[i], source, table, first, end,
+                                              width, plane.levels, y, raster->matrix,
+                                              MatrixOffsetOf(i), levels);
         BandPlane& entry = band->bandPlanes[i];  // at most 7 planes: 6 split inputs, 7 direct
-        if (range.end <= range.first) continue;  // no ink: pixels stays null, start == end
+        if (range.end <= range.first) {
+            // No ink: pixels stays null, start == end. Levels may hold zeros only.
+            continue;
+        }
         std::uint8_t* line = raster->lines[i].data();
         inkrow::render::PackLevels(levels, range.first, range.end, width, plane.bitsPerPixel, line);
         std::memset(levels + range.first, 0, static_cast<std::size_t>(range.end - range.first));

@@ -80,78 +80,113 @@ void BuildSeparation(const RenderMode& mode, int colorSpace, Separation* separat
     }
 }
 
-void SeparateLine(const Separation& separation, const std::uint8_t* pixels, int width,
-                  std::uint16_t* process[4], int* first, int* end) {
+namespace {
+
+struct Inks {
+    int c, m, y, k;
+};
+
+// One pixel's process amounts; Space and the mode's black handling are fixed per line,
+// so each case compiles to its own loop.
+template <int Space>
+Inks SeparatePixel(const Separation& separation, const std::uint8_t* p) {
     const std::uint16_t* toAmount = separation.byteToAmount;
-    int inkedFirst = width;
-    int inkedEnd = 0;
-    for (int x = 0; x < width; ++x) {
-        int c = 0;
-        int m = 0;
-        int y = 0;
-        int k = 0;
-        switch (separation.colorSpace) {
-            case RENDER_GRAY8: {
-                const int dark = toAmount[255 - pixels[x]];
-                if (separation.grayOnly || separation.blackInk)
-                    k = dark;
-                else
-                    c = m = y = dark;
-                break;
-            }
-            case RENDER_RGB8: {
-                const std::uint8_t* p = pixels + 3 * static_cast<std::size_t>(x);
-                if (separation.grayOnly) {
-                    const int luminance = (77 * p[0] + 151 * p[1] + 28 * p[2] + 128) >> 8;
-                    k = toAmount[255 - luminance];
-                    break;
-                }
-                c = toAmount[255 - p[0]];
-                m = toAmount[255 - p[1]];
-                y = toAmount[255 - p[2]];
-                if (separation.blackInk) {
-                    k = separation.blackGeneration[std::min({c, m, y})];
-                    c -= k;
-                    m -= k;
-                    y -= k;
-                }
-                break;
-            }
-            default: {  // RENDER_CMYK8
-                const std::uint8_t* p = pixels + 4 * static_cast<std::size_t>(x);
-                c = toAmount[p[0]];
-                m = toAmount[p[1]];
-                y = toAmount[p[2]];
-                k = toAmount[p[3]];
-                if (separation.grayOnly) {
-                    // Darkness of the colour the four inks would make, printed in black.
-                    const int white = kInkFull - k;
-                    const int r = (kInkFull - c) * white / kInkFull;
-                    const int g = (kInkFull - m) * white / kInkFull;
-                    const int b = (kInkFull - y) * white / kInkFull;
-                    k = kInkFull - ((77 * r + 151 * g + 28 * b + 128) >> 8);
-                    c = m = y = 0;
-                } else if (!separation.blackInk) {
-                    c = std::min(kInkFull, c + k);
-                    m = std::min(kInkFull, m + k);
-                    y = std::min(kInkFull, y + k);
-                    k = 0;
-                }
-                break;
-            }
+    Inks inks{0, 0, 0, 0};
+    if constexpr (Space == RENDER_GRAY8) {
+        const int dark = toAmount[255 - p[0]];
+        if (separation.grayOnly || separation.blackInk)
+            inks.k = dark;
+        else
+            inks.c = inks.m = inks.y = dark;
+    } else if constexpr (Space == RENDER_RGB8) {
+        if (separation.grayOnly) {
+            const int luminance = (77 * p[0] + 151 * p[1] + 28 * p[2] + 128) >> 8;
+            inks.k = toAmount[255 - luminance];
+            return inks;
         }
-        process[kProcessCyan][x] = static_cast<std::uint16_t>(c);
-        process[kProcessMagenta][x] = static_cast<std::uint16_t>(m);
-        process[kProcessYellow][x] = static_cast<std::uint16_t>(y);
-        process[kProcessBlack][x] = static_cast<std::uint16_t>(k);
-        if ((c | m | y | k) != 0) {
-            inkedFirst = std::min(inkedFirst, x);
-            inkedEnd = x + 1;
+        inks.c = toAmount[255 - p[0]];
+        inks.m = toAmount[255 - p[1]];
+        inks.y = toAmount[255 - p[2]];
+        if (separation.blackInk) {
+            inks.k = separation.blackGeneration[std::min({inks.c, inks.m, inks.y})];
+            inks.c -= inks.k;
+            inks.m -= inks.k;
+            inks.y -= inks.k;
+        }
+    } else {
+        inks.c = toAmount[p[0]];
+        inks.m = toAmount[p[1]];
+        inks.y = toAmount[p[2]];
+        inks.k = toAmount[p[3]];
+        if (separation.grayOnly) {
+            // Darkness of the colour the four inks would make, printed in black.
+            const int white = kInkFull - inks.k;
+            const int r = (kInkFull - inks.c) * white / kInkFull;
+            const int g = (kInkFull - inks.m) * white / kInkFull;
+            const int b = (kInkFull - inks.y) * white / kInkFull;
+            inks = {0, 0, 0, kInkFull - ((77 * r + 151 * g + 28 * b + 128) >> 8)};
+        } else if (!separation.blackInk) {
+            inks = {std::min(kInkFull, inks.c + inks.k), std::min(kInkFull, inks.m + inks.k),
+                    std::min(kInkFull, inks.y + inks.k), 0};
         }
     }
-    if (inkedEnd == 0) inkedFirst = 0;
-    *first = inkedFirst;
-    *end = inkedEnd;
+    return inks;
+}
+
+template <int Space>
+void SeparateRun(const Separation& separation, const std::uint8_t* pixels, int width,
+                 std::uint16_t* process[4], int* first, int* end) {
+    // White margins are common and cost one comparison a pixel.
+    int x = 0;
+    const auto isWhite = [&](int at) {
+        const std::uint8_t* p = pixels + static_cast<std::size_t>(at) * Space;
+        if constexpr (Space == RENDER_CMYK8)
+            return (p[0] | p[1] | p[2] | p[3]) == 0;
+        else if constexpr (Space == RENDER_RGB8)
+            return (p[0] & p[1] & p[2]) == 255;
+        else
+            return p[0] == 255;
+    };
+    while (x < width && isWhite(x))
+        ++x;
+    int last = width - 1;
+    while (last >= x && isWhite(last))
+        --last;
+    std::uint16_t* c = process[kProcessCyan];
+    std::uint16_t* m = process[kProcessMagenta];
+    std::uint16_t* y = process[kProcessYellow];
+    std::uint16_t* k = process[kProcessBlack];
+    for (int at = x; at <= last; ++at) {
+        const Inks inks =
+            SeparatePixel<Space>(separation, pixels + static_cast<std::size_t>(at) * Space);
+        c[at] = static_cast<std::uint16_t>(inks.c);
+        m[at] = static_cast<std::uint16_t>(inks.m);
+        y[at] = static_cast<std::uint16_t>(inks.y);
+        k[at] = static_cast<std::uint16_t>(inks.k);
+    }
+    if (last < x) {
+        *first = *end = 0;
+        return;
+    }
+    *first = x;
+    *end = last + 1;
+}
+
+}  // namespace
+
+void SeparateLine(const Separation& separation, const std::uint8_t* pixels, int width,
+                  std::uint16_t* process[4], int* first, int* end) {
+    switch (separation.colorSpace) {
+        case RENDER_GRAY8:
+            SeparateRun<RENDER_GRAY8>(separation, pixels, width, process, first, end);
+            break;
+        case RENDER_RGB8:
+            SeparateRun<RENDER_RGB8>(separation, pixels, width, process, first, end);
+            break;
+        default:
+            SeparateRun<RENDER_CMYK8>(separation, pixels, width, process, first, end);
+            break;
+    }
 }
 
 }  // namespace inkrow::render

@@ -44,8 +44,10 @@ struct Separation {
 // Sets the separation up for a mode and an input colour space.
 void BuildSeparation(const RenderMode& mode, int colorSpace, Separation* separation);
 
-// Separates one line into the four process rows (width entries each) and returns the
-// range of pixels that carry any ink: [*first, *end), empty when the line is white.
+// Separates one line into the four process rows and returns [*first, *end), the pixels
+// from the first to the last that is not white; only those entries of the rows are
+// written. The range is empty when the line is white. Pixels inside it may still be
+// white (all four amounts 0).
 void SeparateLine(const Separation& separation, const std::uint8_t* pixels, int width,
                   std::uint16_t* process[4], int* first, int* end);
 

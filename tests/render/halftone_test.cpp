@@ -46,12 +46,16 @@ TEST(Diffusion, KeepsTheMeanAndWhiteStaysWhite) {
     for (int levelCount : {2, 3, 4, 8, 16}) {
         render::DiffusionState state;
         render::ResetDiffusion(&state, width);
+        std::vector<std::uint16_t> identity(render::kInkFull + 1);
+        for (int a = 0; a <= render::kInkFull; ++a)
+            identity[static_cast<std::size_t>(a)] = static_cast<std::uint16_t>(a);
         std::vector<std::uint16_t> amounts(width, 1234);
-        std::vector<std::uint8_t> levels(width, 0);
+        std::vector<std::uint8_t> levels(width + 8, 0);
         long total = 0;
         for (int y = 0; y < 256; ++y) {
-            const render::InkedRange range = render::DiffuseLine(
-                &state, amounts.data(), 0, width, width, levelCount, y, matrix, 0, levels.data());
+            const render::InkedRange range =
+                render::DiffuseLine(&state, amounts.data(), identity.data(), 0, width, width,
+                                    levelCount, y, matrix, 0, levels.data());
             for (int x = range.first; x < range.end; ++x)
                 total += levels[static_cast<std::size_t>(x)];
             std::fill(levels.begin(), levels.end(), 0);
@@ -60,8 +64,9 @@ TEST(Diffusion, KeepsTheMeanAndWhiteStaysWhite) {
         EXPECT_NEAR(mean, 1234.0 / render::kInkFull, 0.002) << levelCount << " levels";
         std::fill(amounts.begin(), amounts.end(), 0);
         for (int y = 256; y < 260; ++y) {
-            const render::InkedRange range = render::DiffuseLine(
-                &state, amounts.data(), 0, width, width, levelCount, y, matrix, 0, levels.data());
+            const render::InkedRange range =
+                render::DiffuseLine(&state, amounts.data(), identity.data(), 0, width, width,
+                                    levelCount, y, matrix, 0, levels.data());
             EXPECT_EQ(range.end, range.first);
             EXPECT_TRUE(
                 std::all_of(levels.begin(), levels.end(), [](std::uint8_t v) { return v == 0; }));
@@ -75,18 +80,19 @@ TEST(Diffusion, KeepsTheMeanAndWhiteStaysWhite) {
 }
 
 TEST(Packing, PacksMostSignificantFirstAndClearsTheRest) {
-    const std::uint8_t levels[10] = {0, 1, 2, 3, 1, 0, 0, 0, 0, 3};
+    // Packing reads whole bytes of pixels: the level arrays run on with zeros.
+    const std::uint8_t levels[16] = {0, 1, 2, 3, 1, 0, 0, 0, 0, 3};
     std::uint8_t line[3] = {0xEE, 0xEE, 0xEE};
     render::PackLevels(levels, 1, 10, 10, 2, line);
     EXPECT_EQ(line[0], 0x1B);  // 00 01 10 11
     EXPECT_EQ(line[1], 0x40);  // 01 00 00 00
     EXPECT_EQ(line[2], 0x30);  // 00 11, then padding
     std::uint8_t wide[2] = {0xEE, 0xEE};
-    const std::uint8_t sixteen[3] = {15, 7, 9};
+    const std::uint8_t sixteen[8] = {15, 7, 9};
     render::PackLevels(sixteen, 0, 3, 3, 4, wide);
     EXPECT_EQ(wide[0], 0xF7);
     EXPECT_EQ(wide[1], 0x90);
-    const std::uint8_t ones[10] = {0, 1, 1, 1, 1, 0, 0, 0, 0, 1};
+    const std::uint8_t ones[16] = {0, 1, 1, 1, 1, 0, 0, 0, 0, 1};
     std::uint8_t bits[2] = {0xEE, 0xEE};
     render::PackLevels(ones, 1, 10, 10, 1, bits);
     EXPECT_EQ(bits[0], 0x78);  // pixels 1..4 inked
