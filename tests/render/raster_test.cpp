@@ -191,10 +191,13 @@ TEST(RenderRaster, SameInputSameOutputAndTheTwoHalftonesDiffer) {
             int inked = 0;
             EXPECT_EQ(RenderRasterLine(r.raster, line.data(), line.size(), &band, &inked),
                       RENDER_OK);
-            for (int i = 0; i < 6; ++i)
-                if (band.bandPlanes[i].pixels != nullptr)
-                    all.insert(all.end(), band.bandPlanes[i].pixels,
-                               band.bandPlanes[i].pixels + 50);
+            const RenderMode* mode = RenderRasterMode(r.raster);
+            for (int i = 0; i < mode->planeCount; ++i) {
+                const std::uint8_t* pixels = band.bandPlanes[i].pixels;
+                if (pixels != nullptr)
+                    all.insert(all.end(), pixels,
+                               pixels + (200 * mode->planes[i].bitsPerPixel + 7) / 8);
+            }
         }
         return all;
     };
