@@ -14,11 +14,16 @@ bool FitsInt16(int value) {
            value <= std::numeric_limits<std::int16_t>::max();
 }
 
-// In the split, the two-way inputs (C, M, Y, k) print levels 0..7 and the four-way ones
-// (c, m) levels 0..15; a higher level on a two-way input prints nothing at all.
+// In the split, the two-way inputs (C, M, Y, k) take values 0..7 and the four-way ones
+// (c, m) values 0..15; a higher value on a two-way input prints nothing at all. Each
+// value becomes two or four printer pixels of 0..3; some values add up to the same
+// amount of ink (4 and 5 on a two-way input), so the levels use one value per total,
+// in increasing order: every level one printer pixel step more than the one before.
 constexpr bool IsFourWayInput(int input) {
     return input == 3 || input == 4;
 }
+constexpr std::uint8_t kTwoWayValues[] = {0, 1, 2, 3, 4, 6, 7};
+constexpr std::uint8_t kFourWayValues[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 11, 12, 14, 15};
 
 void DescribeSplitInputs(RenderMode* mode) {
     mode->printerPlanes = 16;
@@ -29,9 +34,12 @@ void DescribeSplitInputs(RenderMode* mode) {
         plane.ink = inkrow::kInkSetInks[9][i];
         plane.inkCode = static_cast<std::uint8_t>(plane.ink);
         plane.bitsPerPixel = 4;
-        plane.levels = IsFourWayInput(i) ? 16 : 8;
         plane.split = 1;
         plane.splitOutputs = IsFourWayInput(i) ? 4 : 2;
+        const std::uint8_t* values = IsFourWayInput(i) ? kFourWayValues : kTwoWayValues;
+        plane.levels = IsFourWayInput(i) ? sizeof kFourWayValues : sizeof kTwoWayValues;
+        for (int level = 0; level < plane.levels; ++level)
+            plane.levelValues[level] = values[level];
     }
 }
 
@@ -49,6 +57,8 @@ void DescribeDirectPlanes(const inkrow::PageConfiguration& configuration, Render
         // anywhere in the five turns all of them into nothing.
         plane.levels = plane.codeConverted ? 3 : 1 << plane.bitsPerPixel;
         plane.splitOutputs = 1;
+        for (int level = 0; level < plane.levels; ++level)
+            plane.levelValues[level] = static_cast<std::uint8_t>(level);
     }
 }
 

@@ -147,6 +147,10 @@ int RenderRasterLine(RenderRaster* raster, const uint8_t* pixels, size_t length,
             // No ink: pixels stays null, start == end. Levels may hold zeros only.
             continue;
         }
+        if (plane.split != 0) {
+            for (int x = range.first; x < range.end; ++x)
+                levels[x] = plane.levelValues[levels[x]];
+        }
         std::uint8_t* line = raster->lines[i].data();
         inkrow::render::PackLevels(levels, range.first, range.end, width, plane.bitsPerPixel, line);
         std::memset(levels + range.first, 0, static_cast<std::size_t>(range.end - range.first));

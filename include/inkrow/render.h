@@ -87,10 +87,16 @@ typedef struct RenderPlaneInfo {
     char ink;          /* 'C', 'M', 'Y', 'K', 'c', 'm' or 'k' */
     uint8_t inkCode;   /* the printer's code for the ink (the letter for these seven) */
     int bitsPerPixel;  /* 1, 2 or 4: the packing of the plane's lines */
-    int levels;        /* levels the plane can print: 2, 3, 4, 8 or 16 */
+    int levels;        /* levels the plane can print: 2, 3, 4, 7 or 13 */
     int codeConverted; /* 1: levels 0..2 only; a level 3 would print nothing */
     int split;         /* 1: an input of the sixteen-ink split (4 bits per pixel) */
     int splitOutputs;  /* split inputs: printer planes it drives (2 or 4); else 1 */
+    /* The value to pack for each level, lightest first: the level itself on direct
+     * planes. A split input's value becomes two or four printer pixels of 0..3 each;
+     * levelValues[i] is the value whose printer pixels add up to i, so that equal steps
+     * of level are equal steps of ink (2-way inputs: values 0-4, 6, 7; 4-way: 0-8,
+     * 11, 12, 14, 15). */
+    uint8_t levelValues[16];
 } RenderPlaneInfo;
 
 typedef struct RenderMode {

@@ -51,11 +51,12 @@ TEST(RenderMode, RefusesNullsAndCodesBeyondSixteenBits) {
     EXPECT_EQ(RenderDescribeMode(&request, &mode), RENDER_BAD_ARGUMENT);
 }
 
-// Every ink at a middle amount, so that dark and light inks both print.
-void DrawMidTones(int, int width, std::uint8_t* line, const void*) {
+// Every ink from none to full across the line, so that every plane has something to
+// print: light inks in the light part, dark inks and their heavier drops further on.
+void DrawInkRamp(int, int width, std::uint8_t* line, const void*) {
     for (int x = 0; x < width; ++x)
         for (int c = 0; c < 4; ++c)
-            line[4 * x + c] = 128;
+            line[4 * x + c] = static_cast<std::uint8_t>(x * 255 / (width - 1));
 }
 
 struct FlagCase {
@@ -71,7 +72,7 @@ TEST(RenderMode, PagesSelectTheDescribedInksAndLinesPerRow) {
     for (int p = 0; p < count; ++p) {
         for (const FlagCase& flags : flagCases) {
             RenderJobOptions options =
-                rendertest::MakeOptions(pairs[p].qualityCode, pairs[p].mediaCode, 40, RENDER_CMYK8);
+                rendertest::MakeOptions(pairs[p].qualityCode, pairs[p].mediaCode, 80, RENDER_CMYK8);
             options.raster.mode.blackOnly = flags.blackOnly;
             options.raster.mode.kForBlack = flags.kForBlack;
             options.raster.mode.keepColor = flags.keepColor;
@@ -80,7 +81,7 @@ TEST(RenderMode, PagesSelectTheDescribedInksAndLinesPerRow) {
             ASSERT_EQ(RenderDescribeMode(&options.raster.mode, &mode), RENDER_OK);
             SCOPED_TRACE("quality " + std::to_string(pairs[p].qualityCode) + " media " +
                          std::to_string(pairs[p].mediaCode) + " inks " + mode.inks);
-            const rendertest::JobRun run = rendertest::RunJob(options, 1, 32, DrawMidTones);
+            const rendertest::JobRun run = rendertest::RunJob(options, 1, 32, DrawInkRamp);
             ASSERT_EQ(run.status, RENDER_OK) << run.error;
             const auto decoded = rendertest::DecodeOrFail(run.stream);
             ASSERT_EQ(decoded.pages.size(), 1u);
@@ -124,7 +125,7 @@ TEST(RenderMode, ListsEveryPairOnceAndCountsBeyondCapacity) {
 struct PlaneCase {
     int quality, media, kForBlack;
     const char* inks;
-    const char* levels;  // per plane, as a digit; 'g' for 16
+    const char* levels;  // per plane, as a digit; 'd' for 13
 };
 
 TEST(RenderMode, DescribesLevelsOfEachPlaneKind) {
@@ -133,7 +134,7 @@ TEST(RenderMode, DescribesLevelsOfEachPlaneKind) {
         {10, 0, 0, "CMYK", "3322"},      // converted planes print levels 0..2
         {5, 0, 0, "CMYKcm", "444244"},   // two bits, black one bit
         {10, 0, 1, "CMYk", "3323"},      // k for black
-        {0, 26, 0, "CMYcmk", "888gg8"},  // the sixteen-ink inputs
+        {0, 26, 0, "CMYcmk", "777dd7"},  // the sixteen-ink inputs
     };
     for (const PlaneCase& c : cases) {
         RenderModeRequest request{};
@@ -144,7 +145,7 @@ TEST(RenderMode, DescribesLevelsOfEachPlaneKind) {
         ASSERT_EQ(RenderDescribeMode(&request, &mode), RENDER_OK);
         EXPECT_STREQ(mode.inks, c.inks);
         for (int i = 0; i < mode.planeCount; ++i) {
-            const int expected = c.levels[i] == 'g' ? 16 : c.levels[i] - '0';
+            const int expected = c.levels[i] == 'd' ? 13 : c.levels[i] - '0';
             EXPECT_EQ(mode.planes[i].levels, expected) << c.inks << " plane " << i;
             EXPECT_EQ(mode.planes[i].codeConverted, expected == 3 ? 1 : 0);
         }

@@ -37,6 +37,32 @@ double TargetOf(const render::Separation& separation, int plane, int value) {
            static_cast<double>(render::kInkFull);
 }
 
+struct Printed {
+    inkrow::decode::LevelImage image;
+    int topLevel;
+};
+
+// The printer planes that carry a plane's ink: the plane itself, or in the sixteen-ink
+// mode the two or four printer planes its input is split into (2 bits each).
+std::vector<Printed> PrintedPlanesOf(const inkrow::decode::Page& page, const RenderMode& mode,
+                                     int plane, int width) {
+    std::vector<Printed> printed;
+    if (!mode.split) {
+        printed.push_back({rendertest::InkLevels(page, mode, mode.planes[plane].inkCode,
+                                                 static_cast<std::uint32_t>(width)),
+                           mode.planes[plane].levels - 1});
+        return printed;
+    }
+    static constexpr int kSource[16] = {0, 1, 2, 3, 4, 5, 0, 1, 2, 3, 4, 5, 3, 4, 3, 4};
+    const auto codes = inkrow::decode::ListInkSetCodes(mode.inkSetId);
+    for (int k = 0; k < 16; ++k)
+        if (kSource[k] == plane)
+            printed.push_back({rendertest::InkLevels(page, mode, codes[static_cast<std::size_t>(k)],
+                                                     static_cast<std::uint32_t>(width)),
+                               3});
+    return printed;
+}
+
 struct ToneCase {
     int quality, media, halftone;
 };
@@ -62,14 +88,16 @@ TEST_P(ToneRamp, CoverageFollowsTheTargetAndRises) {
             if (separation.recipes[plane].source != channel) continue;
             const RenderPlaneInfo& info = mode.planes[plane];
             SCOPED_TRACE(std::string(mode.inks) + " plane " + info.ink);
-            const auto image =
-                rendertest::InkLevels(decoded.pages[0], mode, info.inkCode,
-                                      static_cast<std::uint32_t>(options.raster.width));
+            const std::vector<Printed> printed =
+                PrintedPlanesOf(decoded.pages[0], mode, plane, options.raster.width);
             double previous = -1;
             for (int step = 0; step < kSteps; ++step) {
-                const double coverage = rendertest::Coverage(image, step * kPatch + kInset, kInset,
-                                                             (step + 1) * kPatch - kInset,
-                                                             kPatch - kInset, info.levels - 1);
+                double coverage = 0;
+                for (const Printed& p : printed)
+                    coverage += rendertest::Coverage(p.image, step * kPatch + kInset, kInset,
+                                                     (step + 1) * kPatch - kInset, kPatch - kInset,
+                                                     p.topLevel) /
+                                static_cast<double>(printed.size());
                 const double target = TargetOf(separation, plane, step * 255 / (kSteps - 1));
                 EXPECT_NEAR(coverage, target, 0.02) << "step " << step;
                 // Light inks fade out as their dark partner takes over; the rest rise.
@@ -91,7 +119,9 @@ INSTANTIATE_TEST_SUITE_P(Modes, ToneRamp,
                                            ToneCase{5, 0, RENDER_DIFFUSION},   // CMYKcm
                                            ToneCase{5, 7, RENDER_DIFFUSION},   // CMYKcmk
                                            ToneCase{5, 0, RENDER_ORDERED},
-                                           ToneCase{10, 7, RENDER_ORDERED}));  // CMYKk
+                                           ToneCase{10, 7, RENDER_ORDERED},    // CMYKk
+                                           ToneCase{0, 26, RENDER_DIFFUSION},  // sixteen inks
+                                           ToneCase{0, 26, RENDER_ORDERED}));
 
 // Dark and light ink together print the density asked for, rising steadily.
 TEST(LightInks, DarkPlusLightDensityRisesAndLightLeadsInHighlights) {
