@@ -24,7 +24,7 @@
 
 #include "../tools/testpage.h"
 #include "inkrow/output.h"
-#include "mode/print_mode.h"
+#include "inkrow/render.h"
 
 namespace {
 
@@ -47,16 +47,17 @@ struct RenderedPage {
 };
 
 bool BuildRenderedPage(int quality, int media, RenderedPage* page) {
-    inkrow::PageConfiguration configuration{};
-    if (inkrow::ChoosePageConfiguration(static_cast<std::int16_t>(quality),
-                                        static_cast<std::int16_t>(media), 0, 0, 0,
-                                        &configuration) != inkrow::kOk)
-        return false;
+    RenderModeRequest request{};
+    request.qualityCode = quality;
+    request.mediaCode = media;
+    request.resolution = kDpi;
+    RenderMode mode;
+    if (RenderDescribeMode(&request, &mode) != RENDER_OK) return false;
     page->quality = quality;
     page->media = media;
     page->width = testpage::A4Width(kDpi);
     page->height = testpage::A4Height(kDpi);
-    page->setup = testpage::DescribeInputPlanes(configuration);
+    page->setup = testpage::DescribeInputPlanes(mode);
     const testpage::Page drawing = testpage::BuildPage(page->setup, page->width, page->height, kDpi,
                                                        "INKROW TEST PAGE", "PAGE BENCHMARK");
 

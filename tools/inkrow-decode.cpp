@@ -1,7 +1,7 @@
 // inkrow-decode: reads a printer command stream from a file, lists its commands, sums
 // it up and, on request, draws every ink of every page as PNG pictures. The stream is
-// read by the independent decoder; the module is used only to learn how a print mode
-// lays out its planes.
+// read by the independent decoder; the render stage's print-mode description only tells
+// how a print mode lays out its planes.
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -14,7 +14,7 @@
 
 #include "cli.h"
 #include "decode.h"
-#include "mode/print_mode.h"
+#include "inkrow/render.h"
 
 namespace {
 
@@ -163,20 +163,17 @@ bool ReadFile(const std::string& path, std::vector<std::uint8_t>* bytes) {
 
 // How an ink's bytes hold its pixels. With a print mode the ink's plane decides: ink i
 // of the mode's full selection is plane i.
-decode::PixelFormat ChooseFormat(const ToolOptions& options,
-                                 const inkrow::PageConfiguration& configuration, std::uint8_t code,
-                                 bool* known) {
+decode::PixelFormat ChooseFormat(const ToolOptions& options, const RenderMode& mode,
+                                 std::uint8_t code, bool* known) {
     *known = true;
     if (options.haveMode) {
-        const std::span<const std::uint8_t> codes = decode::ListInkSetCodes(configuration.inkSetId);
+        const std::span<const std::uint8_t> codes = decode::ListInkSetCodes(mode.inkSetId);
         for (std::size_t plane = 0; plane < codes.size(); ++plane) {
-            if (codes[plane] != code || static_cast<int>(plane) >= configuration.planeCount) {
-                continue;
-            }
+            if (codes[plane] != code || static_cast<int>(plane) >= mode.printerPlanes) continue;
             // The split planes carry two bits per pixel whatever their input had.
-            if (configuration.twoBitSplit != 0) return {2, false};
-            if (configuration.codeConversion[plane] != 0) return {2, true};
-            return {8 >> configuration.pixelShift[plane], false};
+            if (mode.split != 0) return {2, false};
+            if (mode.planes[plane].codeConverted != 0) return {2, true};
+            return {mode.planes[plane].bitsPerPixel, false};
         }
         *known = false;
     }
@@ -189,14 +186,13 @@ std::string MakePngPath(const std::string& directory, std::size_t page, const ch
         .string();
 }
 
-bool WritePagePictures(const ToolOptions& options, const inkrow::PageConfiguration& configuration,
-                       const decode::Page& page, std::size_t pageIndex) {
+bool WritePagePictures(const ToolOptions& options, const RenderMode& mode, const decode::Page& page,
+                       std::size_t pageIndex) {
     std::vector<decode::LevelImage> images(page.inks.size());
     std::uint32_t width = options.width;
     for (std::size_t i = 0; i < page.inks.size(); ++i) {
         bool known = true;
-        const decode::PixelFormat format =
-            ChooseFormat(options, configuration, page.inks[i].code, &known);
+        const decode::PixelFormat format = ChooseFormat(options, mode, page.inks[i].code, &known);
         if (!decode::ExpandRaster(page.inks[i], format, options.width, &images[i])) {
             std::fprintf(stderr, "inkrow-decode: page %zu ink %s: picture too large\n",
                          pageIndex + 1, decode::FormatInkCode(page.inks[i].code).c_str());
@@ -256,7 +252,7 @@ void PrintStatistics(const char* indent, const decode::Statistics& stats) {
         static_cast<unsigned long long>(stats.formFeeds));
 }
 
-void PrintSummary(const ToolOptions& options, const inkrow::PageConfiguration& configuration,
+void PrintSummary(const ToolOptions& options, const RenderMode& mode,
                   const decode::Decoded& decoded) {
     for (std::size_t p = 0; p < decoded.pages.size(); ++p) {
         const decode::Page& page = decoded.pages[p];
@@ -266,8 +262,7 @@ void PrintSummary(const ToolOptions& options, const inkrow::PageConfiguration& c
         PrintStatistics("  ", page.stats);
         for (const decode::InkRaster& ink : page.inks) {
             bool known = true;
-            const decode::PixelFormat format =
-                ChooseFormat(options, configuration, ink.code, &known);
+            const decode::PixelFormat format = ChooseFormat(options, mode, ink.code, &known);
             const int perByte = decode::CountPixelsPerByte(format);
             const std::string packing = format.baseThree
                                             ? std::string("5 per byte")
@@ -294,15 +289,19 @@ int main(int argc, char** argv) {
     const int parsed = ParseArguments(argc, argv, &options);
     if (parsed != 0) return parsed < 0 ? 0 : parsed;
 
-    inkrow::PageConfiguration configuration{};
-    if (options.haveMode &&
-        inkrow::ChoosePageConfiguration(static_cast<std::int16_t>(options.quality),
-                                        static_cast<std::int16_t>(options.media),
-                                        options.blackOnly ? 1 : 0, options.kForBlack ? 1 : 0,
-                                        options.keepColor ? 1 : 0, &configuration) != inkrow::kOk) {
-        std::fprintf(stderr, "inkrow-decode: quality %ld with media %ld has no ink set\n",
-                     options.quality, options.media);
-        return 2;
+    RenderMode mode{};
+    if (options.haveMode) {
+        RenderModeRequest request{};
+        request.qualityCode = static_cast<int>(options.quality);
+        request.mediaCode = static_cast<int>(options.media);
+        request.blackOnly = options.blackOnly ? 1 : 0;
+        request.kForBlack = options.kForBlack ? 1 : 0;
+        request.keepColor = options.keepColor ? 1 : 0;
+        if (RenderDescribeMode(&request, &mode) != RENDER_OK) {
+            std::fprintf(stderr, "inkrow-decode: quality %ld with media %ld has no ink set\n",
+                         options.quality, options.media);
+            return 2;
+        }
     }
 
     std::vector<std::uint8_t> stream;
@@ -319,7 +318,7 @@ int main(int argc, char** argv) {
     for (const decode::Command& command : decoded.commands) {
         std::printf("%s\n", decode::FormatCommand(command).c_str());
     }
-    PrintSummary(options, configuration, decoded);
+    PrintSummary(options, mode, decoded);
     if (error.code != decode::ErrorCode::kNone) {
         std::fflush(stdout);
         std::fprintf(stderr, "inkrow-decode: %s: offset %zu: %s: %s\n", options.file.c_str(),
@@ -336,7 +335,7 @@ int main(int argc, char** argv) {
             return 2;
         }
         for (std::size_t p = 0; p < decoded.pages.size(); ++p) {
-            if (!WritePagePictures(options, configuration, decoded.pages[p], p)) return 2;
+            if (!WritePagePictures(options, mode, decoded.pages[p], p)) return 2;
         }
     }
     return 0;

@@ -17,7 +17,7 @@
 #include "cli.h"
 #include "decode.h"
 #include "inkrow/output.h"
-#include "mode/print_mode.h"
+#include "inkrow/render.h"
 #include "testpage.h"
 
 namespace {
@@ -163,54 +163,165 @@ std::int16_t PageFlag(bool flag) {
     return flag ? 1 : 0;
 }
 
-bool ChooseConfiguration(int quality, int media, const Options& options,
-                         inkrow::PageConfiguration* configuration) {
-    const auto q = static_cast<std::int16_t>(quality);
-    const auto m = static_cast<std::int16_t>(media);
-    if (inkrow::LookupInkSet(q, m, inkrow::InkSetTable) == 0) return false;
-    return inkrow::ChoosePageConfiguration(q, m, PageFlag(options.blackOnly),
-                                           PageFlag(options.kForBlack), PageFlag(options.keepColor),
-                                           configuration) == inkrow::kOk;
+RenderModeRequest MakeRequest(int quality, int media, const Options& options) {
+    RenderModeRequest request{};
+    request.qualityCode = quality;
+    request.mediaCode = media;
+    request.blackOnly = PageFlag(options.blackOnly);
+    request.kForBlack = PageFlag(options.kForBlack);
+    request.keepColor = PageFlag(options.keepColor);
+    request.formFeed = PageFlag(options.formFeed);
+    request.resolution = options.resolution;
+    return request;
 }
 
-std::string DescribeInks(const inkrow::PageConfiguration& configuration) {
-    if (configuration.inkSetId == 9) return "CMYcmk+10";
-    return testpage::InkLetters(configuration.inkSetId);
+// False when the quality and media pair is no print mode.
+bool DescribeMode(const RenderModeRequest& request, RenderMode* mode) {
+    return RenderDescribeMode(&request, mode) == RENDER_OK;
+}
+
+// Each printer plane the split drives carries two bits per pixel.
+constexpr int kSplitOutputBits = 2;
+
+// "CMYK"; the split adds the count of inks only it reaches: "CMYcmk+10".
+std::string DescribeInks(const RenderMode& mode) {
+    std::string inks = mode.inks;
+    if (mode.split != 0) inks += "+" + std::to_string(mode.printerPlanes - mode.planeCount);
+    return inks;
 }
 
 // "2c 2c 1 1": bits per pixel of each plane, c where the plane is code-converted.
-std::string DescribeFormats(const inkrow::PageConfiguration& configuration) {
-    if (configuration.twoBitSplit != 0) return "6 inputs x 4 -> 16 x 2 (split)";
+std::string DescribeFormats(const RenderMode& mode) {
+    if (mode.split != 0)
+        return std::to_string(mode.planeCount) + " inputs x " +
+               std::to_string(mode.planes[0].bitsPerPixel) + " -> " +
+               std::to_string(mode.printerPlanes) + " x " + std::to_string(kSplitOutputBits) +
+               " (split)";
     std::string text;
-    for (int plane = 0; plane < configuration.planeCount; ++plane) {
+    for (int plane = 0; plane < mode.planeCount; ++plane) {
         if (!text.empty()) text += ' ';
-        text += std::to_string(8 >> configuration.pixelShift[plane]);
-        if (configuration.codeConversion[plane] != 0) text += 'c';
+        text += std::to_string(mode.planes[plane].bitsPerPixel);
+        if (mode.planes[plane].codeConverted != 0) text += 'c';
     }
     return text;
 }
 
-// The codes of a quality row or media column, for the table; the catch-all row and
-// column say "other".
-std::string ListCodes(bool quality, int index) {
-    if (index == 0) return quality ? "20, 30, other" : "other";
+// The codes probed to find which quality and media codes print alike. The range reaches
+// past the codes in use on both sides, so the catch-all group holds a code no job names.
+constexpr int kFirstProbe = -5;
+constexpr int kLastProbe = 40;
+constexpr int kProbes = kLastProbe - kFirstProbe + 1;
+// The quality codes jobs use; the media codes in use are 0 .. kLastMediaCode.
+constexpr int kNamedQualities[] = {0, 5, 10, 15, 20, 30};
+constexpr int kLastMediaCode = 37;
+
+// Everything a print mode asks of a caller but the lines per row, as text to compare;
+// "-" for no print mode.
+std::string Fingerprint(const RenderModeRequest& request) {
+    RenderMode mode{};
+    if (!DescribeMode(request, &mode)) return "-";
+    std::string text = std::to_string(mode.inkSetId) + ":" + std::to_string(mode.printerPlanes) +
+                       ":" + std::to_string(mode.split) + ":";
+    for (int i = 0; i < mode.planeCount; ++i) {
+        const RenderPlaneInfo& plane = mode.planes[i];
+        for (int field : {int{plane.inkCode}, plane.bitsPerPixel, plane.levels, plane.codeConverted,
+                          plane.split, plane.splitOutputs})
+            text += std::to_string(field) + ",";
+        text += ";";
+    }
+    return text;
+}
+
+// What every probed pair of codes does under every combination of the page flags.
+class ModeProbe {
+public:
+    ModeProbe() : cells_(static_cast<std::size_t>(kProbes) * kProbes) {
+        for (int q = 0; q < kProbes; ++q) {
+            for (int m = 0; m < kProbes; ++m) {
+                std::string& cell = cells_[Index(q, m)];
+                for (int flags = 0; flags < 8; ++flags) {
+                    RenderModeRequest request{};
+                    request.qualityCode = kFirstProbe + q;
+                    request.mediaCode = kFirstProbe + m;
+                    request.blackOnly = flags & 1;
+                    request.kForBlack = (flags >> 1) & 1;
+                    request.keepColor = (flags >> 2) & 1;
+                    request.resolution = 600;
+                    cell += Fingerprint(request) + "|";
+                }
+            }
+        }
+    }
+
+    // Two quality codes print alike when they do with every media code, and the other
+    // way round.
+    bool SameQuality(int a, int b) const {
+        for (int m = 0; m < kProbes; ++m)
+            if (cells_[Index(a - kFirstProbe, m)] != cells_[Index(b - kFirstProbe, m)])
+                return false;
+        return true;
+    }
+    bool SameMedia(int a, int b) const {
+        for (int q = 0; q < kProbes; ++q)
+            if (cells_[Index(q, a - kFirstProbe)] != cells_[Index(q, b - kFirstProbe)])
+                return false;
+        return true;
+    }
+
+private:
+    static std::size_t Index(int q, int m) { return static_cast<std::size_t>(q) * kProbes + m; }
+    std::vector<std::string> cells_;
+};
+
+// Gives every probed code to a representative it prints alike with: a representative is
+// its own, any other code goes to the first alike in `representatives`. Returns the
+// codes of each representative, in increasing order.
+std::vector<std::vector<int>> GroupCodes(const std::vector<int>& representatives,
+                                         bool (ModeProbe::*same)(int, int) const,
+                                         const ModeProbe& probe) {
+    std::vector<std::vector<int>> groups(representatives.size());
+    for (int code = kFirstProbe; code <= kLastProbe; ++code) {
+        const auto own = std::find(representatives.begin(), representatives.end(), code);
+        auto group = own;
+        if (own == representatives.end())
+            group = std::find_if(representatives.begin(), representatives.end(),
+                                 [&](int r) { return (probe.*same)(code, r); });
+        if (group != representatives.end())
+            groups[static_cast<std::size_t>(group - representatives.begin())].push_back(code);
+    }
+    return groups;
+}
+
+std::string JoinCodes(const std::vector<int>& codes) {
     std::string text;
-    for (int code = 0; code <= 40; ++code) {
-        const auto c = static_cast<std::int16_t>(code);
-        const int found = quality ? inkrow::QualityRow(c) : inkrow::MediaColumn(c);
-        if (found != index) continue;
+    for (int code : codes) {
         if (!text.empty()) text += ", ";
         text += std::to_string(code);
     }
     return text;
 }
 
-int FirstCode(bool quality, int index) {
-    for (int code = 0; code <= 40; ++code) {
-        const auto c = static_cast<std::int16_t>(code);
-        if ((quality ? inkrow::QualityRow(c) : inkrow::MediaColumn(c)) == index) return code;
+// The quality codes jobs use in a group, and "other" when it holds any further code.
+std::string QualityLabel(const std::vector<int>& group) {
+    std::vector<int> named;
+    bool other = false;
+    for (int code : group) {
+        if (std::find(std::begin(kNamedQualities), std::end(kNamedQualities), code) !=
+            std::end(kNamedQualities))
+            named.push_back(code);
+        else
+            other = true;
     }
-    return 0;
+    std::string text = JoinCodes(named);
+    if (other) text += text.empty() ? "other" : ", other";
+    return text;
+}
+
+// A group's media codes; the catch-all group, which most codes fall into, says "other".
+std::string MediaLabel(const std::vector<int>& group) {
+    const bool catchAll = std::any_of(group.begin(), group.end(),
+                                      [](int code) { return code < 0 || code > kLastMediaCode; });
+    return catchAll ? "other" : JoinCodes(group);
 }
 
 void PrintModes(const Options& options) {
@@ -220,21 +331,50 @@ void PrintModes(const Options& options) {
     std::printf("bits per pixel of the lines handed in, plane 0 first; c: code-converted\n\n");
     std::printf("  %-14s %-12s %-4s %-10s %-6s %-31s %s\n", "quality", "media", "set", "inks",
                 "planes", "bits per pixel", "lines/row 300/600");
-    const int lines300 = inkrow::ChooseLinesPerRow(300, 0);
-    const int lines600 = inkrow::ChooseLinesPerRow(600, 0);
-    for (int row = 4; row >= 0; --row) {
-        const int quality = FirstCode(true, row);
-        for (int column = 0; column < inkrow::kMediaColumns; ++column) {
-            const int media = FirstCode(false, column);
-            inkrow::PageConfiguration configuration{};
-            if (!ChooseConfiguration(quality, media, options, &configuration)) continue;
-            const bool isDefault = quality == Options{}.quality && media == Options{}.media;
-            std::printf("%c %-14s %-12s %-4d %-10s %-6d %-31s %d/%d\n", isDefault ? '*' : ' ',
-                        ListCodes(true, row).c_str(), ListCodes(false, column).c_str(),
-                        configuration.inkSetId, DescribeInks(configuration).c_str(),
-                        configuration.planeCount, DescribeFormats(configuration).c_str(), lines300,
-                        lines600);
-        }
+
+    // One pair per quality row and media column of the module's tables, lowest quality
+    // code first.
+    std::vector<RenderModePair> pairs(static_cast<std::size_t>(RenderListModePairs(nullptr, 0)));
+    RenderListModePairs(pairs.data(), static_cast<int>(pairs.size()));
+    std::stable_sort(pairs.begin(), pairs.end(),
+                     [](const RenderModePair& a, const RenderModePair& b) {
+                         return a.qualityCode < b.qualityCode;
+                     });
+    std::vector<int> qualities;
+    std::vector<int> media;
+    for (const RenderModePair& pair : pairs) {
+        if (std::find(qualities.begin(), qualities.end(), pair.qualityCode) == qualities.end())
+            qualities.push_back(pair.qualityCode);
+        if (std::find(media.begin(), media.end(), pair.mediaCode) == media.end())
+            media.push_back(pair.mediaCode);
+    }
+    const ModeProbe probe;
+    const std::vector<std::vector<int>> qualityGroups =
+        GroupCodes(qualities, &ModeProbe::SameQuality, probe);
+    const std::vector<std::vector<int>> mediaGroups =
+        GroupCodes(media, &ModeProbe::SameMedia, probe);
+    auto label = [](const std::vector<int>& codes, const std::vector<std::vector<int>>& groups,
+                    int code, std::string (*describe)(const std::vector<int>&)) {
+        const auto at = std::find(codes.begin(), codes.end(), code);
+        return describe(groups[static_cast<std::size_t>(at - codes.begin())]);
+    };
+
+    for (const RenderModePair& pair : pairs) {
+        RenderModeRequest request = MakeRequest(pair.qualityCode, pair.mediaCode, options);
+        request.formFeed = 0;
+        request.resolution = 300;
+        RenderMode mode300{};
+        if (!DescribeMode(request, &mode300)) continue;
+        request.resolution = 600;
+        RenderMode mode{};
+        if (!DescribeMode(request, &mode)) continue;
+        const bool isDefault =
+            pair.qualityCode == Options{}.quality && pair.mediaCode == Options{}.media;
+        std::printf("%c %-14s %-12s %-4d %-10s %-6d %-31s %d/%d\n", isDefault ? '*' : ' ',
+                    label(qualities, qualityGroups, pair.qualityCode, QualityLabel).c_str(),
+                    label(media, mediaGroups, pair.mediaCode, MediaLabel).c_str(), mode.inkSetId,
+                    DescribeInks(mode).c_str(), mode.printerPlanes, DescribeFormats(mode).c_str(),
+                    mode300.linesPerRow, mode.linesPerRow);
     }
     std::printf(
         "\n* the default mode. A form-feed job always sends 8 lines per row; 360 dpi "
@@ -348,7 +488,7 @@ struct Job {
     int width = 0;
     int height = 0;
     int linesPerRow = 0;
-    inkrow::PageConfiguration configuration{};
+    RenderMode mode{};
     testpage::PlaneSetup setup;
     std::string subtitle;
 };
@@ -531,9 +671,9 @@ struct PrinterPlane {
 };
 
 std::vector<PrinterPlane> DescribePrinterPlanes(const Job& job) {
-    const std::vector<std::uint8_t> codes = testpage::InkCodes(job.configuration.inkSetId);
+    const std::vector<std::uint8_t> codes = testpage::InkCodes(job.mode);
     std::vector<PrinterPlane> planes;
-    for (int k = 0; k < job.configuration.planeCount && k < static_cast<int>(codes.size()); ++k) {
+    for (int k = 0; k < job.mode.printerPlanes && k < static_cast<int>(codes.size()); ++k) {
         PrinterPlane plane;
         plane.code = codes[k];
         if (job.setup.split) {
@@ -544,8 +684,7 @@ std::vector<PrinterPlane> DescribePrinterPlanes(const Job& job) {
             plane.format = {2, false};
         } else {
             plane.input = k;
-            plane.format = {8 >> job.configuration.pixelShift[k],
-                            job.configuration.codeConversion[k] != 0};
+            plane.format = {job.mode.planes[k].bitsPerPixel, job.mode.planes[k].codeConverted != 0};
         }
         planes.push_back(plane);
     }
@@ -735,9 +874,8 @@ bool WritePreviews(const Job& job, const Options& options, const decode::Decoded
 
 void PrintConfiguration(const Job& job, const Options& options) {
     std::printf("print mode: quality %d, media %d: ink set %d (%s), %d planes: %s\n",
-                options.quality, options.media, job.configuration.inkSetId,
-                DescribeInks(job.configuration).c_str(), job.configuration.planeCount,
-                DescribeFormats(job.configuration).c_str());
+                options.quality, options.media, job.mode.inkSetId, DescribeInks(job.mode).c_str(),
+                job.mode.printerPlanes, DescribeFormats(job.mode).c_str());
     std::printf("page: %d x %d pixels at %d dpi (A4), %d lines per row, %d page%s%s\n", job.width,
                 job.height, options.resolution, job.linesPerRow, options.pages,
                 options.pages == 1 ? "" : "s", options.formFeed ? ", form-feed job" : "");
@@ -777,21 +915,21 @@ int main(int argc, char** argv) {
     }
 
     Job job;
-    if (!ChooseConfiguration(options.quality, options.media, options, &job.configuration)) {
+    if (!DescribeMode(MakeRequest(options.quality, options.media, options), &job.mode)) {
         std::fprintf(stderr,
                      "inkrow-page: quality %d with media %d is not a supported print mode "
                      "(see --modes)\n",
                      options.quality, options.media);
         return 2;
     }
-    job.setup = testpage::DescribeInputPlanes(job.configuration);
+    job.setup = testpage::DescribeInputPlanes(job.mode);
     job.width = testpage::A4Width(options.resolution);
     job.height = testpage::A4Height(options.resolution);
-    job.linesPerRow = options.formFeed ? 8
-                                       : inkrow::ChooseLinesPerRow(
-                                             static_cast<std::int16_t>(options.resolution), 0);
+    // The request carries the resolution and the form-feed flag: a form-feed job
+    // sends 8 lines per row whatever the resolution.
+    job.linesPerRow = job.mode.linesPerRow;
     job.subtitle = "QUALITY " + std::to_string(options.quality) + "  MEDIA " +
-                   std::to_string(options.media) + "  " + DescribeInks(job.configuration) + "  " +
+                   std::to_string(options.media) + "  " + DescribeInks(job.mode) + "  " +
                    std::to_string(options.resolution) + " DPI  " + std::to_string(job.width) +
                    " x " + std::to_string(job.height);
     PrintConfiguration(job, options);

@@ -10,10 +10,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
-#include "mode/print_mode.h"
+#include "inkrow/render.h"
 
 namespace testpage {
 
@@ -34,49 +35,32 @@ struct PlaneSetup {
     InputPlane planes[kMaxInputPlanes];
 };
 
-// Ink letters of an ink set, plane 0 first ("" for an unknown set). The sixteen-ink set
-// names its six input planes.
-inline const char* InkLetters(int inkSetId) {
-    static const char* const kLetters[] = {"",      "K",      "CMY",    "CMYK",    "CMYk",
-                                           "CMYKk", "CMYKcm", "CMYcmk", "CMYKcmk", "CMYcmk"};
-    return inkSetId >= 0 && inkSetId <= 9 ? kLetters[inkSetId] : "";
+// Printer ink codes of the sixteen planes the split drives, in the order of the
+// sixteen-ink selection: the six inputs' own letters first, then the ten inks only the
+// split reaches.
+inline constexpr std::uint8_t kSplitInkCodes[16] = {0x43, 0x4D, 0x59, 0x63, 0x6D, 0x6B, 0xC3, 0xCD,
+                                                    0xD9, 0xA3, 0xAD, 0xEB, 0xE3, 0xED, 0x23, 0x2D};
+
+// Printer ink codes of a print mode's planes in the order of its full ink selection:
+// one per plane handed in, or the sixteen of the split.
+inline std::vector<std::uint8_t> InkCodes(const RenderMode& mode) {
+    if (mode.split != 0) return {std::begin(kSplitInkCodes), std::end(kSplitInkCodes)};
+    std::vector<std::uint8_t> codes;
+    for (int i = 0; i < mode.planeCount; ++i)
+        codes.push_back(mode.planes[i].inkCode);
+    return codes;
 }
 
-// Printer ink codes of an ink set's planes in the order of its full ink selection.
-inline std::vector<std::uint8_t> InkCodes(int inkSetId) {
-    if (inkSetId == 9)
-        return {0x43, 0x4D, 0x59, 0x63, 0x6D, 0x6B, 0xC3, 0xCD,
-                0xD9, 0xA3, 0xAD, 0xEB, 0xE3, 0xED, 0x23, 0x2D};
-    const std::string letters = InkLetters(inkSetId);
-    return std::vector<std::uint8_t>(letters.begin(), letters.end());
-}
-
-// In the split, the two-way inputs (C, M, Y, k) print levels 0 to 7 and the four-way
-// ones (c, m) levels 0 to 15; higher levels print nothing.
-inline int SplitMaxLevel(int input) {
-    return input == 3 || input == 4 ? 15 : 7;
-}
-
-inline PlaneSetup DescribeInputPlanes(const inkrow::PageConfiguration& configuration) {
+// The planes a print mode asks the caller for: the highest level worth drawing is the
+// highest the plane prints (a converted plane takes 0..2, a split input 0..7 or 0..15).
+inline PlaneSetup DescribeInputPlanes(const RenderMode& mode) {
     PlaneSetup setup;
-    const char* letters = InkLetters(configuration.inkSetId);
-    if (configuration.twoBitSplit != 0) {
-        setup.split = true;
-        setup.count = 6;
-        for (int i = 0; i < 6; ++i)
-            setup.planes[i] = {letters[i], 4, SplitMaxLevel(i)};
-        return setup;
-    }
-    setup.count = std::min<int>(configuration.planeCount, kMaxInputPlanes);
+    setup.split = mode.split != 0;
+    setup.count = std::clamp(mode.planeCount, 0, kMaxInputPlanes);
     for (int i = 0; i < setup.count; ++i) {
-        InputPlane& plane = setup.planes[i];
-        plane.ink = letters[i];
-        plane.bitsPerPixel = 8 >> configuration.pixelShift[i];
-        // A converted plane takes three levels: the value 3 converts to nothing.
-        if (configuration.codeConversion[i] != 0)
-            plane.maxLevel = 2;
-        else
-            plane.maxLevel = (1 << plane.bitsPerPixel) - 1;
+        const RenderPlaneInfo& info = mode.planes[i];
+        // The highest value worth drawing: split inputs take raw values up to 7 or 15.
+        setup.planes[i] = {info.ink, info.bitsPerPixel, info.levelValues[info.levels - 1]};
     }
     return setup;
 }
