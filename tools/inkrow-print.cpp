@@ -1,0 +1,507 @@
+// inkrow-print: prints a document to a file. It reads a PNG, JPEG, PWG or CUPS raster,
+// PDF or PostScript file through the page sources, renders every page for a print mode
+// with the render stage, and writes the printer command stream. A stream is only left
+// behind when every page of the document made it: on any failure the output is removed.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "cli.h"
+#include "decode.h"
+#include "inkrow/render.h"
+#include "inkrow/source.h"
+
+namespace {
+
+namespace decode = inkrow::decode;
+using Clock = std::chrono::steady_clock;
+using inkrow::cli::ParseNumber;
+
+constexpr char kUsage[] =
+    "usage: inkrow-print [options] FILE\n"
+    "\n"
+    "Renders a PNG, JPEG, PWG or CUPS raster, PDF or PostScript file (\"-\" reads standard\n"
+    "input) for a print mode and writes the printer command stream to a file. Pictures are\n"
+    "scaled to fit the paper and centred; rasters keep their own page size; PDF and\n"
+    "PostScript pages are rendered by Ghostscript at the paper's size. One line per page\n"
+    "goes to standard error. On any failure the output file is removed and the exit\n"
+    "status is 1 (2 for a bad command line).\n"
+    "\n"
+    "options:\n"
+    "  --quality Q          quality code of the job (default 10)\n"
+    "  --media M            media code of the job (default 0, plain paper)\n"
+    "  --resolution R       300, 600 or 360 dpi (default 600)\n"
+    "  --black-only         page flag: print with the black plane alone where possible\n"
+    "  --k-for-black        page flag: prefer configurations with a k plane\n"
+    "  --keep-color         page flag: never fall back to black only\n"
+    "  --form-feed          end pages with a form feed\n"
+    "  --halftone H         diffusion (default) or ordered\n"
+    "  --paper P            a4 (default), letter, 4x6, 5x7, or WxH in pixels (e.g. 2400x3600)\n"
+    "  --gray               render PDF and PostScript in gray instead of CMYK\n"
+    "  --output PATH        the stream file (default: FILE with the extension .prn)\n"
+    "  --preview PNG        read the written stream back with the decoder and write a colour\n"
+    "                       preview of page 1\n"
+    "  --ghostscript PROG   the Ghostscript program to run (default gs on the PATH)\n"
+    "  --help               show this text\n";
+
+struct Options {
+    std::string input;
+    std::string output;
+    std::string preview;
+    std::string ghostscript;
+    RenderModeRequest mode{};
+    int halftone = RENDER_DIFFUSION;
+    std::string paper = "a4";
+    int pageWidth = 0;
+    int pageHeight = 0;
+    bool gray = false;
+};
+
+struct Paper {
+    const char* name;
+    double widthInches;
+    double heightInches;
+};
+
+constexpr Paper kPapers[] = {
+    {"a4", 210 / 25.4, 297 / 25.4},
+    {"letter", 8.5, 11},
+    {"4x6", 4, 6},
+    {"5x7", 5, 7},
+};
+
+// Whole pixels that fit on the paper, as printing systems count them.
+bool ChoosePaper(Options* options) {
+    for (const Paper& paper : kPapers) {
+        if (options->paper == paper.name) {
+            options->pageWidth =
+                static_cast<int>(paper.widthInches * options->mode.resolution + 1e-6);
+            options->pageHeight =
+                static_cast<int>(paper.heightInches * options->mode.resolution + 1e-6);
+            return true;
+        }
+    }
+    const std::size_t x = options->paper.find('x');
+    if (x == std::string::npos) return false;
+    long width = 0;
+    long height = 0;
+    const std::string w = options->paper.substr(0, x);
+    const std::string h = options->paper.substr(x + 1);
+    if (!ParseNumber(w.c_str(), 1, RENDER_MAX_WIDTH, &width) ||
+        !ParseNumber(h.c_str(), 1, 1 << 20, &height)) {
+        return false;
+    }
+    options->pageWidth = static_cast<int>(width);
+    options->pageHeight = static_cast<int>(height);
+    return true;
+}
+
+// Returns 0 to go on, -1 after --help, otherwise the exit status.
+int ParseArguments(int argc, char** argv, Options* options) {
+    options->mode.qualityCode = 10;
+    options->mode.resolution = 600;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        const bool hasValue = i + 1 < argc;
+        long number = 0;
+        auto needNumber = [&](long low, long high) {
+            if (!hasValue || !ParseNumber(argv[i + 1], low, high, &number)) {
+                std::fprintf(stderr, "inkrow-print: %s needs a number from %ld to %ld\n",
+                             argument.c_str(), low, high);
+                return false;
+            }
+            ++i;
+            return true;
+        };
+        auto needText = [&](std::string* value) {
+            if (!hasValue) {
+                std::fprintf(stderr, "inkrow-print: %s needs a value\n", argument.c_str());
+                return false;
+            }
+            *value = argv[++i];
+            return true;
+        };
+        if (argument == "--help" || argument == "-h") {
+            std::fputs(kUsage, stdout);
+            return -1;
+        } else if (argument == "--quality") {
+            if (!needNumber(-32768, 32767)) return 2;
+            options->mode.qualityCode = static_cast<int>(number);
+        } else if (argument == "--media") {
+            if (!needNumber(-32768, 32767)) return 2;
+            options->mode.mediaCode = static_cast<int>(number);
+        } else if (argument == "--resolution") {
+            if (!needNumber(1, 10000)) return 2;
+            if (number != 300 && number != 600 && number != 360) {
+                std::fputs("inkrow-print: --resolution takes 300, 600 or 360\n", stderr);
+                return 2;
+            }
+            options->mode.resolution = static_cast<int>(number);
+        } else if (argument == "--black-only") {
+            options->mode.blackOnly = 1;
+        } else if (argument == "--k-for-black") {
+            options->mode.kForBlack = 1;
+        } else if (argument == "--keep-color") {
+            options->mode.keepColor = 1;
+        } else if (argument == "--form-feed") {
+            options->mode.formFeed = 1;
+        } else if (argument == "--halftone") {
+            std::string name;
+            if (!needText(&name)) return 2;
+            if (name == "diffusion") {
+                options->halftone = RENDER_DIFFUSION;
+            } else if (name == "ordered") {
+                options->halftone = RENDER_ORDERED;
+            } else {
+                std::fputs("inkrow-print: --halftone takes diffusion or ordered\n", stderr);
+                return 2;
+            }
+        } else if (argument == "--paper") {
+            if (!needText(&options->paper)) return 2;
+        } else if (argument == "--gray") {
+            options->gray = true;
+        } else if (argument == "--output" || argument == "-o") {
+            if (!needText(&options->output)) return 2;
+        } else if (argument == "--preview") {
+            if (!needText(&options->preview)) return 2;
+        } else if (argument == "--ghostscript") {
+            if (!needText(&options->ghostscript)) return 2;
+        } else if (argument.size() > 1 && argument[0] == '-') {
+            std::fprintf(stderr, "inkrow-print: unknown option %s\n%s", argument.c_str(), kUsage);
+            return 2;
+        } else if (options->input.empty()) {
+            options->input = argument;
+        } else {
+            std::fputs("inkrow-print: give one FILE\n", stderr);
+            return 2;
+        }
+    }
+    if (options->input.empty()) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    if (!ChoosePaper(options)) {
+        std::fprintf(stderr,
+                     "inkrow-print: unknown paper %s (a4, letter, 4x6, 5x7 or WxH in pixels)\n",
+                     options->paper.c_str());
+        return 2;
+    }
+    if (options->pageWidth > RENDER_MAX_WIDTH) {
+        std::fprintf(stderr, "inkrow-print: the paper is %d pixels wide, more than %d\n",
+                     options->pageWidth, RENDER_MAX_WIDTH);
+        return 2;
+    }
+    if (options->output.empty()) {
+        if (options->input == "-") {
+            std::fputs("inkrow-print: reading standard input needs --output\n", stderr);
+            return 2;
+        }
+        options->output = std::filesystem::path(options->input).replace_extension(".prn").string();
+    }
+    return 0;
+}
+
+double SecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+int WriteToFile(void* context, const std::uint8_t* bytes, std::size_t length) {
+    return std::fwrite(bytes, 1, length, static_cast<std::FILE*>(context)) == length ? 0 : 1;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat first {};
+    struct stat second {};
+    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+// Turns one page line into the job's colour space; false when it cannot.
+bool ConvertLine(const std::vector<std::uint8_t>& in, int inSpace, int inWidth, int jobSpace,
+                 int jobWidth, std::vector<std::uint8_t>* out) {
+    const int channels = jobSpace;  // RenderColorSpace values are channel counts
+    out->assign(static_cast<std::size_t>(jobWidth) * channels, jobSpace == RENDER_CMYK8 ? 0 : 255);
+    const int width = std::min(inWidth, jobWidth);
+    if (inSpace == jobSpace) {
+        std::copy(in.begin(), in.begin() + static_cast<std::ptrdiff_t>(width) * channels,
+                  out->begin());
+        return true;
+    }
+    if (inSpace == RENDER_GRAY8 && jobSpace == RENDER_RGB8) {
+        for (int x = 0; x < width; ++x) {
+            for (int c = 0; c < 3; ++c)
+                (*out)[static_cast<std::size_t>(x) * 3 + c] = in[x];
+        }
+        return true;
+    }
+    return false;
+}
+
+// The pixel format of each printer ink of a mode, for reading the stream back.
+decode::PixelFormat InkFormat(const RenderMode& mode, std::uint8_t code) {
+    if (mode.split != 0) return {2, false};  // every printer plane of the split
+    for (int i = 0; i < mode.planeCount; ++i) {
+        if (mode.planes[i].inkCode == code) {
+            return {mode.planes[i].codeConverted != 0 ? 2 : mode.planes[i].bitsPerPixel,
+                    mode.planes[i].codeConverted != 0};
+        }
+    }
+    return {1, false};
+}
+
+// Reads page 1 back from the written file (its first `bytes` bytes, so that a long
+// document costs no more than its first page) and draws it.
+bool WritePreview(const Options& options, const RenderMode& mode, int width, int height,
+                  std::uint64_t bytes, std::string* error) {
+    std::FILE* file = std::fopen(options.output.c_str(), "rb");
+    if (file == nullptr) {
+        *error = "cannot read back " + options.output + ": " + std::strerror(errno);
+        return false;
+    }
+    std::vector<std::uint8_t> stream;
+    std::uint8_t buffer[65536];
+    std::size_t got = 0;
+    while (stream.size() < bytes && (got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+        stream.insert(stream.end(), buffer, buffer + got);
+    }
+    std::fclose(file);
+    if (stream.size() > bytes) stream.resize(bytes);
+
+    decode::DecodeOptions decodeOptions;
+    decodeOptions.keepListing = false;
+    decodeOptions.continuePageOnHeader = options.mode.formFeed != 0;
+    decodeOptions.maxRasterBytes = std::uint64_t{1} << 34;
+    decode::Decoded decoded;
+    const decode::Error failure = decode::DecodeStream(stream, decodeOptions, &decoded);
+    if (failure.code != decode::ErrorCode::kNone) {
+        *error = "the decoder rejects the stream at byte " + std::to_string(failure.offset) + ": " +
+                 decode::DescribeErrorCode(failure.code) + ": " + failure.message;
+        return false;
+    }
+    if (decoded.pages.empty()) {
+        *error = "the stream holds no page";
+        return false;
+    }
+    const decode::Page& page = decoded.pages[0];
+    std::vector<decode::LevelImage> images(page.inks.size());
+    std::vector<decode::InkLayer> layers;
+    for (std::size_t i = 0; i < page.inks.size(); ++i) {
+        if (!decode::ExpandRaster(page.inks[i], InkFormat(mode, page.inks[i].code),
+                                  static_cast<std::uint32_t>(width), &images[i])) {
+            *error = "the preview is too large";
+            return false;
+        }
+        layers.push_back({page.inks[i].code, &images[i]});
+    }
+    const std::vector<std::uint8_t> rgb = decode::ComposePreview(
+        layers, static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height));
+    return decode::WritePng(options.preview, static_cast<std::uint32_t>(width),
+                            static_cast<std::uint32_t>(height), 3, rgb.data(), error);
+}
+
+class Printer {
+public:
+    explicit Printer(const Options& options) : options_(options) {}
+
+    ~Printer() {
+        if (job_ != nullptr) RenderJobClose(job_);
+        RenderSourceClose(source_);
+        if (file_ != nullptr) std::fclose(file_);
+    }
+
+    // Prints the whole document; false with *error on any failure.
+    bool Run(std::string* error) {
+        const Clock::time_point started = Clock::now();
+        RenderMode mode;
+        const int described = RenderDescribeMode(&options_.mode, &mode);
+        if (described != RENDER_OK) {
+            *error = "quality " + std::to_string(options_.mode.qualityCode) + " with media " +
+                     std::to_string(options_.mode.mediaCode) + ": " + RenderStatusText(described);
+            return false;
+        }
+        if (options_.input != "-" && SameFile(options_.input, options_.output)) {
+            outputIsInput_ = true;
+            *error = "the output " + options_.output + " is the input file";
+            return false;
+        }
+
+        RenderSourceOptions sourceOptions;
+        RenderSourceOptionsInit(&sourceOptions);
+        sourceOptions.pageWidth = options_.pageWidth;
+        sourceOptions.pageHeight = options_.pageHeight;
+        sourceOptions.resolution = options_.mode.resolution;
+        sourceOptions.colorSpace = options_.gray ? RENDER_GRAY8 : RENDER_CMYK8;
+        if (!options_.ghostscript.empty()) sourceOptions.ghostscript = options_.ghostscript.c_str();
+        if (RenderSourceOpen(options_.input.c_str(), &sourceOptions, &source_) != RENDER_OK) {
+            *error = RenderSourceErrorText(source_);
+            return false;
+        }
+        file_ = std::fopen(options_.output.c_str(), "wb");
+        if (file_ == nullptr) {
+            *error = "cannot create " + options_.output + ": " + std::strerror(errno);
+            return false;
+        }
+        std::fprintf(stderr, "inkrow-print: %s -> %s: quality %d, media %d, %d dpi, inks %s\n",
+                     options_.input.c_str(), options_.output.c_str(), options_.mode.qualityCode,
+                     options_.mode.mediaCode, options_.mode.resolution, mode.inks);
+
+        int pages = 0;
+        for (;;) {
+            const Clock::time_point pageStarted = Clock::now();
+            RenderSourcePage page;
+            const int next = RenderSourceNextPage(source_, &page);
+            if (next < 0) {
+                *error = RenderSourceErrorText(source_);
+                return false;
+            }
+            if (next == 0) break;
+            ++pages;
+            const std::uint64_t before = job_ != nullptr ? RenderJobBytesWritten(job_) : 0;
+            if (!PrintPage(page, pages, error)) return false;
+            const double megabytes =
+                static_cast<double>(RenderJobBytesWritten(job_) - before) / 1e6;
+            std::fprintf(stderr, "page %d: %dx%d, %.2f MB, %.2f s\n", pages, page.width,
+                         page.height, megabytes, SecondsSince(pageStarted));
+        }
+        if (pages == 0) {
+            *error = "the document has no pages";
+            return false;
+        }
+        const int closed = RenderJobClose(job_);
+        job_ = nullptr;
+        if (closed != RENDER_OK) {
+            *error = std::string("ending the job: ") + RenderStatusText(closed);
+            return false;
+        }
+        const bool flushed = std::fflush(file_) == 0 && std::ferror(file_) == 0;
+        const long total = std::ftell(file_);  // the whole stream, the job's end included
+        const bool closedFile = std::fclose(file_) == 0;
+        file_ = nullptr;
+        if (!flushed || !closedFile) {
+            *error = "cannot write " + options_.output + ": " + std::strerror(errno);
+            return false;
+        }
+        // The stream is whole: it stays even if its preview cannot be made.
+        succeeded_ = true;
+        std::fprintf(stderr, "inkrow-print: wrote %s: %d page%s, %.2f MB, %.2f s\n",
+                     options_.output.c_str(), pages, pages == 1 ? "" : "s",
+                     static_cast<double>(total) / 1e6, SecondsSince(started));
+        if (!options_.preview.empty()) {
+            if (!WritePreview(options_, mode, jobWidth_, firstPageHeight_, firstPageBytes_,
+                              error)) {
+                *error = "preview: " + *error;
+                return false;
+            }
+            std::fprintf(stderr, "inkrow-print: wrote preview %s\n", options_.preview.c_str());
+        }
+        return true;
+    }
+
+    // Whether a failed run must remove the output path: anything there is not this
+    // run's complete stream (unless the path is the input itself).
+    bool ShouldRemoveOutput() const { return !succeeded_ && !outputIsInput_; }
+
+private:
+    bool PrintPage(const RenderSourcePage& page, int number, std::string* error) {
+        const std::string where = "page " + std::to_string(number) + ": ";
+        if (job_ == nullptr) {
+            // The job takes its width and colours from the first page.
+            RenderJobOptions jobOptions;
+            RenderJobOptionsInit(&jobOptions);
+            jobOptions.raster.mode = options_.mode;
+            jobOptions.raster.width = page.width;
+            jobOptions.raster.colorSpace = page.colorSpace;
+            jobOptions.raster.halftone = options_.halftone;
+            jobOptions.write = &WriteToFile;
+            jobOptions.writeContext = file_;
+            const int opened = RenderJobOpen(&jobOptions, &job_);
+            if (opened != RENDER_OK) {
+                *error = where + "cannot start the job: " + RenderStatusText(opened);
+                return false;
+            }
+            jobWidth_ = page.width;
+            jobSpace_ = page.colorSpace;
+            firstPageHeight_ = page.height;
+        }
+        if (page.width > jobWidth_) {
+            *error = where + std::to_string(page.width) + " pixels wide, wider than page 1 (" +
+                     std::to_string(jobWidth_) + "); a job has one width";
+            return false;
+        }
+        if (RenderJobStartPage(job_) != RENDER_OK) return JobFailed(where, error);
+        std::vector<std::uint8_t> line(page.lineBytes);
+        std::vector<std::uint8_t> converted;
+        for (int y = 0; y < page.height; ++y) {
+            if (RenderSourceReadLine(source_, line.data(), line.size()) != RENDER_OK) {
+                *error = RenderSourceErrorText(source_);
+                return false;
+            }
+            const std::uint8_t* pixels = line.data();
+            std::size_t length = line.size();
+            if (page.colorSpace != jobSpace_ || page.width != jobWidth_) {
+                if (!ConvertLine(line, page.colorSpace, page.width, jobSpace_, jobWidth_,
+                                 &converted)) {
+                    *error = where + "its colour space differs from page 1's";
+                    return false;
+                }
+                pixels = converted.data();
+                length = converted.size();
+            }
+            if (RenderJobWriteLine(job_, pixels, length) != RENDER_OK)
+                return JobFailed(where, error);
+        }
+        if (RenderJobEndPage(job_) != RENDER_OK) return JobFailed(where, error);
+        if (number == 1) firstPageBytes_ = RenderJobBytesWritten(job_);
+        return true;
+    }
+
+    bool JobFailed(const std::string& where, std::string* error) const {
+        *error = where + RenderJobErrorText(job_);
+        return false;
+    }
+
+    const Options& options_;
+    RenderSource* source_ = nullptr;
+    RenderJob* job_ = nullptr;
+    std::FILE* file_ = nullptr;
+    bool outputIsInput_ = false;
+    bool succeeded_ = false;
+    int jobWidth_ = 0;
+    int jobSpace_ = 0;
+    int firstPageHeight_ = 0;
+    std::uint64_t firstPageBytes_ = 0;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    const int parsed = ParseArguments(argc, argv, &options);
+    if (parsed != 0) return parsed < 0 ? 0 : parsed;
+
+    std::string error;
+    bool ok = false;
+    bool removeOutput = false;
+    {
+        Printer printer(options);
+        ok = printer.Run(&error);
+        removeOutput = printer.ShouldRemoveOutput();
+    }  // the source, its Ghostscript and the file are closed here
+    if (!ok) {
+        std::fprintf(stderr, "inkrow-print: %s: %s\n", options.input.c_str(), error.c_str());
+        if (removeOutput && std::remove(options.output.c_str()) == 0) {
+            std::fprintf(stderr, "inkrow-print: removed %s\n", options.output.c_str());
+        }
+        return 1;
+    }
+    return 0;
+}
