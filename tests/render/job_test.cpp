@@ -249,3 +249,17 @@ TEST(RenderJob, ClosingWithAPageOpenEndsIt) {
 }
 
 }  // namespace
+
+extern "C" int PrintSmallPageFromC(std::size_t* streamBytes, int* planeCount);
+
+namespace {
+
+TEST(RenderJob, UsableFromC) {
+    std::size_t bytes = 0;
+    int planes = 0;
+    EXPECT_EQ(PrintSmallPageFromC(&bytes, &planes), RENDER_OK);
+    EXPECT_EQ(planes, 4);
+    EXPECT_GT(bytes, 40u);  // a page header, an ink selection and black packets
+}
+
+}  // namespace
