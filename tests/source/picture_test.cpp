@@ -24,14 +24,15 @@ using inkrow::source::Placement;
 using inkrow::source::PlacePicture;
 using inkrow::source::ResampleAxis;
 
-PngSpec Spec(int width, int height, int colorType, int bitDepth, std::vector<unsigned> samples) {
-    PngSpec spec;
-    spec.width = width;
-    spec.height = height;
-    spec.colorType = colorType;
-    spec.bitDepth = bitDepth;
-    spec.samples = std::move(samples);
-    return spec;
+PngRecipe Recipe(int width, int height, int colorType, int bitDepth,
+                 std::vector<unsigned> samples) {
+    PngRecipe recipe;
+    recipe.width = width;
+    recipe.height = height;
+    recipe.colorType = colorType;
+    recipe.bitDepth = bitDepth;
+    recipe.samples = std::move(samples);
+    return recipe;
 }
 
 RenderSourceOptions PictureOptions(int pageWidth = 0, int pageHeight = 0) {
@@ -42,42 +43,46 @@ RenderSourceOptions PictureOptions(int pageWidth = 0, int pageHeight = 0) {
     return options;
 }
 
-ReadResult ReadPng(const TempDir& dir, const PngSpec& spec, int pageWidth = 0, int pageHeight = 0) {
+ReadResult ReadPng(const TempDir& dir, const PngRecipe& recipe, int pageWidth = 0,
+                   int pageHeight = 0) {
     const std::string path = dir.Path("picture.png");
-    WriteBytes(path, MakePng(spec));
+    WriteBytes(path, MakePng(recipe));
     return ReadDocument(path, PictureOptions(pageWidth, pageHeight));
 }
 
 TEST(PngSource, DecodesEveryColourTypeAndDepth) {
     struct Case {
         const char* name;
-        PngSpec spec;
+        PngRecipe recipe;
         int colorSpace;
         Bytes expected;  // the whole 2x1 or 3x1 picture
     };
-    PngSpec palette = Spec(3, 1, PNG_COLOR_TYPE_PALETTE, 2, {0, 1, 3});
+    PngRecipe palette = Recipe(3, 1, PNG_COLOR_TYPE_PALETTE, 2, {0, 1, 3});
     palette.palette = {10, 20, 30, 40, 50, 60, 70, 80, 90, 200, 210, 220};
-    PngSpec paletteAlpha = palette;
+    PngRecipe paletteAlpha = palette;
     // Entry 0 fully transparent (white), entry 1 half (on white), entry 3 opaque.
     paletteAlpha.paletteAlpha = {0, 128, 255, 255};
-    PngSpec grayKey = Spec(3, 1, PNG_COLOR_TYPE_GRAY, 8, {5, 6, 0});
+    PngRecipe grayKey = Recipe(3, 1, PNG_COLOR_TYPE_GRAY, 8, {5, 6, 0});
     grayKey.grayKey = 5;
     const Case cases[] = {
-        {"gray 8", Spec(3, 1, PNG_COLOR_TYPE_GRAY, 8, {0, 127, 255}), RENDER_GRAY8, {0, 127, 255}},
-        {"gray 1", Spec(3, 1, PNG_COLOR_TYPE_GRAY, 1, {0, 1, 0}), RENDER_GRAY8, {0, 255, 0}},
-        {"gray 2", Spec(3, 1, PNG_COLOR_TYPE_GRAY, 2, {1, 2, 3}), RENDER_GRAY8, {85, 170, 255}},
-        {"gray 4", Spec(3, 1, PNG_COLOR_TYPE_GRAY, 4, {1, 8, 15}), RENDER_GRAY8, {17, 136, 255}},
+        {"gray 8",
+         Recipe(3, 1, PNG_COLOR_TYPE_GRAY, 8, {0, 127, 255}),
+         RENDER_GRAY8,
+         {0, 127, 255}},
+        {"gray 1", Recipe(3, 1, PNG_COLOR_TYPE_GRAY, 1, {0, 1, 0}), RENDER_GRAY8, {0, 255, 0}},
+        {"gray 2", Recipe(3, 1, PNG_COLOR_TYPE_GRAY, 2, {1, 2, 3}), RENDER_GRAY8, {85, 170, 255}},
+        {"gray 4", Recipe(3, 1, PNG_COLOR_TYPE_GRAY, 4, {1, 8, 15}), RENDER_GRAY8, {17, 136, 255}},
         // 16-bit samples are scaled, not cut: 0x1234 is 18.1 of 255, 0x80ff 128.5.
         {"gray 16",
-         Spec(3, 1, PNG_COLOR_TYPE_GRAY, 16, {0x1234, 0x80ff, 0xffff}),
+         Recipe(3, 1, PNG_COLOR_TYPE_GRAY, 16, {0x1234, 0x80ff, 0xffff}),
          RENDER_GRAY8,
          {18, 128, 255}},
         {"rgb 8",
-         Spec(2, 1, PNG_COLOR_TYPE_RGB, 8, {1, 2, 3, 250, 251, 252}),
+         Recipe(2, 1, PNG_COLOR_TYPE_RGB, 8, {1, 2, 3, 250, 251, 252}),
          RENDER_RGB8,
          {1, 2, 3, 250, 251, 252}},
         {"rgb 16",
-         Spec(2, 1, PNG_COLOR_TYPE_RGB, 16, {0, 0x8080, 0xffff, 0x0101, 0x0202, 0xfefe}),
+         Recipe(2, 1, PNG_COLOR_TYPE_RGB, 16, {0, 0x8080, 0xffff, 0x0101, 0x0202, 0xfefe}),
          RENDER_RGB8,
          {0, 128, 255, 1, 2, 254}},
         {"palette 2", palette, RENDER_RGB8, {10, 20, 30, 40, 50, 60, 200, 210, 220}},
@@ -88,22 +93,22 @@ TEST(PngSource, DecodesEveryColourTypeAndDepth) {
          {255, 255, 255, 147, 152, 157, 200, 210, 220}},
         {"gray with key", grayKey, RENDER_GRAY8, {255, 6, 0}},
         {"gray alpha",
-         Spec(3, 1, PNG_COLOR_TYPE_GRAY_ALPHA, 8, {0, 0, 0, 255, 100, 128}),
+         Recipe(3, 1, PNG_COLOR_TYPE_GRAY_ALPHA, 8, {0, 0, 0, 255, 100, 128}),
          RENDER_GRAY8,
          {255, 0, 177}},
         {"rgba 16",
-         Spec(2, 1, PNG_COLOR_TYPE_RGB_ALPHA, 16, {0xffff, 0, 0, 0xffff, 0, 0, 0xffff, 0}),
+         Recipe(2, 1, PNG_COLOR_TYPE_RGB_ALPHA, 16, {0xffff, 0, 0, 0xffff, 0, 0, 0xffff, 0}),
          RENDER_RGB8,
          {255, 0, 0, 255, 255, 255}},
     };
     TempDir dir;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const ReadResult result = ReadPng(dir, c.spec);
+        const ReadResult result = ReadPng(dir, c.recipe);
         ASSERT_EQ(result.openStatus, RENDER_OK) << result.error;
         ASSERT_EQ(result.endStatus, 0) << result.error;
         ASSERT_EQ(result.pages.size(), 1u);
-        EXPECT_EQ(result.pages[0].width, c.spec.width);
+        EXPECT_EQ(result.pages[0].width, c.recipe.width);
         EXPECT_EQ(result.pages[0].height, 1);
         EXPECT_EQ(result.pages[0].colorSpace, c.colorSpace);
         EXPECT_EQ(result.pixels[0], c.expected);
@@ -111,18 +116,18 @@ TEST(PngSource, DecodesEveryColourTypeAndDepth) {
 }
 
 TEST(PngSource, InterlacedMatchesProgressive) {
-    PngSpec spec = Spec(11, 9, PNG_COLOR_TYPE_RGB, 8, {});
+    PngRecipe recipe = Recipe(11, 9, PNG_COLOR_TYPE_RGB, 8, {});
     std::mt19937 random(7);
     for (int i = 0; i < 11 * 9 * 3; ++i)
-        spec.samples.push_back(random() & 0xff);
+        recipe.samples.push_back(random() & 0xff);
     TempDir dir;
-    const ReadResult plain = ReadPng(dir, spec);
-    spec.interlaced = true;
-    const ReadResult interlaced = ReadPng(dir, spec);
+    const ReadResult plain = ReadPng(dir, recipe);
+    recipe.interlaced = true;
+    const ReadResult interlaced = ReadPng(dir, recipe);
     ASSERT_EQ(plain.pages.size(), 1u) << plain.error;
     ASSERT_EQ(interlaced.pages.size(), 1u) << interlaced.error;
     EXPECT_EQ(interlaced.pixels[0], plain.pixels[0]);
-    EXPECT_EQ(plain.pixels[0], Bytes(spec.samples.begin(), spec.samples.end()));
+    EXPECT_EQ(plain.pixels[0], Bytes(recipe.samples.begin(), recipe.samples.end()));
 }
 
 // A PNG's byte offset of the first IDAT chunk's data.
@@ -140,11 +145,11 @@ std::size_t FindChunk(const Bytes& png, const char* type) {
 }
 
 TEST(PngSource, DamagedFilesFailWithTheCause) {
-    PngSpec spec = Spec(40, 40, PNG_COLOR_TYPE_RGB, 8, {});
+    PngRecipe recipe = Recipe(40, 40, PNG_COLOR_TYPE_RGB, 8, {});
     std::mt19937 random(11);
     for (int i = 0; i < 40 * 40 * 3; ++i)
-        spec.samples.push_back(random() & 0xff);
-    const Bytes good = MakePng(spec);
+        recipe.samples.push_back(random() & 0xff);
+    const Bytes good = MakePng(recipe);
     const std::size_t idat = FindChunk(good, "IDAT");
     ASSERT_GT(idat, 0u);
 
@@ -193,8 +198,8 @@ TEST(PngSource, DamagedFilesFailWithTheCause) {
 }
 
 TEST(PngSource, ErrorsStay) {
-    PngSpec spec = Spec(64, 64, PNG_COLOR_TYPE_GRAY, 8, std::vector<unsigned>(64 * 64, 9));
-    Bytes bytes = MakePng(spec);
+    PngRecipe recipe = Recipe(64, 64, PNG_COLOR_TYPE_GRAY, 8, std::vector<unsigned>(64 * 64, 9));
+    Bytes bytes = MakePng(recipe);
     bytes.resize(bytes.size() / 2);
     TempDir dir;
     WriteBytes(dir.Path("cut.png"), bytes);
@@ -370,7 +375,7 @@ TEST(PictureScaling, PlacesOnPaperWithMargins) {
     TempDir dir;
     // A 4x2 mid-gray picture on a 12x12 page: 12x6 at rows 3..8, white around it.
     const ReadResult gray =
-        ReadPng(dir, Spec(4, 2, PNG_COLOR_TYPE_GRAY, 8, std::vector<unsigned>(8, 90)), 12, 12);
+        ReadPng(dir, Recipe(4, 2, PNG_COLOR_TYPE_GRAY, 8, std::vector<unsigned>(8, 90)), 12, 12);
     ASSERT_EQ(gray.pages.size(), 1u) << gray.error;
     EXPECT_EQ(gray.pages[0].width, 12);
     EXPECT_EQ(gray.pages[0].height, 12);
@@ -398,7 +403,7 @@ TEST(PictureScaling, PlacesOnPaperWithMargins) {
 TEST(PictureScaling, DownscalingAveragesAndUpscalingInterpolates) {
     TempDir dir;
     // A one-pixel checkerboard halved: every page pixel averages two black and two white.
-    PngSpec checker = Spec(8, 8, PNG_COLOR_TYPE_GRAY, 8, {});
+    PngRecipe checker = Recipe(8, 8, PNG_COLOR_TYPE_GRAY, 8, {});
     for (int y = 0; y < 8; ++y) {
         for (int x = 0; x < 8; ++x)
             checker.samples.push_back((x + y) % 2 != 0 ? 255 : 0);
@@ -409,7 +414,7 @@ TEST(PictureScaling, DownscalingAveragesAndUpscalingInterpolates) {
         EXPECT_NEAR(value, 128, 1);
 
     // A black-to-white pair stretched to 8 pixels: a monotone ramp with the ends kept.
-    const ReadResult ramp = ReadPng(dir, Spec(2, 1, PNG_COLOR_TYPE_GRAY, 8, {0, 255}), 8, 4);
+    const ReadResult ramp = ReadPng(dir, Recipe(2, 1, PNG_COLOR_TYPE_GRAY, 8, {0, 255}), 8, 4);
     ASSERT_EQ(ramp.pages.size(), 1u) << ramp.error;
     const int row = 1;  // the 8x4 picture fills the page
     EXPECT_EQ(PixelAt(ramp, 0, 0, row)[0], 0);
@@ -423,11 +428,11 @@ TEST(PictureScaling, DownscalingAveragesAndUpscalingInterpolates) {
 TEST(PictureScaling, LargePageFromSmallPicture) {
     // An A4 page at 300 dpi from a small picture, read line by line: the page is exact,
     // the picture (2480x3497) sits between white bands of 5 and 6 lines.
-    PngSpec spec = Spec(100, 141, PNG_COLOR_TYPE_RGB, 8, {});
+    PngRecipe recipe = Recipe(100, 141, PNG_COLOR_TYPE_RGB, 8, {});
     for (int i = 0; i < 100 * 141; ++i)
-        spec.samples.insert(spec.samples.end(), {30, 60, 90});
+        recipe.samples.insert(recipe.samples.end(), {30, 60, 90});
     TempDir dir;
-    WriteBytes(dir.Path("small.png"), MakePng(spec));
+    WriteBytes(dir.Path("small.png"), MakePng(recipe));
     const RenderSourceOptions options = PictureOptions(2480, 3508);
     RenderSource* source = nullptr;
     ASSERT_EQ(RenderSourceOpen(dir.Path("small.png").c_str(), &options, &source), RENDER_OK);

@@ -22,12 +22,12 @@ RenderSourceOptions Defaults() {
 }
 
 Bytes SmallPng() {
-    PngSpec spec;
-    spec.width = 2;
-    spec.height = 2;
-    spec.colorType = PNG_COLOR_TYPE_GRAY;
-    spec.samples = {1, 2, 3, 4};
-    return MakePng(spec);
+    PngRecipe recipe;
+    recipe.width = 2;
+    recipe.height = 2;
+    recipe.colorType = PNG_COLOR_TYPE_GRAY;
+    recipe.samples = {1, 2, 3, 4};
+    return MakePng(recipe);
 }
 
 TEST(SourceOptions, DefaultsAndRangeChecks) {

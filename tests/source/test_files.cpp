@@ -69,7 +69,7 @@ int PngChannels(int colorType) {
 
 }  // namespace
 
-Bytes MakePng(const PngSpec& spec) {
+Bytes MakePng(const PngRecipe& recipe) {
     Bytes out;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
@@ -78,42 +78,42 @@ Bytes MakePng(const PngSpec& spec) {
         throw std::runtime_error("libpng could not write the test picture");
     }
     png_set_write_fn(png, &out, &OnPngWrite, &OnPngFlush);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(spec.width),
-                 static_cast<png_uint_32>(spec.height), spec.bitDepth, spec.colorType,
-                 spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+    png_set_IHDR(png, info, static_cast<png_uint_32>(recipe.width),
+                 static_cast<png_uint_32>(recipe.height), recipe.bitDepth, recipe.colorType,
+                 recipe.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     std::vector<png_color> palette;
-    for (std::size_t i = 0; i + 2 < spec.palette.size(); i += 3) {
-        palette.push_back({spec.palette[i], spec.palette[i + 1], spec.palette[i + 2]});
+    for (std::size_t i = 0; i + 2 < recipe.palette.size(); i += 3) {
+        palette.push_back({recipe.palette[i], recipe.palette[i + 1], recipe.palette[i + 2]});
     }
     if (!palette.empty()) png_set_PLTE(png, info, palette.data(), static_cast<int>(palette.size()));
-    if (!spec.paletteAlpha.empty()) {
-        png_set_tRNS(png, info, spec.paletteAlpha.data(),
-                     static_cast<int>(spec.paletteAlpha.size()), nullptr);
+    if (!recipe.paletteAlpha.empty()) {
+        png_set_tRNS(png, info, recipe.paletteAlpha.data(),
+                     static_cast<int>(recipe.paletteAlpha.size()), nullptr);
     }
     png_color_16 key{};
-    if (spec.grayKey >= 0) {
-        key.gray = static_cast<png_uint_16>(spec.grayKey);
+    if (recipe.grayKey >= 0) {
+        key.gray = static_cast<png_uint_16>(recipe.grayKey);
         png_set_tRNS(png, info, nullptr, 0, &key);
     }
     png_write_info(png, info);
 
-    const int channels = PngChannels(spec.colorType);
-    const std::size_t samplesPerRow = static_cast<std::size_t>(spec.width) * channels;
-    const std::size_t rowBytes = (samplesPerRow * spec.bitDepth + 7) / 8;
-    std::vector<Bytes> rows(static_cast<std::size_t>(spec.height), Bytes(rowBytes, 0));
-    for (int y = 0; y < spec.height; ++y) {
+    const int channels = PngChannels(recipe.colorType);
+    const std::size_t samplesPerRow = static_cast<std::size_t>(recipe.width) * channels;
+    const std::size_t rowBytes = (samplesPerRow * recipe.bitDepth + 7) / 8;
+    std::vector<Bytes> rows(static_cast<std::size_t>(recipe.height), Bytes(rowBytes, 0));
+    for (int y = 0; y < recipe.height; ++y) {
         Bytes& row = rows[static_cast<std::size_t>(y)];
         for (std::size_t s = 0; s < samplesPerRow; ++s) {
-            const unsigned value = spec.samples[static_cast<std::size_t>(y) * samplesPerRow + s];
-            if (spec.bitDepth == 16) {
+            const unsigned value = recipe.samples[static_cast<std::size_t>(y) * samplesPerRow + s];
+            if (recipe.bitDepth == 16) {
                 row[s * 2] = static_cast<std::uint8_t>(value >> 8);
                 row[s * 2 + 1] = static_cast<std::uint8_t>(value);
-            } else if (spec.bitDepth == 8) {
+            } else if (recipe.bitDepth == 8) {
                 row[s] = static_cast<std::uint8_t>(value);
             } else {
-                const std::size_t bit = s * spec.bitDepth;
-                row[bit / 8] |= static_cast<std::uint8_t>(value << (8 - spec.bitDepth - bit % 8));
+                const std::size_t bit = s * recipe.bitDepth;
+                row[bit / 8] |= static_cast<std::uint8_t>(value << (8 - recipe.bitDepth - bit % 8));
             }
         }
     }

@@ -36,7 +36,7 @@ Bytes ReadBytes(const std::string& path);
 
 // A PNG of any colour type and bit depth. `samples` holds width * height * channels
 // sample values (channels as the colour type has them; palette indexes for palettes).
-struct PngSpec {
+struct PngRecipe {
     int width = 1;
     int height = 1;
     int colorType = 0;  // PNG_COLOR_TYPE_*
@@ -47,7 +47,7 @@ struct PngSpec {
     std::vector<std::uint8_t> paletteAlpha;
     int grayKey = -1;  // tRNS colour key for gray pictures
 };
-Bytes MakePng(const PngSpec& spec);
+Bytes MakePng(const PngRecipe& recipe);
 
 // A baseline JPEG: `components` 1 (gray), 3 (RGB in, YCbCr stored) or 4 (CMYK stored
 // as given, with or without the Adobe segment).
