@@ -69,13 +69,7 @@ int ParseArguments(int argc, char** argv, ToolOptions* options) {
         const bool hasValue = i + 1 < argc;
         long number = 0;
         auto needNumber = [&](long low, long high) {
-            if (!hasValue || !ParseNumber(argv[i + 1], low, high, &number)) {
-                std::fprintf(stderr, "inkrow-decode: %s needs a number from %ld to %ld\n",
-                             argument.c_str(), low, high);
-                return false;
-            }
-            ++i;
-            return true;
+            return inkrow::cli::TakeNumber("inkrow-decode", argc, argv, &i, low, high, &number);
         };
         if (argument == "--help" || argument == "-h") {
             std::fputs(kUsage, stdout);
