@@ -174,10 +174,8 @@ void DiffuseRun(const std::uint16_t* source, const std::uint16_t* table, int x, 
 }  // namespace
 
 InkedRange DiffuseLine(DiffusionState* state, const std::uint16_t* source,
-                       const std::uint16_t* table, int first, int end, int width, int levelCount,
-                       int y, const ThresholdMatrix& matrix, int matrixOffset,
-                       std::uint8_t* levels) {
-    (void)width;
+                       const std::uint16_t* table, int first, int end, int levelCount, int y,
+                       const ThresholdMatrix& matrix, int matrixOffset, std::uint8_t* levels) {
     const int now = state->current;
     const int later = now ^ 1;
     const std::int32_t* errors = state->rows[now].data();

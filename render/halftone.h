@@ -56,9 +56,8 @@ void ResetDiffusion(DiffusionState* state, int width);
 // 8 bytes beyond the line's width, so that packing may read whole bytes' worth of
 // pixels. Returns the inked range.
 InkedRange DiffuseLine(DiffusionState* state, const std::uint16_t* source,
-                       const std::uint16_t* table, int first, int end, int width, int levelCount,
-                       int y, const ThresholdMatrix& matrix, int matrixOffset,
-                       std::uint8_t* levels);
+                       const std::uint16_t* table, int first, int end, int levelCount, int y,
+                       const ThresholdMatrix& matrix, int matrixOffset, std::uint8_t* levels);
 
 // Ordered halftone of the same: each pixel compares its fraction of a level with the
 // matrix's threshold at (x, y) shifted by matrixOffset, so planes do not share a pattern.

@@ -9,7 +9,6 @@
 
 #include "inkrow/output.h"
 #include "inkrow/render.h"
-#include "raster.h"
 
 struct RenderJob {
     RenderJobOptions options{};

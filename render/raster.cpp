@@ -1,6 +1,5 @@
 // RenderRaster: one page line at a time from the caller's pixels to the module's packed
 // planes, each with its inked extents, as a RasterBand.
-#include "raster.h"
 
 #include <cstring>
 #include <new>
@@ -45,10 +44,7 @@ int MatrixOffsetOf(int plane) {
            ((plane * 23) & (inkrow::render::kMatrixSize - 1));
 }
 
-}  // namespace
-
-namespace inkrow::render {
-
+// RENDER_OK and *mode filled, or the status that opening with these options returns.
 int ValidateRasterOptions(const RenderRasterOptions* options, RenderMode* mode) {
     if (options == nullptr) return RENDER_BAD_ARGUMENT;
     if (ChannelsOf(options->colorSpace) == 0) return RENDER_BAD_ARGUMENT;
@@ -58,7 +54,7 @@ int ValidateRasterOptions(const RenderRasterOptions* options, RenderMode* mode) 
     return RenderDescribeMode(&options->mode, mode);
 }
 
-}  // namespace inkrow::render
+}  // namespace
 
 extern "C" {
 
@@ -75,7 +71,7 @@ int RenderRasterOpen(const RenderRasterOptions* options, RenderRaster** raster) 
     if (raster == nullptr) return RENDER_BAD_ARGUMENT;
     *raster = nullptr;
     RenderMode mode{};
-    const int status = inkrow::render::ValidateRasterOptions(options, &mode);
+    const int status = ValidateRasterOptions(options, &mode);
     if (status != RENDER_OK) return status;
     auto* made = new (std::nothrow) RenderRaster;
     if (made == nullptr) return RENDER_NO_MEMORY;
@@ -140,8 +136,8 @@ int RenderRasterLine(RenderRaster* raster, const uint8_t* pixels, size_t length,
                 ? inkrow::render::OrderLine(source, table, first, end, plane.levels, y,
                                             raster->matrix, MatrixOffsetOf(i), levels)
                 : inkrow::render::DiffuseLine(&raster->diffusion[i], source, table, first, end,
-                                              width, plane.levels, y, raster->matrix,
-                                              MatrixOffsetOf(i), levels);
+                                              plane.levels, y, raster->matrix, MatrixOffsetOf(i),
+                                              levels);
         BandPlane& entry = band->bandPlanes[i];  // at most 7 planes: 6 split inputs, 7 direct
         if (range.end <= range.first) {
             // No ink: pixels stays null, start == end. Levels may hold zeros only.

@@ -54,8 +54,8 @@ TEST(Diffusion, KeepsTheMeanAndWhiteStaysWhite) {
         long total = 0;
         for (int y = 0; y < 256; ++y) {
             const render::InkedRange range =
-                render::DiffuseLine(&state, amounts.data(), identity.data(), 0, width, width,
-                                    levelCount, y, matrix, 0, levels.data());
+                render::DiffuseLine(&state, amounts.data(), identity.data(), 0, width, levelCount,
+                                    y, matrix, 0, levels.data());
             for (int x = range.first; x < range.end; ++x)
                 total += levels[static_cast<std::size_t>(x)];
             std::fill(levels.begin(), levels.end(), 0);
@@ -65,8 +65,8 @@ TEST(Diffusion, KeepsTheMeanAndWhiteStaysWhite) {
         std::fill(amounts.begin(), amounts.end(), 0);
         for (int y = 256; y < 260; ++y) {
             const render::InkedRange range =
-                render::DiffuseLine(&state, amounts.data(), identity.data(), 0, width, width,
-                                    levelCount, y, matrix, 0, levels.data());
+                render::DiffuseLine(&state, amounts.data(), identity.data(), 0, width, levelCount,
+                                    y, matrix, 0, levels.data());
             EXPECT_EQ(range.end, range.first);
             EXPECT_TRUE(
                 std::all_of(levels.begin(), levels.end(), [](std::uint8_t v) { return v == 0; }));
