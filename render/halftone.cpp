@@ -105,12 +105,6 @@ ThresholdMatrix BuildBlueNoiseMatrix() {
     return matrix;
 }
 
-ThresholdMatrix LoadBlueNoiseMatrix() {
-    ThresholdMatrix matrix;
-    matrix.values.assign(kBlueNoiseMatrix, kBlueNoiseMatrix + kCells);
-    return matrix;
-}
-
 void ResetDiffusion(DiffusionState* state, int width) {
     for (auto& row : state->rows)
         row.assign(static_cast<std::size_t>(width) + 2, 0);
@@ -120,6 +114,12 @@ void ResetDiffusion(DiffusionState* state, int width) {
 }
 
 namespace {
+
+// The matrix row that line y of a plane reads, the plane's offset taken into account;
+// the column of pixel x is (x + (matrixOffset & kMask)) & kMask.
+const std::uint16_t* ThresholdRow(int y, int matrixOffset) {
+    return kBlueNoiseMatrix + (((y + (matrixOffset >> kMatrixBits)) & kMask) << kMatrixBits);
+}
 
 // Narrows [first, end) to the pixels that got a level; levels are 0 outside the range.
 InkedRange TrimToInk(const std::uint8_t* levels, int first, int end) {
@@ -175,7 +175,7 @@ void DiffuseRun(const std::uint16_t* source, const std::uint16_t* table, int x, 
 
 InkedRange DiffuseLine(DiffusionState* state, const std::uint16_t* source,
                        const std::uint16_t* table, int first, int end, int levelCount, int y,
-                       const ThresholdMatrix& matrix, int matrixOffset, std::uint8_t* levels) {
+                       int matrixOffset, std::uint8_t* levels) {
     const int now = state->current;
     const int later = now ^ 1;
     const std::int32_t* errors = state->rows[now].data();
@@ -185,8 +185,7 @@ InkedRange DiffuseLine(DiffusionState* state, const std::uint16_t* source,
         std::memset(below + state->dirtyFirst[later], 0,
                     sizeof(std::int32_t) * static_cast<std::size_t>(state->dirtyEnd[later] -
                                                                     state->dirtyFirst[later]));
-    const std::uint16_t* thresholds =
-        matrix.values.data() + (((y + (matrixOffset >> kMatrixBits)) & kMask) << kMatrixBits);
+    const std::uint16_t* thresholds = ThresholdRow(y, matrixOffset);
     const int shift = matrixOffset & kMask;
     if (end > first) {
         if ((y & 1) == 0)
@@ -206,11 +205,9 @@ InkedRange DiffuseLine(DiffusionState* state, const std::uint16_t* source,
 }
 
 InkedRange OrderLine(const std::uint16_t* source, const std::uint16_t* table, int first, int end,
-                     int levelCount, int y, const ThresholdMatrix& matrix, int matrixOffset,
-                     std::uint8_t* levels) {
+                     int levelCount, int y, int matrixOffset, std::uint8_t* levels) {
     const int top = levelCount - 1;
-    const std::uint16_t* thresholds =
-        matrix.values.data() + (((y + (matrixOffset >> kMatrixBits)) & kMask) << kMatrixBits);
+    const std::uint16_t* thresholds = ThresholdRow(y, matrixOffset);
     const int shift = matrixOffset & kMask;
     for (int x = first; x < end; ++x) {
         const int value = table[source[x]] * top;

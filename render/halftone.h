@@ -26,7 +26,6 @@ struct ThresholdMatrix {
 // kBlueNoiseMatrix (blue_noise_matrix.cpp) and a test checks that the two agree.
 ThresholdMatrix BuildBlueNoiseMatrix();
 extern const std::uint16_t kBlueNoiseMatrix[kMatrixSize * kMatrixSize];
-ThresholdMatrix LoadBlueNoiseMatrix();
 
 // The inked pixels of a halftoned line: first and one past the last; first == end when
 // the line is blank.
@@ -57,13 +56,12 @@ void ResetDiffusion(DiffusionState* state, int width);
 // pixels. Returns the inked range.
 InkedRange DiffuseLine(DiffusionState* state, const std::uint16_t* source,
                        const std::uint16_t* table, int first, int end, int levelCount, int y,
-                       const ThresholdMatrix& matrix, int matrixOffset, std::uint8_t* levels);
+                       int matrixOffset, std::uint8_t* levels);
 
 // Ordered halftone of the same: each pixel compares its fraction of a level with the
 // matrix's threshold at (x, y) shifted by matrixOffset, so planes do not share a pattern.
 InkedRange OrderLine(const std::uint16_t* source, const std::uint16_t* table, int first, int end,
-                     int levelCount, int y, const ThresholdMatrix& matrix, int matrixOffset,
-                     std::uint8_t* levels);
+                     int levelCount, int y, int matrixOffset, std::uint8_t* levels);
 
 // Packs levels[first .. end) into `line` at bitsPerPixel (1, 2 or 4), first pixel in the
 // most significant bits; bytes outside the packed range are set to 0 so the line holds

@@ -15,8 +15,7 @@ struct RenderJob {
     RenderRaster* raster = nullptr;
     OutputHandle handle = nullptr;
     bool pageOpen = false;
-    bool failed = false;
-    int status = RENDER_OK;
+    int status = RENDER_OK;   // the first failure; the job refuses all but closing after it
     int page = 0;             // pages started
     std::int32_t lines = 0;   // lines of the open page so far
     std::uint64_t bytes = 0;  // handed to the callback
@@ -33,7 +32,6 @@ int Fail(RenderJob* job, int status, const char* format, ...) {
     va_start(arguments, format);
     std::vsnprintf(text, sizeof text, format, arguments);
     va_end(arguments);
-    job->failed = true;
     job->status = status;
     job->error = text;
     return status;
@@ -148,7 +146,7 @@ const RenderMode* RenderJobMode(const RenderJob* job) {
 
 int RenderJobStartPage(RenderJob* job) {
     if (job == nullptr) return RENDER_BAD_ARGUMENT;
-    if (job->failed) return RENDER_CALL_ORDER;
+    if (job->status != RENDER_OK) return RENDER_CALL_ORDER;
     if (job->pageOpen) return Fail(job, RENDER_CALL_ORDER, "a page was started inside a page");
     const RenderModeRequest& mode = job->options.raster.mode;
     PageParams params{};
@@ -168,7 +166,7 @@ int RenderJobStartPage(RenderJob* job) {
 
 int RenderJobWriteLine(RenderJob* job, const uint8_t* pixels, size_t length) {
     if (job == nullptr || pixels == nullptr) return RENDER_BAD_ARGUMENT;
-    if (job->failed) return RENDER_CALL_ORDER;
+    if (job->status != RENDER_OK) return RENDER_CALL_ORDER;
     if (!job->pageOpen) return Fail(job, RENDER_CALL_ORDER, "a line was written outside a page");
     RasterBand band;
     int inked = 0;
@@ -193,7 +191,7 @@ int RenderJobWriteLine(RenderJob* job, const uint8_t* pixels, size_t length) {
 
 int RenderJobEndPage(RenderJob* job) {
     if (job == nullptr) return RENDER_BAD_ARGUMENT;
-    if (job->failed) return RENDER_CALL_ORDER;
+    if (job->status != RENDER_OK) return RENDER_CALL_ORDER;
     if (!job->pageOpen)
         return Fail(job, RENDER_CALL_ORDER, "a page was ended that was not started");
     return EndOpenPage(job);
@@ -201,7 +199,7 @@ int RenderJobEndPage(RenderJob* job) {
 
 int RenderJobClose(RenderJob* job) {
     if (job == nullptr) return RENDER_BAD_ARGUMENT;
-    int status = job->failed ? job->status : RENDER_OK;
+    int status = job->status;
     if (status == RENDER_OK && job->pageOpen) status = EndOpenPage(job);
     if (status == RENDER_OK && FormFeedJob(job) && job->page > 0) {
         void* list = nullptr;

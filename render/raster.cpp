@@ -14,10 +14,8 @@ using inkrow::render::InkedRange;
 struct RenderRaster {
     RenderRasterOptions options{};
     RenderMode mode{};
-    int channels = 0;
     int lineNumber = 0;
     inkrow::render::Separation separation{};
-    inkrow::render::ThresholdMatrix matrix;
     std::vector<std::uint16_t> process[4];
     std::vector<std::uint8_t> levels;  // zero between lines
     std::vector<std::uint8_t> lines[RENDER_MAX_PLANES];
@@ -77,10 +75,8 @@ int RenderRasterOpen(const RenderRasterOptions* options, RenderRaster** raster) 
     if (made == nullptr) return RENDER_NO_MEMORY;
     made->options = *options;
     made->mode = mode;
-    made->channels = ChannelsOf(options->colorSpace);
     const auto width = static_cast<std::size_t>(options->width);
     inkrow::render::BuildSeparation(mode, options->colorSpace, &made->separation);
-    made->matrix = inkrow::render::LoadBlueNoiseMatrix();
     for (auto& row : made->process)
         row.assign(width, 0);
     made->levels.assign(width + 8, 0);  // packing reads whole bytes past the end
@@ -113,7 +109,8 @@ int RenderRasterLine(RenderRaster* raster, const uint8_t* pixels, size_t length,
                      int* inked) {
     if (raster == nullptr || pixels == nullptr || band == nullptr) return RENDER_BAD_ARGUMENT;
     const int width = raster->options.width;
-    if (length != static_cast<std::size_t>(width) * static_cast<std::size_t>(raster->channels))
+    if (length != static_cast<std::size_t>(width) *
+                      static_cast<std::size_t>(ChannelsOf(raster->options.colorSpace)))
         return RENDER_BAD_LINE;
     std::uint16_t* process[4] = {raster->process[0].data(), raster->process[1].data(),
                                  raster->process[2].data(), raster->process[3].data()};
@@ -134,10 +131,9 @@ int RenderRasterLine(RenderRaster* raster, const uint8_t* pixels, size_t length,
         const InkedRange range =
             raster->options.halftone == RENDER_ORDERED
                 ? inkrow::render::OrderLine(source, table, first, end, plane.levels, y,
-                                            raster->matrix, MatrixOffsetOf(i), levels)
+                                            MatrixOffsetOf(i), levels)
                 : inkrow::render::DiffuseLine(&raster->diffusion[i], source, table, first, end,
-                                              plane.levels, y, raster->matrix, MatrixOffsetOf(i),
-                                              levels);
+                                              plane.levels, y, MatrixOffsetOf(i), levels);
         BandPlane& entry = band->bandPlanes[i];  // at most 7 planes: 6 split inputs, 7 direct
         if (range.end <= range.first) {
             // No ink: pixels stays null, start == end. Levels may hold zeros only.

@@ -13,9 +13,10 @@ namespace render = inkrow::render;
 
 TEST(BlueNoise, ShippedMatrixIsWhatTheGeneratorBuilds) {
     const render::ThresholdMatrix built = render::BuildBlueNoiseMatrix();
-    const render::ThresholdMatrix shipped = render::LoadBlueNoiseMatrix();
-    EXPECT_EQ(built.values, shipped.values);
-    std::vector<std::uint16_t> sorted = shipped.values;
+    const std::vector<std::uint16_t> shipped(std::begin(render::kBlueNoiseMatrix),
+                                             std::end(render::kBlueNoiseMatrix));
+    EXPECT_EQ(built.values, shipped);
+    std::vector<std::uint16_t> sorted = shipped;
     std::sort(sorted.begin(), sorted.end());
     for (int i = 0; i < render::kInkFull; ++i)
         ASSERT_EQ(sorted[static_cast<std::size_t>(i)], i);
@@ -24,10 +25,10 @@ TEST(BlueNoise, ShippedMatrixIsWhatTheGeneratorBuilds) {
 // Low thresholds are spread out: the first 1/16 of the cells, about one in four pixels
 // apart on average, never touch each other, even across the wrap.
 TEST(BlueNoise, SparseThresholdsKeepApart) {
-    const render::ThresholdMatrix matrix = render::LoadBlueNoiseMatrix();
+    const std::uint16_t* matrix = render::kBlueNoiseMatrix;
     const int n = render::kMatrixSize;
     auto on = [&](int x, int y) {
-        return matrix.values[static_cast<std::size_t>(((y + n) % n) * n + (x + n) % n)] <
+        return matrix[static_cast<std::size_t>(((y + n) % n) * n + (x + n) % n)] <
                render::kInkFull / 16;
     };
     int touching = 0;
@@ -42,7 +43,6 @@ TEST(BlueNoise, SparseThresholdsKeepApart) {
 // page's ink does not leak into blank lines.
 TEST(Diffusion, KeepsTheMeanAndWhiteStaysWhite) {
     const int width = 256;
-    const render::ThresholdMatrix matrix = render::LoadBlueNoiseMatrix();
     for (int levelCount : {2, 3, 4, 8, 16}) {
         render::DiffusionState state;
         render::ResetDiffusion(&state, width);
@@ -53,9 +53,8 @@ TEST(Diffusion, KeepsTheMeanAndWhiteStaysWhite) {
         std::vector<std::uint8_t> levels(width + 8, 0);
         long total = 0;
         for (int y = 0; y < 256; ++y) {
-            const render::InkedRange range =
-                render::DiffuseLine(&state, amounts.data(), identity.data(), 0, width, levelCount,
-                                    y, matrix, 0, levels.data());
+            const render::InkedRange range = render::DiffuseLine(
+                &state, amounts.data(), identity.data(), 0, width, levelCount, y, 0, levels.data());
             for (int x = range.first; x < range.end; ++x)
                 total += levels[static_cast<std::size_t>(x)];
             std::fill(levels.begin(), levels.end(), 0);
@@ -64,9 +63,8 @@ TEST(Diffusion, KeepsTheMeanAndWhiteStaysWhite) {
         EXPECT_NEAR(mean, 1234.0 / render::kInkFull, 0.002) << levelCount << " levels";
         std::fill(amounts.begin(), amounts.end(), 0);
         for (int y = 256; y < 260; ++y) {
-            const render::InkedRange range =
-                render::DiffuseLine(&state, amounts.data(), identity.data(), 0, width, levelCount,
-                                    y, matrix, 0, levels.data());
+            const render::InkedRange range = render::DiffuseLine(
+                &state, amounts.data(), identity.data(), 0, width, levelCount, y, 0, levels.data());
             EXPECT_EQ(range.end, range.first);
             EXPECT_TRUE(
                 std::all_of(levels.begin(), levels.end(), [](std::uint8_t v) { return v == 0; }));
