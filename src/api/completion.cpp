@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "api/call_state.h"
-#include "api/context.h"
+#include "core/call_state.h"
+#include "core/context.h"
 #include "inkrow/output.h"
 #include "stream/band.h"
 #include "stream/buffer_chain.h"

@@ -1,6 +1,6 @@
 // The entry points that frame a context: OutputOpen, OutputInit and OutputClose.
-#include "api/call_state.h"
-#include "api/context.h"
+#include "core/call_state.h"
+#include "core/context.h"
 #include "inkrow/output.h"
 #include "stream/buffer_chain.h"
 

@@ -1,8 +1,8 @@
 // OutputInitPart: configures a page's planes and allocates their buffers.
 #include "mode/page_setup.h"
 
-#include "api/call_state.h"
-#include "api/context.h"
+#include "core/call_state.h"
+#include "core/context.h"
 #include "inkrow/output.h"
 #include "mode/print_mode.h"
 #include "stream/buffer_chain.h"

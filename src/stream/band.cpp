@@ -7,8 +7,8 @@
 
 #include <cstring>
 
-#include "api/call_state.h"
-#include "api/context.h"
+#include "core/call_state.h"
+#include "core/context.h"
 #include "inkrow/output.h"
 #include "raster/intake.h"
 #include "raster/split.h"

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "api/context.h"
+#include "core/context.h"
 
 namespace inkrow {
 

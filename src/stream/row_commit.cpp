@@ -3,47 +3,11 @@
 #include <cstdint>
 #include <cstring>
 
-#include "mode/print_mode.h"
 #include "stream/buffer_chain.h"
+#include "stream/ink_selection.h"
 
 namespace inkrow {
 namespace {
-
-struct Selection {
-    std::uint8_t length;
-    std::uint8_t bytes[21];
-};
-
-constexpr Selection kSelectK{6, {0x1B, 0x28, 0x4C, 0x01, 0x00, 0x4B}};
-constexpr Selection kSelectLightK{6, {0x1B, 0x28, 0x4C, 0x01, 0x00, 0x6B}};
-constexpr Selection kSelectBothK{7, {0x1B, 0x28, 0x4C, 0x02, 0x00, 0x4B, 0x6B}};
-
-// The full selection of each ink set, indexed by inkSetId; the n-th ink code names the
-// ink of plane n - 1, so the packets that follow go in plane order.
-constexpr Selection kSelectFull[10] = {
-    {0, {}},
-    {0, {}},  // one plane, its K plane: never class 4
-    {8, {0x1B, 0x28, 0x4C, 0x03, 0x00, 'C', 'M', 'Y'}},
-    {9, {0x1B, 0x28, 0x4C, 0x04, 0x00, 'C', 'M', 'Y', 'K'}},
-    {9, {0x1B, 0x28, 0x4C, 0x04, 0x00, 'C', 'M', 'Y', 'k'}},
-    {10, {0x1B, 0x28, 0x4C, 0x05, 0x00, 'C', 'M', 'Y', 'K', 'k'}},
-    {11, {0x1B, 0x28, 0x4C, 0x06, 0x00, 'C', 'M', 'Y', 'K', 'c', 'm'}},
-    {11, {0x1B, 0x28, 0x4C, 0x06, 0x00, 'C', 'M', 'Y', 'c', 'm', 'k'}},
-    {12, {0x1B, 0x28, 0x4C, 0x07, 0x00, 'C', 'M', 'Y', 'K', 'c', 'm', 'k'}},
-    {21, {0x1B, 0x28, 0x4C, 0x10, 0x00, 0x43, 0x4D, 0x59, 0x63, 0x6D, 0x6B,
-          0xC3, 0xCD, 0xD9, 0xA3, 0xAD, 0xEB, 0xE3, 0xED, 0x23, 0x2D}},
-};
-
-// The selections name the planes in the order the print-mode tables give them.
-constexpr bool SelectionsMatchInkSets() {
-    for (int set = 2; set <= 9; ++set) {
-        const char* inks = kInkSetInks[set];
-        for (int i = 0; inks[i] != 0; ++i)
-            if (kSelectFull[set].bytes[5 + i] != static_cast<std::uint8_t>(inks[i])) return false;
-    }
-    return true;
-}
-static_assert(SelectionsMatchInkSets());
 
 const Selection* SelectionFor(std::int16_t rowClass, std::int16_t inkSetId) {
     switch (rowClass) {

@@ -9,7 +9,7 @@
 #include <random>
 #include <vector>
 
-#include "api/context.h"
+#include "core/context.h"
 #include "decode.h"
 #include "job_driver.h"
 #include "test_heap.h"

@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "api/context.h"
+#include "core/context.h"
 
 namespace inkrow {
 namespace {

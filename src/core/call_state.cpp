@@ -1,6 +1,6 @@
-#include "api/call_state.h"
+#include "core/call_state.h"
 
-#include "api/context.h"
+#include "core/result.h"
 
 namespace inkrow {
 namespace {

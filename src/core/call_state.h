@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "api/block.h"
+#include "core/block.h"
 
 namespace inkrow {
 

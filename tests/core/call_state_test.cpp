@@ -1,4 +1,4 @@
-#include "api/call_state.h"
+#include "core/call_state.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <tuple>
 #include <utility>
 
-#include "api/context.h"
+#include "core/context.h"
 #include "test_heap.h"
 
 namespace inkrow {

@@ -4,21 +4,13 @@
 
 #include <cstdint>
 
-#include "api/block.h"
+#include "core/block.h"
+#include "core/result.h"
 #include "inkrow/output.h"
 
 namespace inkrow {
 
 inline constexpr int kMaxPlanes = 16;
-
-// Result codes as the module uses them internally (the public header has the same values).
-inline constexpr std::int16_t kOk = 0;
-inline constexpr std::int16_t kOpened = 0x0106;
-inline constexpr std::int16_t kOpenFailed = static_cast<std::int16_t>(0x8106);
-inline constexpr std::int16_t kFailed = static_cast<std::int16_t>(0xFF80);
-inline constexpr std::int16_t kNoMemory = static_cast<std::int16_t>(0xFF94);
-inline constexpr std::int16_t kNotNow = static_cast<std::int16_t>(0xFF00);
-inline constexpr std::int16_t kNever = static_cast<std::int16_t>(0xFFFF);
 
 // One node of a growable chained byte buffer. The first node of a chain is embedded in
 // its owner; further nodes are blocks of their own. Between calls only the handles and
