@@ -16,10 +16,6 @@ namespace {
 
 constexpr std::uint8_t kFormFeed = 0x0C;
 
-constexpr std::int16_t kRowChange = 3;
-constexpr std::int16_t kPageEnd = 4;
-constexpr std::int16_t kFormFeedEnd = 5;
-
 void LockPackets(OutputContext* context) {
     for (int plane = 0; plane < context->planeCount; ++plane)
         LockBufferChain(&context->planes[plane].packetChain);
@@ -163,7 +159,7 @@ extern "C" int16_t OutputProduce(OutputHandle* handle) {
     std::int16_t result = CheckCall(context->stateHandle, kCallBand);
     if (result == kOk) {
         // Nothing was produced, so its completion must not repeat the last band's.
-        context->pendingCompletion = 0;
+        context->pendingCompletion = kCompletionNone;
         result = CommitCall(context->stateHandle, kCallBand);
     }
     UnlockContext(handle);
@@ -181,26 +177,26 @@ extern "C" int16_t OutputComplete(OutputHandle* handle) {
     LockBufferChain(&context->controlChain);
     LockPackets(context);
     switch (context->pendingCompletion) {
-        case 1:
-        case 2:
+        case kCompletionSameRow:
+        case kCompletionFirstRow:
             TakeCurrentLines(context);
             break;
-        case kRowChange:
+        case kCompletionRowChange:
             ResetRing(context, context->planes[0].currentLine.rowNumber);
             MoveStagedPackets(context);
             TakeCurrentLines(context);
             break;
-        case kPageEnd:
+        case kCompletionPageEnd:
             ReleasePageBuffers(context);
             break;
-        case kFormFeedEnd:
+        case kCompletionFormFeed:
             ResetRing(context, context->formFeedLineLimit / context->linesPerRow);
             // Rows at and after the limit are dropped with the page: nothing of them
             // may be sent with the next page.
             for (int plane = 0; plane < context->planeCount; ++plane)
                 ResetPacket(&context->planes[plane].packetChain);
             break;
-        default:
+        case kCompletionNone:
             break;
     }
     UnlockPackets(context);
@@ -219,11 +215,11 @@ extern "C" int16_t OutputFlush(OutputHandle* handle, void** segmentListOut) {
         LockPackets(context);
         // A form-feed job ends with a page header, the last row and a form feed; a
         // normal page ends with its last row only.
-        const bool formFeedJob = CallMode(context->stateHandle) != 0;
+        const bool formFeedJob = CallMode(context->stateHandle) != kModeNormal;
         result = PreparePageEnd(context, formFeedJob ? 2 : 0, true);
         if (result == kOk) {
             context->segmentList->count = 0;
-            context->pendingCompletion = kPageEnd;
+            context->pendingCompletion = kCompletionPageEnd;
             if (formFeedJob) AppendPageHeader(context);
             FinishRows(context);
             CommitRows(context, INT64_MAX);
@@ -245,6 +241,9 @@ extern "C" int16_t OutputFormFeed(OutputHandle* handle, void** segmentListOut, i
     if (context == nullptr || segmentListOut == nullptr) return kFailed;
     LockOutputLists(context);
     std::int16_t result = CheckCall(context->stateHandle, kCallFormFeed);
+    // The call check has settled that this is a form-feed job (only that table has the
+    // call); formFeedMode, set with it, is checked again as a guard, and a job that has
+    // set up no page yet has no rows to feed.
     if (result == kOk && (context->formFeedMode != 1 || context->linesPerRow == 0))
         result = kFailed;
     if (result == kOk) {
@@ -255,7 +254,7 @@ extern "C" int16_t OutputFormFeed(OutputHandle* handle, void** segmentListOut, i
         if (result == kOk) {
             context->segmentList->count = 0;
             AppendPageHeader(context);
-            context->pendingCompletion = kFormFeedEnd;
+            context->pendingCompletion = kCompletionFormFeed;
             context->formFeedLineLimit = lineLimit;
             FinishRows(context);
             CommitRows(context, limitRow);

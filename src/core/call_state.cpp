@@ -6,48 +6,61 @@ namespace inkrow {
 namespace {
 
 struct Transition {
-    std::int16_t from;
-    std::int16_t to;
+    CallStateId from;
+    CallStateId to;
 };
 
-// Up to five pairs per call index; an entry with from == -1 ends the list.
+// Up to five pairs per call index; an entry whose from is kNoState ends the list.
 struct TransitionList {
     Transition pairs[5];
 };
 
-constexpr Transition kEnd{-1, -1};
+constexpr auto kNoState = static_cast<CallStateId>(-1);
+constexpr Transition kEnd{kNoState, kNoState};
 
 // clang-format off
-// Normal mode.
+// Normal mode, one list per call index.
 constexpr TransitionList kNormalTable[kMaxCallIndex + 1] = {
-    {{{0, 1}, kEnd}},                  // 0
-    {{{1, 2}, kEnd}},                  // 1 OutputInitTwo
-    {{kEnd}},                          // 2
-    {{{2, 3}, kEnd}},                  // 3 OutputInitPart
-    {{{3, 4}, kEnd}},                  // 4 bands
-    {{{4, 3}, {5, 6}, {7, 2}, kEnd}},  // 5 OutputComplete
-    {{{3, 7}, {6, 7}, kEnd}},          // 6 OutputFlush
-    {{{3, 5}, {6, 5}, kEnd}},          // 7
-    {{kEnd}},                          // 8 OutputFormFeed
-    {{kEnd}},                          // 9
-    {{{2, 0}, kEnd}},                  // 10
+    /* kCallNoEntry0  */ {{{kStateReset, kStateOpened}, kEnd}},
+    /* kCallJobParams */ {{{kStateOpened, kStateJobReady}, kEnd}},
+    /* kCallNoEntry2  */ {{kEnd}},
+    /* kCallPageSetup */ {{{kStateJobReady, kStatePageOpen}, kEnd}},
+    /* kCallBand      */ {{{kStatePageOpen, kStateBandSent}, kEnd}},
+    /* kCallComplete  */ {{{kStateBandSent, kStatePageOpen},
+                           {kStateIndex7Sent, kStateIndex7Completed},
+                           {kStatePageEndSent, kStateJobReady}, kEnd}},
+    /* kCallFlush     */ {{{kStatePageOpen, kStatePageEndSent},
+                           {kStateIndex7Completed, kStatePageEndSent}, kEnd}},
+    /* kCallNoEntry7  */ {{{kStatePageOpen, kStateIndex7Sent},
+                           {kStateIndex7Completed, kStateIndex7Sent}, kEnd}},
+    /* kCallFormFeed  */ {{kEnd}},
+    /* kCallNoEntry9  */ {{kEnd}},
+    /* kCallNoEntry10 */ {{{kStateJobReady, kStateReset}, kEnd}},
 };
 
-// Form-feed mode.
+// Form-feed mode, one list per call index.
 constexpr TransitionList kFormFeedTable[kMaxCallIndex + 1] = {
-    {{{8, 9}, kEnd}},                                       // 0
-    {{{9, 10}, kEnd}},                                      // 1
-    {{kEnd}},                                               // 2
-    {{{10, 11}, kEnd}},                                     // 3
-    {{{11, 12}, kEnd}},                                     // 4
-    {{{12, 11}, {13, 14}, {15, 10}, {17, 18}, {16, 19}}},  // 5
-    {{{10, 16}, {18, 16}, kEnd}},                           // 6
-    {{{10, 17}, {18, 17}, kEnd}},                           // 7
-    {{{11, 15}, {14, 15}, kEnd}},                           // 8
-    {{{11, 13}, {14, 13}, kEnd}},                           // 9
-    {{{9, 8}, {19, 8}, kEnd}},                              // 10
+    /* kCallNoEntry0  */ {{{kStateFormFeedReset, kStateFormFeedOpened}, kEnd}},
+    /* kCallJobParams */ {{{kStateFormFeedOpened, kStateFormFeedJobReady}, kEnd}},
+    /* kCallNoEntry2  */ {{kEnd}},
+    /* kCallPageSetup */ {{{kStateFormFeedJobReady, kStateFormFeedPageOpen}, kEnd}},
+    /* kCallBand      */ {{{kStateFormFeedPageOpen, kStateFormFeedBandSent}, kEnd}},
+    /* kCallComplete  */ {{{kStateFormFeedBandSent, kStateFormFeedPageOpen},
+                           {kStateIndex9Sent, kStateIndex9Completed},
+                           {kStateFormFeedSent, kStateFormFeedJobReady},
+                           {kStateFormFeedIndex7Sent, kStateFormFeedIndex7Completed},
+                           {kStateFormFeedFlushSent, kStateFormFeedJobEnded}}},
+    /* kCallFlush     */ {{{kStateFormFeedJobReady, kStateFormFeedFlushSent},
+                           {kStateFormFeedIndex7Completed, kStateFormFeedFlushSent}, kEnd}},
+    /* kCallNoEntry7  */ {{{kStateFormFeedJobReady, kStateFormFeedIndex7Sent},
+                           {kStateFormFeedIndex7Completed, kStateFormFeedIndex7Sent}, kEnd}},
+    /* kCallFormFeed  */ {{{kStateFormFeedPageOpen, kStateFormFeedSent},
+                           {kStateIndex9Completed, kStateFormFeedSent}, kEnd}},
+    /* kCallNoEntry9  */ {{{kStateFormFeedPageOpen, kStateIndex9Sent},
+                           {kStateIndex9Completed, kStateIndex9Sent}, kEnd}},
+    /* kCallNoEntry10 */ {{{kStateFormFeedOpened, kStateFormFeedReset},
+                           {kStateFormFeedJobEnded, kStateFormFeedReset}, kEnd}},
 };
-
 // clang-format on
 
 CallState* LockCallState(Handle stateHandle) {
@@ -56,9 +69,10 @@ CallState* LockCallState(Handle stateHandle) {
 
 // The pair of callIndex that starts at the current state, or null.
 const Transition* FindTransition(const CallState* record, std::int16_t callIndex) {
-    const TransitionList& list = (record->mode == 0 ? kNormalTable : kFormFeedTable)[callIndex];
+    const TransitionList& list =
+        (record->mode == kModeNormal ? kNormalTable : kFormFeedTable)[callIndex];
     for (const Transition& pair : list.pairs) {
-        if (pair.from < 0) break;
+        if (pair.from == kNoState) break;
         if (pair.from == record->state) return &pair;
     }
     return nullptr;
@@ -70,18 +84,18 @@ std::int16_t CreateCallState(Handle* stateHandle) {
     *stateHandle = AllocateBlock(sizeof(CallState));
     CallState* record = LockCallState(*stateHandle);
     if (record == nullptr) return kNever;
-    record->state = 1;
-    record->mode = 0;
+    record->state = kStateOpened;
+    record->mode = kModeNormal;
     UnlockBlock(*stateHandle);
     return kOk;
 }
 
 std::int16_t EnterJobMode(Handle stateHandle, std::int16_t formFeedFlag) {
     CallState* record = LockCallState(stateHandle);
-    if (record == nullptr || record->state != 1) return kNever;
+    if (record == nullptr || record->state != kStateOpened) return kNever;
     if (formFeedFlag == 1) {
-        record->mode = 1;
-        record->state = 9;
+        record->mode = kModeFormFeed;
+        record->state = kStateFormFeedOpened;
     }
     UnlockBlock(stateHandle);
     return kOk;
@@ -90,9 +104,9 @@ std::int16_t EnterJobMode(Handle stateHandle, std::int16_t formFeedFlag) {
 void LeaveJobMode(Handle stateHandle) {
     CallState* record = LockCallState(stateHandle);
     if (record == nullptr) return;
-    if (record->mode != 0 && record->state == 9) {
-        record->mode = 0;
-        record->state = 1;
+    if (record->mode != kModeNormal && record->state == kStateFormFeedOpened) {
+        record->mode = kModeNormal;
+        record->state = kStateOpened;
     }
     UnlockBlock(stateHandle);
 }
@@ -102,8 +116,8 @@ std::int16_t CheckCall(Handle stateHandle, std::int16_t callIndex) {
     if (record == nullptr || callIndex < 0 || callIndex > kMaxCallIndex) return kNever;
     std::int16_t result = kOk;
     if (FindTransition(record, callIndex) == nullptr) {
-        const bool neverInMode =
-            record->mode == 0 && (callIndex == kCallFormFeed || callIndex == 9);
+        const bool neverInMode = record->mode == kModeNormal &&
+                                 (callIndex == kCallFormFeed || callIndex == kCallNoEntry9);
         result = neverInMode ? kNever : kNotNow;
     }
     UnlockBlock(stateHandle);
@@ -127,9 +141,9 @@ void ReleaseCallState(Handle* stateHandle) {
     ReleaseBlock(stateHandle);
 }
 
-std::int16_t CallMode(Handle stateHandle) {
+JobMode CallMode(Handle stateHandle) {
     const CallState* record = LockCallState(stateHandle);
-    return record == nullptr ? 0 : record->mode;
+    return record == nullptr ? kModeNormal : record->mode;
 }
 
 }  // namespace inkrow

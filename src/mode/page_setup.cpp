@@ -12,7 +12,7 @@ namespace inkrow {
 void SetInitialLineState(LineState* line) {
     *line = LineState{};
     line->subLine = -1;
-    line->blankFlag = 1;
+    line->blankFlag = kLineIsBlank;
 }
 
 std::int32_t RowBufferSize(std::int16_t pixelShift, std::int16_t pixelWidth) {
@@ -125,8 +125,8 @@ std::int16_t SetUpPage(OutputContext* context, const PageParams* page, bool form
         context->linesPerRow = ChooseLinesPerRow(page->resolution, page->formFeedFlag);
         context->formFeedMode = page->formFeedFlag == 1 ? 1 : 0;
     }
-    context->pendingCompletion = 0;
-    context->pageHeaderState = 0;
+    context->pendingCompletion = kCompletionNone;
+    context->pageHeaderState = kPageHeaderOwed;
     context->lastInkSelection = 0;
     context->pendingBlankRows = 0;
     context->lastLineNumber = -1;
@@ -143,7 +143,7 @@ extern "C" int16_t OutputInitPart(OutputHandle* handle, const PageParams* page) 
     if (context == nullptr || page == nullptr) return kFailed;
     std::int16_t result = CheckCall(context->stateHandle, kCallPageSetup);
     if (result == kOk) {
-        const bool formFeedJob = CallMode(context->stateHandle) != 0;
+        const bool formFeedJob = CallMode(context->stateHandle) != kModeNormal;
         if (formFeedJob && context->ringDepth == 1) {
             // Later pages of a form-feed job keep the first page's configuration and
             // buffers; they only start over.

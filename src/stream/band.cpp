@@ -19,11 +19,6 @@
 namespace inkrow {
 namespace {
 
-// Completion kinds recorded in pendingCompletion by band production.
-constexpr std::int16_t kSameRow = 1;
-constexpr std::int16_t kFirstRow = 2;
-constexpr std::int16_t kRowChange = 3;
-
 // The last row a line may fall in. A row change or page end lists at most the page
 // header, the skips owed for the rows above, one selection, sixteen packets and a form
 // feed; bounding the rows keeps all of that within the segment list, so that a page once
@@ -65,13 +60,13 @@ std::uint32_t RoomLeft(const BufferNode* node) {
 
 // Whether every plane's line fits where the emission will put it, keeping room for the
 // empty lines that will finish the row, so that a page end never runs out of room.
-bool LinesFit(const OutputContext* context, std::int16_t completion) {
+bool LinesFit(const OutputContext* context, CompletionKind completion) {
     for (int plane = 0; plane < context->planeCount; ++plane) {
         const PlaneState& state = context->planes[plane];
         const std::uint8_t* rowData = context->rows[plane].rowData;
         const auto finishingAfter =
             static_cast<std::uint32_t>(context->linesPerRow - 1 - state.currentLine.subLine);
-        if (completion == kRowChange) {
+        if (completion == kCompletionRowChange) {
             const auto finishing =
                 static_cast<std::uint32_t>(context->linesPerRow - 1 - state.previousLine.subLine);
             if (!PacketHasRoom(&state.packetChain, finishing)) return false;
@@ -85,7 +80,7 @@ bool LinesFit(const OutputContext* context, std::int16_t completion) {
             if (bytes > budget || bytes > 0xFFFF) return false;
         } else {
             const std::int32_t lastSubLine =
-                completion == kFirstRow ? -1 : state.previousLine.subLine;
+                completion == kCompletionFirstRow ? -1 : state.previousLine.subLine;
             const int missing = state.currentLine.subLine - 1 - lastSubLine;
             const std::uint32_t budget = RoomLeft(&state.packetChain);
             const std::uint32_t bytes = static_cast<std::uint32_t>(missing > 0 ? missing : 0) +
@@ -130,20 +125,21 @@ std::int16_t ProduceBand(OutputContext* context, RasterBand* band) {
     const std::int32_t lineNumber = band->lineNumber;
     const std::int32_t newRow = lineNumber / context->linesPerRow;
     const PlaneState& plane0 = context->planes[0];
-    std::int16_t completion = kSameRow;
+    CompletionKind completion = kCompletionSameRow;
     if (newRow != plane0.previousLine.rowNumber)
-        completion = plane0.previousLine.subLine == -1 ? kFirstRow : kRowChange;
-    const bool sendHeader = context->pageHeaderState != 2;
-    const std::int64_t untouched = completion == kRowChange ? static_cast<std::int64_t>(newRow) -
-                                                                  plane0.previousLine.rowNumber - 1
-                                                            : 0;
+        completion = plane0.previousLine.subLine == -1 ? kCompletionFirstRow : kCompletionRowChange;
+    const bool sendHeader = context->pageHeaderState != kPageHeaderSent;
+    const std::int64_t untouched =
+        completion == kCompletionRowChange
+            ? static_cast<std::int64_t>(newRow) - plane0.previousLine.rowNumber - 1
+            : 0;
 
     // Control nodes: the page header (first node), then for a row change the owed
     // skips, a selection and the skips over untouched rows. A call may list at most
     // kSegmentCapacity entries, and each command is one.
     std::int64_t nodes = sendHeader ? 1 : 0;
     std::int64_t fixedSegments = nodes;
-    if (completion == kRowChange) {
+    if (completion == kCompletionRowChange) {
         nodes += SkipCommandCount(context->pendingBlankRows) + 1 + SkipCommandCount(untouched);
         fixedSegments += SkipCommandCount(untouched);
     }
@@ -161,7 +157,7 @@ std::int16_t ProduceBand(OutputContext* context, RasterBand* band) {
         IntakeDirectRows(context, band);
 
     bool fits = LinesFit(context, completion);
-    if (fits && completion == kRowChange)
+    if (fits && completion == kCompletionRowChange)
         fits = (sendHeader ? 1 : 0) + RowChangeSegments(context, untouched) <= kSegmentCapacity;
     if (!fits) {
         RestoreLines(context, snapshot);
@@ -176,15 +172,15 @@ std::int16_t ProduceBand(OutputContext* context, RasterBand* band) {
         WritePageHeader(first->cursor, context->linesPerRow);
         first->cursor += kPageHeaderSize;
         AddSegment(list, first);
-        context->pageHeaderState = 2;
+        context->pageHeaderState = kPageHeaderSent;
     }
 
     context->pendingCompletion = completion;
     switch (completion) {
-        case kSameRow:
+        case kCompletionSameRow:
             EmitLines(context);
             break;
-        case kFirstRow:
+        case kCompletionFirstRow:
             // The rows above the page's first line are blank, and the sub-lines of its
             // row above the line become empty lines.
             context->pendingBlankRows = newRow;
@@ -195,8 +191,10 @@ std::int16_t ProduceBand(OutputContext* context, RasterBand* band) {
             }
             EmitLines(context);
             break;
-        default:
+        case kCompletionRowChange:
             EmitRowChange(context);
+            break;
+        default:  // band production records no other kind
             break;
     }
     for (int plane = 0; plane < context->planeCount; ++plane)

@@ -17,7 +17,7 @@ void EmitEmptyLines(BufferNode* node, int n) {
 }
 
 void EmitEncodedLine(BufferNode* node, const std::uint8_t* rowData, const LineState& line) {
-    if (line.blankFlag == 1) {
+    if (line.blankFlag == kLineIsBlank) {
         EmitEmptyLines(node, 1);
         return;
     }
@@ -34,7 +34,7 @@ void EmitEncodedLine(BufferNode* node, const std::uint8_t* rowData, const LineSt
 
 std::uint32_t EncodedLineSize(const std::uint8_t* rowData, const LineState& line,
                               std::uint32_t budget) {
-    if (line.blankFlag == 1) return 1;
+    if (line.blankFlag == kLineIsBlank) return 1;
     const auto zeros = static_cast<std::uint32_t>(line.firstInkByte);
     const auto inked = static_cast<std::uint32_t>(line.lastInkByte - line.firstInkByte + 1);
     const std::uint32_t zeroRun = 2 * ((zeros + 127) / 128);
