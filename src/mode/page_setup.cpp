@@ -6,6 +6,7 @@
 #include "inkrow/output.h"
 #include "mode/print_mode.h"
 #include "stream/buffer_chain.h"
+#include "stream/page_end.h"
 
 namespace inkrow {
 
@@ -99,11 +100,7 @@ std::int16_t SetUpPage(OutputContext* context, const PageParams* page, bool form
 
     // From here nothing can fail. Blocks of an earlier page are normally gone by now
     // (its end released them); release anything left so that nothing leaks.
-    for (int plane = 0; plane < kMaxPlanes; ++plane) {
-        FreeBufferChain(&context->planes[plane].packetChain);
-        ReleaseBlock(&context->stagingChains[plane].dataHandle);
-        ReleaseBlock(&context->rowBufferHandles[plane]);
-    }
+    ReleasePageBuffers(context, kMaxPlanes);
     context->inkSetId = configuration.inkSetId;
     context->planeCount = configuration.planeCount;
     context->ringDepth = 1;

@@ -46,12 +46,6 @@ bool IsValidBand(const OutputContext* context, const RasterBand* band) {
     return true;
 }
 
-// Room left in a packet node for `bytes` more bytes, both in its block and in its
-// 16-bit length field.
-bool PacketHasRoom(const BufferNode* node, std::uint32_t bytes) {
-    return NodeUsed(node) + bytes <= node->capacity && PacketLength(node->base) + bytes <= 0xFFFF;
-}
-
 std::uint32_t RoomLeft(const BufferNode* node) {
     const std::uint32_t byCapacity = node->capacity - NodeUsed(node);
     const std::uint32_t byLength = 0xFFFFu - PacketLength(node->base);
@@ -67,9 +61,7 @@ bool LinesFit(const OutputContext* context, CompletionKind completion) {
         const auto finishingAfter =
             static_cast<std::uint32_t>(context->linesPerRow - 1 - state.currentLine.subLine);
         if (completion == kCompletionRowChange) {
-            const auto finishing =
-                static_cast<std::uint32_t>(context->linesPerRow - 1 - state.previousLine.subLine);
-            if (!PacketHasRoom(&state.packetChain, finishing)) return false;
+            if (!PacketHasRoom(&state.packetChain, FinishingLines(context, state))) return false;
             // The staging packet is empty here: it holds only its header.
             const BufferNode* staging = &context->stagingChains[plane];
             const std::uint32_t budget = staging->capacity - kPacketHeaderSize;
@@ -90,14 +82,6 @@ bool LinesFit(const OutputContext* context, CompletionKind completion) {
         }
     }
     return true;
-}
-
-// Segments that a row change lists for the row being built and the rows skipped.
-std::int64_t RowChangeSegments(OutputContext* context, std::int64_t untouched) {
-    const auto blankLength =
-        static_cast<std::uint16_t>(context->planes[0].previousLine.subLine + 1);
-    const std::int16_t rowClass = ClassifyRow(context, blankLength, false);
-    return CommitSegmentCount(context, rowClass) + SkipCommandCount(untouched);
 }
 
 struct LineSnapshot {
@@ -158,20 +142,19 @@ std::int16_t ProduceBand(OutputContext* context, RasterBand* band) {
 
     bool fits = LinesFit(context, completion);
     if (fits && completion == kCompletionRowChange)
-        fits = (sendHeader ? 1 : 0) + RowChangeSegments(context, untouched) <= kSegmentCapacity;
+        fits = (sendHeader ? 1 : 0) + std::int64_t{BuiltRowSegments(context)} +
+                   SkipCommandCount(untouched) <=
+               kSegmentCapacity;
     if (!fits) {
         RestoreLines(context, snapshot);
         TrimControlChain(context);
         return kFailed;
     }
 
-    SegmentList* list = context->segmentList;
-    list->count = 0;
+    context->segmentList->count = 0;
     if (sendHeader) {
-        BufferNode* first = &context->controlChain;
-        WritePageHeader(first->cursor, context->linesPerRow);
-        first->cursor += kPageHeaderSize;
-        AddSegment(list, first);
+        // Every call starts with the control chain trimmed, so this is its first node.
+        AppendPageHeader(context);
         context->pageHeaderState = kPageHeaderSent;
     }
 
@@ -212,6 +195,15 @@ void WritePageHeader(std::uint8_t* dest, std::int16_t linesPerRow) {
     dest[11] = static_cast<std::uint8_t>(linesPerRow & 0xFF);
 }
 
+void AppendPageHeader(OutputContext* context) {
+    std::uint8_t header[kPageHeaderSize];
+    // A form-feed job that never set up a page has no lines per row of its own yet;
+    // its header names the 8 that every form-feed page uses, as 0 is no valid value.
+    const std::int16_t linesPerRow = context->linesPerRow != 0 ? context->linesPerRow : 8;
+    WritePageHeader(header, linesPerRow);
+    WriteControlCommand(context, header, sizeof header);
+}
+
 void LockOutputLists(OutputContext* context) {
     context->segmentList = reinterpret_cast<SegmentList*>(LockBlock(context->segmentListHandle));
     LockBufferChain(&context->controlChain);
@@ -240,15 +232,13 @@ extern "C" int16_t OutputProduceTwo(OutputHandle* handle, RasterBand* band, void
     LockOutputLists(context);
     std::int16_t result = CheckCall(context->stateHandle, kCallBand);
     if (result == kOk) {
-        for (int plane = 0; plane < context->planeCount; ++plane)
-            LockBufferChain(&context->planes[plane].packetChain);
+        LockPackets(context);
         result = ProduceBand(context, band);
         if (result == kOk) {
             HandOutSegmentList(context, segmentListOut);
             result = CommitCall(context->stateHandle, kCallBand);
         }
-        for (int plane = 0; plane < context->planeCount; ++plane)
-            UnlockBufferChain(&context->planes[plane].packetChain);
+        UnlockPackets(context);
     }
     UnlockOutputLists(context);
     UnlockContext(handle);

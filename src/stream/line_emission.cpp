@@ -1,6 +1,5 @@
 #include "stream/line_emission.h"
 
-#include <algorithm>
 #include <cstring>
 
 #include "stream/buffer_chain.h"
@@ -58,12 +57,9 @@ void EmitLines(OutputContext* context) {
 }
 
 void EmitRowChange(OutputContext* context) {
-    const int planeCount = context->planeCount;
-    for (int plane = 0; plane < planeCount; ++plane) {
-        PlaneState& state = context->planes[plane];
-        EmitEmptyLines(&state.packetChain, context->linesPerRow - 1 - state.previousLine.subLine);
-        state.previousLine.subLine = static_cast<std::int16_t>(context->linesPerRow - 1);
-
+    FinishRow(context);
+    for (int plane = 0; plane < context->planeCount; ++plane) {
+        const PlaneState& state = context->planes[plane];
         BufferNode* staging = &context->stagingChains[plane];
         LockBufferChain(staging);
         EmitEmptyLines(staging, state.currentLine.subLine);
@@ -73,20 +69,28 @@ void EmitRowChange(OutputContext* context) {
 
     // With one packet buffer per plane exactly one row, the row being built, is
     // committed; the completion finds that row in previousLine again.
-    const std::int32_t committedRow = context->planes[0].previousLine.rowNumber;
     const std::int32_t newRow = context->planes[0].currentLine.rowNumber;
-    const std::int64_t endRow = std::min<std::int64_t>(
-        static_cast<std::int64_t>(committedRow) + context->ringDepth, newRow);
-    for (std::int64_t row = committedRow; row < endRow; ++row) {
-        CommitRow(context);
-        for (int plane = 0; plane < planeCount; ++plane)
-            ++context->planes[plane].previousLine.rowNumber;
-    }
-    for (int plane = 0; plane < planeCount; ++plane)
-        context->planes[plane].previousLine.rowNumber = committedRow;
-
+    const std::int64_t endRow = CommitRowsUpTo(context, newRow);
     const std::int64_t untouched = newRow - endRow;
     if (untouched > 0) EmitRowSkip(context, untouched);
+}
+
+void TakeCurrentLines(OutputContext* context) {
+    for (int plane = 0; plane < context->planeCount; ++plane)
+        context->planes[plane].previousLine = context->planes[plane].currentLine;
+}
+
+void MoveStagedPackets(OutputContext* context) {
+    for (int plane = 0; plane < context->planeCount; ++plane) {
+        BufferNode* staging = &context->stagingChains[plane];
+        BufferNode* packet = &context->planes[plane].packetChain;
+        LockBufferChain(staging);
+        const std::uint32_t bytes = NodeUsed(staging);
+        std::memcpy(packet->base, staging->base, bytes);
+        packet->cursor = packet->base + bytes;
+        ResetPacket(staging);
+        UnlockBufferChain(staging);
+    }
 }
 
 }  // namespace inkrow

@@ -29,4 +29,11 @@ void EmitLines(OutputContext* context);
 // new line, and skip the rows no line reached.
 void EmitRowChange(OutputContext* context);
 
+// Completion of a band: the current line of every plane becomes its previous line.
+void TakeCurrentLines(OutputContext* context);
+
+// Completion of a row change: the staged packet of each plane becomes the packet of
+// the new row, and the staging packet is emptied.
+void MoveStagedPackets(OutputContext* context);
+
 }  // namespace inkrow

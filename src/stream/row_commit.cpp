@@ -1,10 +1,11 @@
 #include "stream/row_commit.h"
 
+#include <algorithm>
 #include <cstdint>
-#include <cstring>
 
 #include "stream/buffer_chain.h"
 #include "stream/ink_selection.h"
+#include "stream/line_emission.h"
 
 namespace inkrow {
 namespace {
@@ -38,16 +39,6 @@ bool PlaneSelected(std::int16_t rowClass, int plane, int kPlane, int lightKPlane
         default:
             return false;
     }
-}
-
-void WriteCommand(OutputContext* context, const std::uint8_t* bytes, std::size_t length) {
-    BufferNode* node = FindEmptyControlNode(context);
-    // The calls reserve their control nodes before they start, so this never fails;
-    // a command is never written into a node that is not there.
-    if (node == nullptr || node->base == nullptr) return;
-    std::memcpy(node->cursor, bytes, length);
-    node->cursor += length;
-    AddSegment(context->segmentList, node);
 }
 
 }  // namespace
@@ -137,7 +128,7 @@ void EmitRowSkip(OutputContext* context, std::int64_t rows) {
                                          0x00,
                                          static_cast<std::uint8_t>(count >> 8),
                                          static_cast<std::uint8_t>(count & 0xFF)};
-        WriteCommand(context, command, sizeof command);
+        WriteControlCommand(context, command, sizeof command);
         rows -= count;
     }
 }
@@ -159,7 +150,7 @@ void CommitRow(OutputContext* context) {
         // Ink sets without a full selection cannot reach class 4 from a valid setup;
         // an undefined selection is never sent.
         const Selection* selection = SelectionFor(rowClass, context->inkSetId);
-        if (selection != nullptr) WriteCommand(context, selection->bytes, selection->length);
+        if (selection != nullptr) WriteControlCommand(context, selection->bytes, selection->length);
     }
     context->lastInkSelection = rowClass;
     const int kPlane = KPlaneOf(context->inkSetId);
@@ -167,6 +158,62 @@ void CommitRow(OutputContext* context) {
     for (int plane = 0; plane < context->planeCount; ++plane)
         if (PlaneSelected(rowClass, plane, kPlane, lightKPlane))
             AddSegment(context->segmentList, &context->planes[plane].packetChain);
+}
+
+std::uint32_t FinishingLines(const OutputContext* context, const PlaneState& state) {
+    return static_cast<std::uint32_t>(context->linesPerRow - 1 - state.previousLine.subLine);
+}
+
+bool FinishingFits(const OutputContext* context) {
+    for (int plane = 0; plane < context->planeCount; ++plane) {
+        const PlaneState& state = context->planes[plane];
+        if (!PacketHasRoom(&state.packetChain, FinishingLines(context, state))) return false;
+    }
+    return true;
+}
+
+void FinishRow(OutputContext* context) {
+    for (int plane = 0; plane < context->planeCount; ++plane) {
+        PlaneState& state = context->planes[plane];
+        EmitEmptyLines(&state.packetChain, context->linesPerRow - 1 - state.previousLine.subLine);
+        state.previousLine.subLine = static_cast<std::int16_t>(context->linesPerRow - 1);
+    }
+}
+
+std::int32_t BuiltRowSegments(OutputContext* context) {
+    if (context->planeCount == 0) return 0;
+    const auto blankLength =
+        static_cast<std::uint16_t>(context->planes[0].previousLine.subLine + 1);
+    return CommitSegmentCount(context, ClassifyRow(context, blankLength, false));
+}
+
+std::int64_t RingEnd(const OutputContext* context, std::int64_t endRow) {
+    return std::min<std::int64_t>(
+        static_cast<std::int64_t>(context->planes[0].previousLine.rowNumber) + context->ringDepth,
+        endRow);
+}
+
+std::int64_t CommitRowsUpTo(OutputContext* context, std::int64_t endRow) {
+    const std::int32_t builtRow = context->planes[0].previousLine.rowNumber;
+    const std::int64_t limit = RingEnd(context, endRow);
+    for (std::int64_t row = builtRow; row < limit; ++row) {
+        CommitRow(context);
+        for (int plane = 0; plane < context->planeCount; ++plane)
+            ++context->planes[plane].previousLine.rowNumber;
+    }
+    for (int plane = 0; plane < context->planeCount; ++plane)
+        context->planes[plane].previousLine.rowNumber = builtRow;
+    return limit;
+}
+
+void DropRowsUpTo(OutputContext* context, std::int64_t endRow) {
+    const std::int64_t limit = RingEnd(context, endRow);
+    while (context->planes[0].previousLine.rowNumber < limit) {
+        for (int plane = 0; plane < context->planeCount; ++plane) {
+            ResetPacket(&context->planes[plane].packetChain);
+            ++context->planes[plane].previousLine.rowNumber;
+        }
+    }
 }
 
 }  // namespace inkrow
