@@ -12,7 +12,8 @@ endif()
 file(SHA256 ${OUTPUT} actual)
 file(SIZE ${OUTPUT} bytes)
 if(NOT actual STREQUAL EXPECTED)
-  message(FATAL_ERROR "the stream of inkrow-page ${page_args} changed: "
+  string(JOIN " " shown ${page_args})
+  message(FATAL_ERROR "the stream of inkrow-page ${shown} changed: "
     "${bytes} bytes, SHA-256 ${actual}, pinned ${EXPECTED}")
 endif()
 message(STATUS "${bytes} bytes, SHA-256 ${actual}")
