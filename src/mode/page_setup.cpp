@@ -7,6 +7,7 @@
 #include "mode/print_mode.h"
 #include "stream/buffer_chain.h"
 #include "stream/page_end.h"
+#include "stream/row_commit.h"
 
 namespace inkrow {
 
@@ -124,7 +125,7 @@ std::int16_t SetUpPage(OutputContext* context, const PageParams* page, bool form
     }
     context->pendingCompletion = kCompletionNone;
     context->pageHeaderState = kPageHeaderOwed;
-    context->lastInkSelection = 0;
+    context->lastInkSelection = kClassBlank;
     context->pendingBlankRows = 0;
     context->lastLineNumber = -1;
     return kOk;
