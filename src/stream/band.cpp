@@ -142,9 +142,7 @@ std::int16_t ProduceBand(OutputContext* context, RasterBand* band) {
 
     bool fits = LinesFit(context, completion);
     if (fits && completion == kCompletionRowChange)
-        fits = (sendHeader ? 1 : 0) + std::int64_t{BuiltRowSegments(context)} +
-                   SkipCommandCount(untouched) <=
-               kSegmentCapacity;
+        fits = fixedSegments + BuiltRowSegments(context) <= kSegmentCapacity;
     if (!fits) {
         RestoreLines(context, snapshot);
         TrimControlChain(context);

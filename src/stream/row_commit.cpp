@@ -187,11 +187,17 @@ std::int32_t BuiltRowSegments(OutputContext* context) {
     return CommitSegmentCount(context, ClassifyRow(context, blankLength, false));
 }
 
+namespace {
+
+// The row after the last one that a ring of ringDepth packet buffers holds from the row
+// being built on, but not past endRow.
 std::int64_t RingEnd(const OutputContext* context, std::int64_t endRow) {
     return std::min<std::int64_t>(
         static_cast<std::int64_t>(context->planes[0].previousLine.rowNumber) + context->ringDepth,
         endRow);
 }
+
+}  // namespace
 
 std::int64_t CommitRowsUpTo(OutputContext* context, std::int64_t endRow) {
     const std::int32_t builtRow = context->planes[0].previousLine.rowNumber;
