@@ -16,7 +16,7 @@
 #include <random>
 #include <vector>
 
-#include "api/context.h"
+#include "core/context.h"
 #include "raster/intake.h"
 #include "raster/span.h"
 #include "raster/split.h"

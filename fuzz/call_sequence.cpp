@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "api/call_state.h"
-#include "api/context.h"
+#include "core/call_state.h"
+#include "core/context.h"
 #include "inkrow/output.h"
 #include "test_heap.h"
 
@@ -364,7 +364,7 @@ const CallState* StateOf(const OutputContext* context) {
 
 std::int16_t ModeOf(const Slot& slot) {
     const OutputContext* context = ContextOf(slot);
-    if (context == nullptr || context->stateHandle == nullptr) return 0;
+    if (context == nullptr || context->stateHandle == nullptr) return inkrow::kModeNormal;
     return StateOf(context)->mode;
 }
 
@@ -457,7 +457,8 @@ bool KeepsBandRules(const OutputContext* context, const RasterBand& band, std::i
 
 bool AllowsBand(const OutputContext* context) {
     const CallState* state = StateOf(context);
-    return state->state == (state->mode != 0 ? 11 : 3);
+    return state->state == (state->mode != inkrow::kModeNormal ? inkrow::kStateFormFeedPageOpen
+                                                               : inkrow::kStatePageOpen);
 }
 
 std::int32_t NextLineNumber(const Slot& slot, const BandSpec& recipe) {
@@ -729,7 +730,8 @@ bool IsDocumented(Call call, std::int16_t result, std::int16_t mode) {
         case Call::kComplete:
             return oneOf({kOk, kFailed, kNotNow, kNever});
         case Call::kFormFeed:
-            return mode == 0 ? oneOf({kFailed, kNever}) : oneOf({kOk, kFailed, kNoMemory, kNotNow});
+            return mode == inkrow::kModeNormal ? oneOf({kFailed, kNever})
+                                               : oneOf({kOk, kFailed, kNoMemory, kNotNow});
         case Call::kClose:
         case Call::kNullArgument:
             return true;
@@ -740,22 +742,25 @@ bool IsDocumented(Call call, std::int16_t result, std::int16_t mode) {
 // The state a successful call leaves, by mode: the call-order tables as a caller sees
 // them.
 bool IsStateAfterSuccess(Call call, const CallState& state) {
-    const bool formFeed = state.mode != 0;
+    using namespace inkrow;
+    const bool formFeed = state.mode != kModeNormal;
     switch (call) {
         case Call::kInitTwo:
-            return state.state == (formFeed ? 10 : 2);
+            return state.state == (formFeed ? kStateFormFeedJobReady : kStateJobReady);
         case Call::kInitPart:
-            return state.state == (formFeed ? 11 : 3);
+            return state.state == (formFeed ? kStateFormFeedPageOpen : kStatePageOpen);
         case Call::kProduceTwo:
         case Call::kProduce:
-            return state.state == (formFeed ? 12 : 4);
+            return state.state == (formFeed ? kStateFormFeedBandSent : kStateBandSent);
         case Call::kComplete:
-            return formFeed ? (state.state == 11 || state.state == 10 || state.state == 19)
-                            : (state.state == 3 || state.state == 2);
+            return formFeed ? (state.state == kStateFormFeedPageOpen ||
+                               state.state == kStateFormFeedJobReady ||
+                               state.state == kStateFormFeedJobEnded)
+                            : (state.state == kStatePageOpen || state.state == kStateJobReady);
         case Call::kFlush:
-            return state.state == (formFeed ? 16 : 7);
+            return state.state == (formFeed ? kStateFormFeedFlushSent : kStatePageEndSent);
         case Call::kFormFeed:
-            return formFeed && state.state == 15;
+            return formFeed && state.state == kStateFormFeedSent;
         default:
             return true;
     }
@@ -1112,11 +1117,11 @@ void TakeSuccess(Slot* slot, const Step& step, const BandLines* lines, void* lis
              StateOf(context)->mode);
     switch (step.call) {
         case Call::kInitTwo:
-            slot->formFeedJob = StateOf(context)->mode != 0;
+            slot->formFeedJob = StateOf(context)->mode != inkrow::kModeNormal;
             break;
         case Call::kInitPart:
             slot->lastLine = -1;
-            slot->pageOpen = modeBefore == 0;
+            slot->pageOpen = modeBefore == inkrow::kModeNormal;
             slot->pageStart = slot->stream.size();
             slot->pageCheckable = context->planes[0].twoBitSplit != 1;
             slot->lines.clear();

@@ -1,8 +1,9 @@
 // The entry points that frame a context: OutputOpen, OutputInit and OutputClose.
-#include "api/call_state.h"
-#include "api/context.h"
+#include "core/call_state.h"
+#include "core/context.h"
 #include "inkrow/output.h"
 #include "stream/buffer_chain.h"
+#include "stream/page_end.h"
 
 using namespace inkrow;
 
@@ -14,11 +15,7 @@ void ReleaseContextBlocks(OutputContext* context) {
     ReleaseCallState(&context->stateHandle);
     // All sixteen entries, not just planeCount: a page setup that failed part-way may
     // have recorded nothing, but a later one could have fewer planes than an earlier one.
-    for (int plane = 0; plane < kMaxPlanes; ++plane) {
-        FreeBufferChain(&context->planes[plane].packetChain);
-        ReleaseBlock(&context->stagingChains[plane].dataHandle);
-        ReleaseBlock(&context->rowBufferHandles[plane]);
-    }
+    ReleasePageBuffers(context, kMaxPlanes);
     FreeBufferChain(&context->controlChain);
     ReleaseBlock(&context->segmentItemsHandle);
     ReleaseBlock(&context->segmentListHandle);

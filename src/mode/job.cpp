@@ -1,6 +1,6 @@
 // OutputInitTwo: takes the job's print mode.
-#include "api/call_state.h"
-#include "api/context.h"
+#include "core/call_state.h"
+#include "core/context.h"
 #include "inkrow/output.h"
 #include "mode/print_mode.h"
 

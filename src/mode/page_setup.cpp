@@ -1,18 +1,20 @@
 // OutputInitPart: configures a page's planes and allocates their buffers.
 #include "mode/page_setup.h"
 
-#include "api/call_state.h"
-#include "api/context.h"
+#include "core/call_state.h"
+#include "core/context.h"
 #include "inkrow/output.h"
 #include "mode/print_mode.h"
 #include "stream/buffer_chain.h"
+#include "stream/page_end.h"
+#include "stream/row_commit.h"
 
 namespace inkrow {
 
 void SetInitialLineState(LineState* line) {
     *line = LineState{};
     line->subLine = -1;
-    line->blankFlag = 1;
+    line->blankFlag = kLineIsBlank;
 }
 
 std::int32_t RowBufferSize(std::int16_t pixelShift, std::int16_t pixelWidth) {
@@ -99,11 +101,7 @@ std::int16_t SetUpPage(OutputContext* context, const PageParams* page, bool form
 
     // From here nothing can fail. Blocks of an earlier page are normally gone by now
     // (its end released them); release anything left so that nothing leaks.
-    for (int plane = 0; plane < kMaxPlanes; ++plane) {
-        FreeBufferChain(&context->planes[plane].packetChain);
-        ReleaseBlock(&context->stagingChains[plane].dataHandle);
-        ReleaseBlock(&context->rowBufferHandles[plane]);
-    }
+    ReleasePageBuffers(context, kMaxPlanes);
     context->inkSetId = configuration.inkSetId;
     context->planeCount = configuration.planeCount;
     context->ringDepth = 1;
@@ -125,9 +123,9 @@ std::int16_t SetUpPage(OutputContext* context, const PageParams* page, bool form
         context->linesPerRow = ChooseLinesPerRow(page->resolution, page->formFeedFlag);
         context->formFeedMode = page->formFeedFlag == 1 ? 1 : 0;
     }
-    context->pendingCompletion = 0;
-    context->pageHeaderState = 0;
-    context->lastInkSelection = 0;
+    context->pendingCompletion = kCompletionNone;
+    context->pageHeaderState = kPageHeaderOwed;
+    context->lastInkSelection = kClassBlank;
     context->pendingBlankRows = 0;
     context->lastLineNumber = -1;
     return kOk;
@@ -143,7 +141,7 @@ extern "C" int16_t OutputInitPart(OutputHandle* handle, const PageParams* page) 
     if (context == nullptr || page == nullptr) return kFailed;
     std::int16_t result = CheckCall(context->stateHandle, kCallPageSetup);
     if (result == kOk) {
-        const bool formFeedJob = CallMode(context->stateHandle) != 0;
+        const bool formFeedJob = CallMode(context->stateHandle) != kModeNormal;
         if (formFeedJob && context->ringDepth == 1) {
             // Later pages of a form-feed job keep the first page's configuration and
             // buffers; they only start over.

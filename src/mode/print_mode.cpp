@@ -2,6 +2,8 @@
 
 #include <initializer_list>
 
+#include "stream/ink_selection.h"
+
 namespace inkrow {
 
 // clang-format off
@@ -122,6 +124,18 @@ void SetFixedConfiguration(PageConfiguration* out, std::int16_t inkSetId,
     for (std::int16_t conversion : conversions)
         out->codeConversion[plane++] = conversion;
 }
+
+// The full ink selections that row commit sends are written out by hand; they must name
+// the planes in the order these tables give them.
+constexpr bool SelectionsMatchInkSets() {
+    for (int set = 2; set <= 9; ++set) {
+        const char* inks = kInkSetInks[set];
+        for (int i = 0; inks[i] != 0; ++i)
+            if (kSelectFull[set].bytes[5 + i] != static_cast<std::uint8_t>(inks[i])) return false;
+    }
+    return true;
+}
+static_assert(SelectionsMatchInkSets());
 
 }  // namespace
 

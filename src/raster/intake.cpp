@@ -6,6 +6,11 @@
 #include "raster/line_prep.h"
 
 namespace inkrow {
+
+// line_prep.h still names the two blank-flag values itself; they must stay the ones the
+// context record defines.
+static_assert(kLineBlank == kLineIsBlank && kLineInked == kLineIsInked);
+
 namespace {
 
 // Five 2-bit digits, the first in bits 9-8, as one base-3 number; 0 when any digit is

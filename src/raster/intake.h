@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "api/context.h"
+#include "core/context.h"
 
 namespace inkrow {
 

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "api/context.h"
+#include "core/context.h"
 #include "raster/span.h"
 
 namespace inkrow {

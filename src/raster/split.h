@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "api/context.h"
+#include "core/context.h"
 
 namespace inkrow {
 

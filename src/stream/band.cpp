@@ -7,8 +7,8 @@
 
 #include <cstring>
 
-#include "api/call_state.h"
-#include "api/context.h"
+#include "core/call_state.h"
+#include "core/context.h"
 #include "inkrow/output.h"
 #include "raster/intake.h"
 #include "raster/split.h"
@@ -18,11 +18,6 @@
 
 namespace inkrow {
 namespace {
-
-// Completion kinds recorded in pendingCompletion by band production.
-constexpr std::int16_t kSameRow = 1;
-constexpr std::int16_t kFirstRow = 2;
-constexpr std::int16_t kRowChange = 3;
 
 // The last row a line may fall in. A row change or page end lists at most the page
 // header, the skips owed for the rows above, one selection, sixteen packets and a form
@@ -51,12 +46,6 @@ bool IsValidBand(const OutputContext* context, const RasterBand* band) {
     return true;
 }
 
-// Room left in a packet node for `bytes` more bytes, both in its block and in its
-// 16-bit length field.
-bool PacketHasRoom(const BufferNode* node, std::uint32_t bytes) {
-    return NodeUsed(node) + bytes <= node->capacity && PacketLength(node->base) + bytes <= 0xFFFF;
-}
-
 std::uint32_t RoomLeft(const BufferNode* node) {
     const std::uint32_t byCapacity = node->capacity - NodeUsed(node);
     const std::uint32_t byLength = 0xFFFFu - PacketLength(node->base);
@@ -65,16 +54,14 @@ std::uint32_t RoomLeft(const BufferNode* node) {
 
 // Whether every plane's line fits where the emission will put it, keeping room for the
 // empty lines that will finish the row, so that a page end never runs out of room.
-bool LinesFit(const OutputContext* context, std::int16_t completion) {
+bool LinesFit(const OutputContext* context, CompletionKind completion) {
     for (int plane = 0; plane < context->planeCount; ++plane) {
         const PlaneState& state = context->planes[plane];
         const std::uint8_t* rowData = context->rows[plane].rowData;
         const auto finishingAfter =
             static_cast<std::uint32_t>(context->linesPerRow - 1 - state.currentLine.subLine);
-        if (completion == kRowChange) {
-            const auto finishing =
-                static_cast<std::uint32_t>(context->linesPerRow - 1 - state.previousLine.subLine);
-            if (!PacketHasRoom(&state.packetChain, finishing)) return false;
+        if (completion == kCompletionRowChange) {
+            if (!PacketHasRoom(&state.packetChain, FinishingLines(context, state))) return false;
             // The staging packet is empty here: it holds only its header.
             const BufferNode* staging = &context->stagingChains[plane];
             const std::uint32_t budget = staging->capacity - kPacketHeaderSize;
@@ -85,7 +72,7 @@ bool LinesFit(const OutputContext* context, std::int16_t completion) {
             if (bytes > budget || bytes > 0xFFFF) return false;
         } else {
             const std::int32_t lastSubLine =
-                completion == kFirstRow ? -1 : state.previousLine.subLine;
+                completion == kCompletionFirstRow ? -1 : state.previousLine.subLine;
             const int missing = state.currentLine.subLine - 1 - lastSubLine;
             const std::uint32_t budget = RoomLeft(&state.packetChain);
             const std::uint32_t bytes = static_cast<std::uint32_t>(missing > 0 ? missing : 0) +
@@ -95,14 +82,6 @@ bool LinesFit(const OutputContext* context, std::int16_t completion) {
         }
     }
     return true;
-}
-
-// Segments that a row change lists for the row being built and the rows skipped.
-std::int64_t RowChangeSegments(OutputContext* context, std::int64_t untouched) {
-    const auto blankLength =
-        static_cast<std::uint16_t>(context->planes[0].previousLine.subLine + 1);
-    const std::int16_t rowClass = ClassifyRow(context, blankLength, false);
-    return CommitSegmentCount(context, rowClass) + SkipCommandCount(untouched);
 }
 
 struct LineSnapshot {
@@ -130,20 +109,21 @@ std::int16_t ProduceBand(OutputContext* context, RasterBand* band) {
     const std::int32_t lineNumber = band->lineNumber;
     const std::int32_t newRow = lineNumber / context->linesPerRow;
     const PlaneState& plane0 = context->planes[0];
-    std::int16_t completion = kSameRow;
+    CompletionKind completion = kCompletionSameRow;
     if (newRow != plane0.previousLine.rowNumber)
-        completion = plane0.previousLine.subLine == -1 ? kFirstRow : kRowChange;
-    const bool sendHeader = context->pageHeaderState != 2;
-    const std::int64_t untouched = completion == kRowChange ? static_cast<std::int64_t>(newRow) -
-                                                                  plane0.previousLine.rowNumber - 1
-                                                            : 0;
+        completion = plane0.previousLine.subLine == -1 ? kCompletionFirstRow : kCompletionRowChange;
+    const bool sendHeader = context->pageHeaderState != kPageHeaderSent;
+    const std::int64_t untouched =
+        completion == kCompletionRowChange
+            ? static_cast<std::int64_t>(newRow) - plane0.previousLine.rowNumber - 1
+            : 0;
 
     // Control nodes: the page header (first node), then for a row change the owed
     // skips, a selection and the skips over untouched rows. A call may list at most
     // kSegmentCapacity entries, and each command is one.
     std::int64_t nodes = sendHeader ? 1 : 0;
     std::int64_t fixedSegments = nodes;
-    if (completion == kRowChange) {
+    if (completion == kCompletionRowChange) {
         nodes += SkipCommandCount(context->pendingBlankRows) + 1 + SkipCommandCount(untouched);
         fixedSegments += SkipCommandCount(untouched);
     }
@@ -161,30 +141,27 @@ std::int16_t ProduceBand(OutputContext* context, RasterBand* band) {
         IntakeDirectRows(context, band);
 
     bool fits = LinesFit(context, completion);
-    if (fits && completion == kRowChange)
-        fits = (sendHeader ? 1 : 0) + RowChangeSegments(context, untouched) <= kSegmentCapacity;
+    if (fits && completion == kCompletionRowChange)
+        fits = fixedSegments + BuiltRowSegments(context) <= kSegmentCapacity;
     if (!fits) {
         RestoreLines(context, snapshot);
         TrimControlChain(context);
         return kFailed;
     }
 
-    SegmentList* list = context->segmentList;
-    list->count = 0;
+    context->segmentList->count = 0;
     if (sendHeader) {
-        BufferNode* first = &context->controlChain;
-        WritePageHeader(first->cursor, context->linesPerRow);
-        first->cursor += kPageHeaderSize;
-        AddSegment(list, first);
-        context->pageHeaderState = 2;
+        // Every call starts with the control chain trimmed, so this is its first node.
+        AppendPageHeader(context);
+        context->pageHeaderState = kPageHeaderSent;
     }
 
     context->pendingCompletion = completion;
     switch (completion) {
-        case kSameRow:
+        case kCompletionSameRow:
             EmitLines(context);
             break;
-        case kFirstRow:
+        case kCompletionFirstRow:
             // The rows above the page's first line are blank, and the sub-lines of its
             // row above the line become empty lines.
             context->pendingBlankRows = newRow;
@@ -195,8 +172,10 @@ std::int16_t ProduceBand(OutputContext* context, RasterBand* band) {
             }
             EmitLines(context);
             break;
-        default:
+        case kCompletionRowChange:
             EmitRowChange(context);
+            break;
+        default:  // band production records no other kind
             break;
     }
     for (int plane = 0; plane < context->planeCount; ++plane)
@@ -212,6 +191,15 @@ void WritePageHeader(std::uint8_t* dest, std::int16_t linesPerRow) {
         0x1B, 0x28, 0x49, 0x01, 0x00, 0x01, 0x1B, 0x28, 0x4A, 0x01, 0x00, 0x00};
     std::memcpy(dest, kPageHeader, sizeof kPageHeader);
     dest[11] = static_cast<std::uint8_t>(linesPerRow & 0xFF);
+}
+
+void AppendPageHeader(OutputContext* context) {
+    std::uint8_t header[kPageHeaderSize];
+    // A form-feed job that never set up a page has no lines per row of its own yet;
+    // its header names the 8 that every form-feed page uses, as 0 is no valid value.
+    const std::int16_t linesPerRow = context->linesPerRow != 0 ? context->linesPerRow : 8;
+    WritePageHeader(header, linesPerRow);
+    WriteControlCommand(context, header, sizeof header);
 }
 
 void LockOutputLists(OutputContext* context) {
@@ -242,15 +230,13 @@ extern "C" int16_t OutputProduceTwo(OutputHandle* handle, RasterBand* band, void
     LockOutputLists(context);
     std::int16_t result = CheckCall(context->stateHandle, kCallBand);
     if (result == kOk) {
-        for (int plane = 0; plane < context->planeCount; ++plane)
-            LockBufferChain(&context->planes[plane].packetChain);
+        LockPackets(context);
         result = ProduceBand(context, band);
         if (result == kOk) {
             HandOutSegmentList(context, segmentListOut);
             result = CommitCall(context->stateHandle, kCallBand);
         }
-        for (int plane = 0; plane < context->planeCount; ++plane)
-            UnlockBufferChain(&context->planes[plane].packetChain);
+        UnlockPackets(context);
     }
     UnlockOutputLists(context);
     UnlockContext(handle);

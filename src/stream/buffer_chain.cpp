@@ -1,5 +1,7 @@
 #include "stream/buffer_chain.h"
 
+#include <cstring>
+
 namespace inkrow {
 
 void FreeBufferChain(BufferNode* first) {
@@ -91,6 +93,16 @@ void TrimControlChain(OutputContext* context) {
     first->cursor = first->base;
 }
 
+void WriteControlCommand(OutputContext* context, const std::uint8_t* bytes, std::size_t length) {
+    BufferNode* node = FindEmptyControlNode(context);
+    // Reserved up front, so never missing; a command is never written into a node that
+    // is not there.
+    if (node == nullptr || node->base == nullptr) return;
+    std::memcpy(node->cursor, bytes, length);
+    node->cursor += length;
+    AddSegment(context->segmentList, node);
+}
+
 void AddSegment(SegmentList* list, const BufferNode* node) {
     Segment& entry = list->items[list->count];
     entry.data = static_cast<std::uint8_t*>(node->dataHandle);
@@ -131,6 +143,20 @@ void LockBufferChain(BufferNode* first) {
         node->next = reinterpret_cast<BufferNode*>(LockBlock(node->nextHandle));
         node = node->next;
     }
+}
+
+bool PacketHasRoom(const BufferNode* node, std::uint32_t bytes) {
+    return NodeUsed(node) + bytes <= node->capacity && PacketLength(node->base) + bytes <= 0xFFFF;
+}
+
+void LockPackets(OutputContext* context) {
+    for (int plane = 0; plane < context->planeCount; ++plane)
+        LockBufferChain(&context->planes[plane].packetChain);
+}
+
+void UnlockPackets(OutputContext* context) {
+    for (int plane = 0; plane < context->planeCount; ++plane)
+        UnlockBufferChain(&context->planes[plane].packetChain);
 }
 
 void UnlockBufferChain(BufferNode* first) {

@@ -4,9 +4,10 @@
 // own, so it is exactly one segment.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
-#include "api/context.h"
+#include "core/context.h"
 
 namespace inkrow {
 
@@ -33,6 +34,10 @@ bool ReserveControlNodes(OutputContext* context, int count);
 // Releases every control node after the first and empties the first.
 void TrimControlChain(OutputContext* context);
 
+// Writes one control command into the first empty control node and lists that node.
+// The calls reserve their control nodes before they start, so a node is always there.
+void WriteControlCommand(OutputContext* context, const std::uint8_t* bytes, std::size_t length);
+
 void AddSegment(SegmentList* list, const BufferNode* node);
 void AddPacketLength(std::uint8_t* packetStart, std::uint16_t n);
 std::uint16_t PacketLength(const std::uint8_t* packetStart);
@@ -43,8 +48,16 @@ void WritePacketHeader(BufferNode* node);
 void LockBufferChain(BufferNode* first);
 void UnlockBufferChain(BufferNode* first);
 
+// Locks or unlocks the packet chain of every configured plane.
+void LockPackets(OutputContext* context);
+void UnlockPackets(OutputContext* context);
+
 inline std::uint32_t NodeUsed(const BufferNode* node) {
     return static_cast<std::uint32_t>(node->cursor - node->base);
 }
+
+// Room left in a packet node for `bytes` more bytes, both in its block and in its
+// 16-bit length field.
+bool PacketHasRoom(const BufferNode* node, std::uint32_t bytes);
 
 }  // namespace inkrow

@@ -1,6 +1,5 @@
 #include "stream/line_emission.h"
 
-#include <algorithm>
 #include <cstring>
 
 #include "stream/buffer_chain.h"
@@ -17,7 +16,7 @@ void EmitEmptyLines(BufferNode* node, int n) {
 }
 
 void EmitEncodedLine(BufferNode* node, const std::uint8_t* rowData, const LineState& line) {
-    if (line.blankFlag == 1) {
+    if (line.blankFlag == kLineIsBlank) {
         EmitEmptyLines(node, 1);
         return;
     }
@@ -34,7 +33,7 @@ void EmitEncodedLine(BufferNode* node, const std::uint8_t* rowData, const LineSt
 
 std::uint32_t EncodedLineSize(const std::uint8_t* rowData, const LineState& line,
                               std::uint32_t budget) {
-    if (line.blankFlag == 1) return 1;
+    if (line.blankFlag == kLineIsBlank) return 1;
     const auto zeros = static_cast<std::uint32_t>(line.firstInkByte);
     const auto inked = static_cast<std::uint32_t>(line.lastInkByte - line.firstInkByte + 1);
     const std::uint32_t zeroRun = 2 * ((zeros + 127) / 128);
@@ -58,12 +57,9 @@ void EmitLines(OutputContext* context) {
 }
 
 void EmitRowChange(OutputContext* context) {
-    const int planeCount = context->planeCount;
-    for (int plane = 0; plane < planeCount; ++plane) {
-        PlaneState& state = context->planes[plane];
-        EmitEmptyLines(&state.packetChain, context->linesPerRow - 1 - state.previousLine.subLine);
-        state.previousLine.subLine = static_cast<std::int16_t>(context->linesPerRow - 1);
-
+    FinishRow(context);
+    for (int plane = 0; plane < context->planeCount; ++plane) {
+        const PlaneState& state = context->planes[plane];
         BufferNode* staging = &context->stagingChains[plane];
         LockBufferChain(staging);
         EmitEmptyLines(staging, state.currentLine.subLine);
@@ -73,20 +69,28 @@ void EmitRowChange(OutputContext* context) {
 
     // With one packet buffer per plane exactly one row, the row being built, is
     // committed; the completion finds that row in previousLine again.
-    const std::int32_t committedRow = context->planes[0].previousLine.rowNumber;
     const std::int32_t newRow = context->planes[0].currentLine.rowNumber;
-    const std::int64_t endRow = std::min<std::int64_t>(
-        static_cast<std::int64_t>(committedRow) + context->ringDepth, newRow);
-    for (std::int64_t row = committedRow; row < endRow; ++row) {
-        CommitRow(context);
-        for (int plane = 0; plane < planeCount; ++plane)
-            ++context->planes[plane].previousLine.rowNumber;
-    }
-    for (int plane = 0; plane < planeCount; ++plane)
-        context->planes[plane].previousLine.rowNumber = committedRow;
-
+    const std::int64_t endRow = CommitRowsUpTo(context, newRow);
     const std::int64_t untouched = newRow - endRow;
     if (untouched > 0) EmitRowSkip(context, untouched);
+}
+
+void TakeCurrentLines(OutputContext* context) {
+    for (int plane = 0; plane < context->planeCount; ++plane)
+        context->planes[plane].previousLine = context->planes[plane].currentLine;
+}
+
+void MoveStagedPackets(OutputContext* context) {
+    for (int plane = 0; plane < context->planeCount; ++plane) {
+        BufferNode* staging = &context->stagingChains[plane];
+        BufferNode* packet = &context->planes[plane].packetChain;
+        LockBufferChain(staging);
+        const std::uint32_t bytes = NodeUsed(staging);
+        std::memcpy(packet->base, staging->base, bytes);
+        packet->cursor = packet->base + bytes;
+        ResetPacket(staging);
+        UnlockBufferChain(staging);
+    }
 }
 
 }  // namespace inkrow

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "api/context.h"
+#include "core/context.h"
 
 namespace inkrow {
 
@@ -28,5 +28,12 @@ void EmitLines(OutputContext* context);
 // The current line starts a later row: finish and commit the row being built, stage the
 // new line, and skip the rows no line reached.
 void EmitRowChange(OutputContext* context);
+
+// Completion of a band: the current line of every plane becomes its previous line.
+void TakeCurrentLines(OutputContext* context);
+
+// Completion of a row change: the staged packet of each plane becomes the packet of
+// the new row, and the staging packet is emptied.
+void MoveStagedPackets(OutputContext* context);
 
 }  // namespace inkrow

@@ -1,49 +1,14 @@
 #include "stream/row_commit.h"
 
+#include <algorithm>
 #include <cstdint>
-#include <cstring>
 
-#include "mode/print_mode.h"
 #include "stream/buffer_chain.h"
+#include "stream/ink_selection.h"
+#include "stream/line_emission.h"
 
 namespace inkrow {
 namespace {
-
-struct Selection {
-    std::uint8_t length;
-    std::uint8_t bytes[21];
-};
-
-constexpr Selection kSelectK{6, {0x1B, 0x28, 0x4C, 0x01, 0x00, 0x4B}};
-constexpr Selection kSelectLightK{6, {0x1B, 0x28, 0x4C, 0x01, 0x00, 0x6B}};
-constexpr Selection kSelectBothK{7, {0x1B, 0x28, 0x4C, 0x02, 0x00, 0x4B, 0x6B}};
-
-// The full selection of each ink set, indexed by inkSetId; the n-th ink code names the
-// ink of plane n - 1, so the packets that follow go in plane order.
-constexpr Selection kSelectFull[10] = {
-    {0, {}},
-    {0, {}},  // one plane, its K plane: never class 4
-    {8, {0x1B, 0x28, 0x4C, 0x03, 0x00, 'C', 'M', 'Y'}},
-    {9, {0x1B, 0x28, 0x4C, 0x04, 0x00, 'C', 'M', 'Y', 'K'}},
-    {9, {0x1B, 0x28, 0x4C, 0x04, 0x00, 'C', 'M', 'Y', 'k'}},
-    {10, {0x1B, 0x28, 0x4C, 0x05, 0x00, 'C', 'M', 'Y', 'K', 'k'}},
-    {11, {0x1B, 0x28, 0x4C, 0x06, 0x00, 'C', 'M', 'Y', 'K', 'c', 'm'}},
-    {11, {0x1B, 0x28, 0x4C, 0x06, 0x00, 'C', 'M', 'Y', 'c', 'm', 'k'}},
-    {12, {0x1B, 0x28, 0x4C, 0x07, 0x00, 'C', 'M', 'Y', 'K', 'c', 'm', 'k'}},
-    {21, {0x1B, 0x28, 0x4C, 0x10, 0x00, 0x43, 0x4D, 0x59, 0x63, 0x6D, 0x6B,
-          0xC3, 0xCD, 0xD9, 0xA3, 0xAD, 0xEB, 0xE3, 0xED, 0x23, 0x2D}},
-};
-
-// The selections name the planes in the order the print-mode tables give them.
-constexpr bool SelectionsMatchInkSets() {
-    for (int set = 2; set <= 9; ++set) {
-        const char* inks = kInkSetInks[set];
-        for (int i = 0; inks[i] != 0; ++i)
-            if (kSelectFull[set].bytes[5 + i] != static_cast<std::uint8_t>(inks[i])) return false;
-    }
-    return true;
-}
-static_assert(SelectionsMatchInkSets());
 
 const Selection* SelectionFor(std::int16_t rowClass, std::int16_t inkSetId) {
     switch (rowClass) {
@@ -74,16 +39,6 @@ bool PlaneSelected(std::int16_t rowClass, int plane, int kPlane, int lightKPlane
         default:
             return false;
     }
-}
-
-void WriteCommand(OutputContext* context, const std::uint8_t* bytes, std::size_t length) {
-    BufferNode* node = FindEmptyControlNode(context);
-    // The calls reserve their control nodes before they start, so this never fails;
-    // a command is never written into a node that is not there.
-    if (node == nullptr || node->base == nullptr) return;
-    std::memcpy(node->cursor, bytes, length);
-    node->cursor += length;
-    AddSegment(context->segmentList, node);
 }
 
 }  // namespace
@@ -173,7 +128,7 @@ void EmitRowSkip(OutputContext* context, std::int64_t rows) {
                                          0x00,
                                          static_cast<std::uint8_t>(count >> 8),
                                          static_cast<std::uint8_t>(count & 0xFF)};
-        WriteCommand(context, command, sizeof command);
+        WriteControlCommand(context, command, sizeof command);
         rows -= count;
     }
 }
@@ -195,7 +150,7 @@ void CommitRow(OutputContext* context) {
         // Ink sets without a full selection cannot reach class 4 from a valid setup;
         // an undefined selection is never sent.
         const Selection* selection = SelectionFor(rowClass, context->inkSetId);
-        if (selection != nullptr) WriteCommand(context, selection->bytes, selection->length);
+        if (selection != nullptr) WriteControlCommand(context, selection->bytes, selection->length);
     }
     context->lastInkSelection = rowClass;
     const int kPlane = KPlaneOf(context->inkSetId);
@@ -203,6 +158,68 @@ void CommitRow(OutputContext* context) {
     for (int plane = 0; plane < context->planeCount; ++plane)
         if (PlaneSelected(rowClass, plane, kPlane, lightKPlane))
             AddSegment(context->segmentList, &context->planes[plane].packetChain);
+}
+
+std::uint32_t FinishingLines(const OutputContext* context, const PlaneState& state) {
+    return static_cast<std::uint32_t>(context->linesPerRow - 1 - state.previousLine.subLine);
+}
+
+bool FinishingFits(const OutputContext* context) {
+    for (int plane = 0; plane < context->planeCount; ++plane) {
+        const PlaneState& state = context->planes[plane];
+        if (!PacketHasRoom(&state.packetChain, FinishingLines(context, state))) return false;
+    }
+    return true;
+}
+
+void FinishRow(OutputContext* context) {
+    for (int plane = 0; plane < context->planeCount; ++plane) {
+        PlaneState& state = context->planes[plane];
+        EmitEmptyLines(&state.packetChain, context->linesPerRow - 1 - state.previousLine.subLine);
+        state.previousLine.subLine = static_cast<std::int16_t>(context->linesPerRow - 1);
+    }
+}
+
+std::int32_t BuiltRowSegments(OutputContext* context) {
+    if (context->planeCount == 0) return 0;
+    const auto blankLength =
+        static_cast<std::uint16_t>(context->planes[0].previousLine.subLine + 1);
+    return CommitSegmentCount(context, ClassifyRow(context, blankLength, false));
+}
+
+namespace {
+
+// The row after the last one that a ring of ringDepth packet buffers holds from the row
+// being built on, but not past endRow.
+std::int64_t RingEnd(const OutputContext* context, std::int64_t endRow) {
+    return std::min<std::int64_t>(
+        static_cast<std::int64_t>(context->planes[0].previousLine.rowNumber) + context->ringDepth,
+        endRow);
+}
+
+}  // namespace
+
+std::int64_t CommitRowsUpTo(OutputContext* context, std::int64_t endRow) {
+    const std::int32_t builtRow = context->planes[0].previousLine.rowNumber;
+    const std::int64_t limit = RingEnd(context, endRow);
+    for (std::int64_t row = builtRow; row < limit; ++row) {
+        CommitRow(context);
+        for (int plane = 0; plane < context->planeCount; ++plane)
+            ++context->planes[plane].previousLine.rowNumber;
+    }
+    for (int plane = 0; plane < context->planeCount; ++plane)
+        context->planes[plane].previousLine.rowNumber = builtRow;
+    return limit;
+}
+
+void DropRowsUpTo(OutputContext* context, std::int64_t endRow) {
+    const std::int64_t limit = RingEnd(context, endRow);
+    while (context->planes[0].previousLine.rowNumber < limit) {
+        for (int plane = 0; plane < context->planeCount; ++plane) {
+            ResetPacket(&context->planes[plane].packetChain);
+            ++context->planes[plane].previousLine.rowNumber;
+        }
+    }
 }
 
 }  // namespace inkrow

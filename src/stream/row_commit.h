@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "api/context.h"
+#include "core/context.h"
 
 namespace inkrow {
 
@@ -35,5 +35,28 @@ std::int32_t CommitSegmentCount(const OutputContext* context, std::int16_t rowCl
 
 void EmitRowSkip(OutputContext* context, std::int64_t rows);
 void CommitRow(OutputContext* context);
+
+// The row being built is the row of planes[*].previousLine; its packets hold the lines
+// up to previousLine.subLine. These steps serve both a row change and the page ends.
+
+// Empty lines that would finish the row being built in the plane's packet.
+std::uint32_t FinishingLines(const OutputContext* context, const PlaneState& state);
+// Whether every plane's packet has room for its finishing lines.
+bool FinishingFits(const OutputContext* context);
+// Appends the finishing lines to every plane's packet.
+void FinishRow(OutputContext* context);
+
+// Segments that committing the row being built will list, decided before it is
+// finished (its blank packets then hold subLine + 1 empty lines).
+std::int32_t BuiltRowSegments(OutputContext* context);
+
+// Commits the rows from the row being built up to endRow (exclusive, at most
+// ringDepth rows), then puts the row being built back where it was, so that the
+// completion finds it in previousLine again. Returns the row after the last committed.
+std::int64_t CommitRowsUpTo(OutputContext* context, std::int64_t endRow);
+
+// Empties the packets of the rows from the row being built up to endRow (exclusive,
+// at most ringDepth rows) and moves the row being built on past them.
+void DropRowsUpTo(OutputContext* context, std::int64_t endRow);
 
 }  // namespace inkrow

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "api/call_state.h"
-#include "api/context.h"
+#include "core/call_state.h"
+#include "core/context.h"
 #include "job_driver.h"
 #include "test_heap.h"
 
@@ -31,8 +31,8 @@ TEST(Lifecycle, OpenStartsInStateOneWithNothingConfigured) {
     OutputHandle handle = nullptr;
     ASSERT_EQ(OutputOpen(&handle), kOpened);
     OutputContext* context = ContextOf(handle);
-    EXPECT_EQ(StateOf(handle)->state, 1);
-    EXPECT_EQ(StateOf(handle)->mode, 0);
+    EXPECT_EQ(StateOf(handle)->state, kStateOpened);
+    EXPECT_EQ(StateOf(handle)->mode, kModeNormal);
     EXPECT_EQ(context->planeCount, 0);
     EXPECT_EQ(context->ringDepth, 0);
     EXPECT_EQ(context->linesPerRow, 0);
@@ -93,7 +93,7 @@ TEST(Lifecycle, NullHandleVariableIsAGeneralFailure) {
 struct Road {
     std::string name;
     int16_t formFeedJob;
-    int expectedState;
+    CallStateId expectedState;
     std::function<void(OutputHandle*)> drive;
 };
 
@@ -125,60 +125,60 @@ TEST(Lifecycle, CloseReleasesEveryBlockFromEveryState) {
         ASSERT_EQ(OutputFormFeed(handle, &list, 64), kOk);
     };
     const std::vector<Road> roads = {
-        {"opened", 0, 1, [](OutputHandle*) {}},
-        {"job taken", 0, 2, [](OutputHandle*) {}},
-        {"page set up", 0, 3, setUp},
-        {"band produced", 0, 4,
+        {"opened", 0, kStateOpened, [](OutputHandle*) {}},
+        {"job taken", 0, kStateJobReady, [](OutputHandle*) {}},
+        {"page set up", 0, kStatePageOpen, setUp},
+        {"band produced", 0, kStateBandSent,
          [&](OutputHandle* h) {
              setUp(h);
              Line(h, 3, false);
          }},
-        {"row change produced", 0, 4,
+        {"row change produced", 0, kStateBandSent,
          [&](OutputHandle* h) {
              setUp(h);
              Line(h, 3, true);
              Line(h, 40, false);
          }},
-        {"band completed", 0, 3,
+        {"band completed", 0, kStatePageOpen,
          [&](OutputHandle* h) {
              setUp(h);
              Line(h, 3, true);
          }},
-        {"page end produced", 0, 7,
+        {"page end produced", 0, kStatePageEndSent,
          [&](OutputHandle* h) {
              setUp(h);
              Line(h, 3, true);
              flush(h);
          }},
-        {"page end completed", 0, 2,
+        {"page end completed", 0, kStateJobReady,
          [&](OutputHandle* h) {
              setUp(h);
              Line(h, 3, true);
              flush(h);
              OutputComplete(h);
          }},
-        {"form-feed job taken", 1, 10, [](OutputHandle*) {}},
-        {"form-feed page set up", 1, 11, setUp},
-        {"form-feed band", 1, 12,
+        {"form-feed job taken", 1, kStateFormFeedJobReady, [](OutputHandle*) {}},
+        {"form-feed page set up", 1, kStateFormFeedPageOpen, setUp},
+        {"form-feed band", 1, kStateFormFeedBandSent,
          [&](OutputHandle* h) {
              setUp(h);
              Line(h, 9, false);
          }},
-        {"form feed produced", 1, 15,
+        {"form feed produced", 1, kStateFormFeedSent,
          [&](OutputHandle* h) {
              setUp(h);
              Line(h, 9, true);
              feed(h);
          }},
-        {"form feed completed", 1, 10,
+        {"form feed completed", 1, kStateFormFeedJobReady,
          [&](OutputHandle* h) {
              setUp(h);
              Line(h, 9, true);
              feed(h);
              OutputComplete(h);
          }},
-        {"form-feed job flushed", 1, 16, flush},
-        {"form-feed job ended", 1, 19,
+        {"form-feed job flushed", 1, kStateFormFeedFlushSent, flush},
+        {"form-feed job ended", 1, kStateFormFeedJobEnded,
          [&](OutputHandle* h) {
              flush(h);
              OutputComplete(h);
@@ -188,7 +188,7 @@ TEST(Lifecycle, CloseReleasesEveryBlockFromEveryState) {
         SCOPED_TRACE(road.name);
         OutputHandle handle = nullptr;
         ASSERT_EQ(OutputOpen(&handle), kOpened);
-        if (road.expectedState != 1) {
+        if (road.expectedState != kStateOpened) {
             JobParams job = MakeJob(20, 0, 32, road.formFeedJob);
             ASSERT_EQ(OutputInitTwo(&handle, &job, 219), kOk);
         }

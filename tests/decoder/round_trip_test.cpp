@@ -9,10 +9,11 @@
 #include <random>
 #include <vector>
 
-#include "api/context.h"
+#include "core/context.h"
 #include "decode.h"
 #include "job_driver.h"
 #include "test_heap.h"
+#include "test_seed.h"
 
 using namespace jobdriver;
 
@@ -160,7 +161,9 @@ TEST(RoundTrip, RandomJobsInEveryConfigurationDecodeToTheirInput) {
     const Mode modes[] = {{20, 0},  {15, 27}, {15, 29}, {10, 0}, {10, 7}, {10, 1}, {10, 18},
                           {10, 37}, {5, 0},   {5, 7},   {5, 1},  {0, 26}, {0, 31}};
     const std::int16_t resolutions[] = {300, 600, 360};
-    std::mt19937 random(2026);
+    const std::uint32_t seed = testseed::TestSeed(2026);
+    SCOPED_TRACE(testseed::SeedNote(seed));
+    std::mt19937 random(seed);
     int jobs = 0;
     while (jobs < 3000) {
         const Mode& mode = modes[random() % std::size(modes)];

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "api/call_state.h"
-#include "api/context.h"
+#include "core/call_state.h"
+#include "core/context.h"
 #include "job_driver.h"
 #include "test_heap.h"
 
@@ -205,15 +205,17 @@ TEST(JobParameters, AFailedFormFeedJobIsUndoneSoTheCallerCanRetry) {
         OutputHandle handle = nullptr;
         ASSERT_EQ(OutputOpen(&handle), OUTPUT_OPENED);
         EXPECT_EQ(OutputInitTwo(&handle, &c.job, c.version), OUTPUT_FAILED);
-        EXPECT_EQ(StateOf(handle).mode, 0);
-        EXPECT_EQ(StateOf(handle).state, 1);
+        EXPECT_EQ(StateOf(handle).mode, inkrow::kModeNormal);
+        EXPECT_EQ(StateOf(handle).state, inkrow::kStateOpened);
         EXPECT_EQ(ContextOf(handle)->formFeedMode, 0);
         EXPECT_EQ(ContextOf(handle)->pixelWidth, 0);
         // The retry takes the corrected job, in either mode.
         JobParams retry = MakeJob(20, 3, 16, c.job.formFeedFlag);
         EXPECT_EQ(OutputInitTwo(&handle, &retry, 219), OUTPUT_OK);
-        EXPECT_EQ(StateOf(handle).mode, c.job.formFeedFlag == 1 ? 1 : 0);
-        EXPECT_EQ(StateOf(handle).state, c.job.formFeedFlag == 1 ? 10 : 2);
+        EXPECT_EQ(StateOf(handle).mode,
+                  c.job.formFeedFlag == 1 ? inkrow::kModeFormFeed : inkrow::kModeNormal);
+        EXPECT_EQ(StateOf(handle).state, c.job.formFeedFlag == 1 ? inkrow::kStateFormFeedJobReady
+                                                                 : inkrow::kStateJobReady);
         // Taken once: a second job is never allowed.
         EXPECT_EQ(OutputInitTwo(&handle, &retry, 219), OUTPUT_NEVER);
         OutputClose(&handle);
@@ -419,7 +421,7 @@ TEST(OutOfMemory, AProducingCallThatRunsOutRetriesAsIfNothingFailed) {
         int16_t flushed = OutputFlush(&job.handle, &list);
         testheap::Reset();
         if (flushed == OUTPUT_NO_MEMORY) {
-            EXPECT_EQ(StateOf(job.handle).state, 3);
+            EXPECT_EQ(StateOf(job.handle).state, inkrow::kStatePageOpen);
             flushed = OutputFlush(&job.handle, &list);
         }
         EXPECT_EQ(flushed, OUTPUT_OK);
@@ -471,7 +473,7 @@ TEST(ProduceWithoutLine, ItsCompletionDoesNoCompletionWork) {
             // Right after the row change of line 8, a band step that takes no line.
             if (line == 8 && withProduce) {
                 EXPECT_EQ(OutputProduce(&job.handle), OUTPUT_OK);
-                EXPECT_EQ(ContextOf(job.handle)->pendingCompletion, 0);
+                EXPECT_EQ(ContextOf(job.handle)->pendingCompletion, inkrow::kCompletionNone);
                 EXPECT_EQ(OutputComplete(&job.handle), OUTPUT_OK);
             }
         }
@@ -493,7 +495,7 @@ TEST(ProduceWithoutLine, ItsCompletionDoesNoCompletionWork) {
 
 // Produce + complete, checking the states on the way.
 void Send(OutputHandle* handle, std::int32_t line, std::vector<PlaneLine>& planes, Bytes* stream,
-          std::int16_t stateAfterProduce) {
+          inkrow::CallStateId stateAfterProduce) {
     RasterBand band = MakeBand(line, planes);
     void* list = nullptr;
     ASSERT_EQ(OutputProduceTwo(handle, &band, &list), OUTPUT_OK);
@@ -505,35 +507,35 @@ void Send(OutputHandle* handle, std::int32_t line, std::vector<PlaneLine>& plane
 TEST(FormFeedMode, PagesEndWithFormFeedAndTheJobWithFlush) {
     // CMYK, one byte a line; the K plane is plane 3.
     Job job(20, 3, 8, MakePage(600), 1, false);
-    ASSERT_EQ(StateOf(job.handle).mode, 1);
-    ASSERT_EQ(StateOf(job.handle).state, 10);
+    ASSERT_EQ(StateOf(job.handle).mode, inkrow::kModeFormFeed);
+    ASSERT_EQ(StateOf(job.handle).state, inkrow::kStateFormFeedJobReady);
     PageParams page = MakePage(600);
     Bytes stream;
     void* list = nullptr;
 
     // Page 1: a full setup at 8 lines a row whatever the resolution.
     ASSERT_EQ(OutputInitPart(&job.handle, &page), OUTPUT_OK);
-    EXPECT_EQ(StateOf(job.handle).state, 11);
+    EXPECT_EQ(StateOf(job.handle).state, inkrow::kStateFormFeedPageOpen);
     EXPECT_EQ(ContextOf(job.handle)->linesPerRow, 8);
     EXPECT_EQ(ContextOf(job.handle)->planeCount, 4);
     EXPECT_EQ(ContextOf(job.handle)->formFeedMode, 1);
     std::vector<PlaneLine> planes(4);
     planes[3] = Inked(1, 0xF0);
-    Send(&job.handle, 0, planes, &stream, 12);
-    EXPECT_EQ(StateOf(job.handle).state, 11);
+    Send(&job.handle, 0, planes, &stream, inkrow::kStateFormFeedBandSent);
+    EXPECT_EQ(StateOf(job.handle).state, inkrow::kStateFormFeedPageOpen);
     planes[3] = Inked(1, 0x0F);
-    Send(&job.handle, 9, planes, &stream, 12);
+    Send(&job.handle, 9, planes, &stream, inkrow::kStateFormFeedBandSent);
     ASSERT_EQ(OutputFormFeed(&job.handle, &list, 16), OUTPUT_OK);
-    EXPECT_EQ(StateOf(job.handle).state, 15);
+    EXPECT_EQ(StateOf(job.handle).state, inkrow::kStateFormFeedSent);
     AppendSegments(list, &stream);
     ASSERT_EQ(OutputComplete(&job.handle), OUTPUT_OK);
-    EXPECT_EQ(StateOf(job.handle).state, 10);
+    EXPECT_EQ(StateOf(job.handle).state, inkrow::kStateFormFeedJobReady);
 
     // Page 2: re-armed; its lines start again from 0. Line 30 lies below the form
     // feed's limit and is dropped with the page.
     const std::int64_t blocks = testheap::LiveBlocks();
     ASSERT_EQ(OutputInitPart(&job.handle, &page), OUTPUT_OK);
-    EXPECT_EQ(StateOf(job.handle).state, 11);
+    EXPECT_EQ(StateOf(job.handle).state, inkrow::kStateFormFeedPageOpen);
     EXPECT_EQ(testheap::LiveBlocks(), blocks);
     EXPECT_EQ(ContextOf(job.handle)->pendingBlankRows, 0);
     for (int plane = 0; plane < 4; ++plane) {
@@ -543,21 +545,21 @@ TEST(FormFeedMode, PagesEndWithFormFeedAndTheJobWithFlush) {
     }
     planes[3] = PlaneLine{};
     planes[0] = Inked(1, 0x80);
-    Send(&job.handle, 3, planes, &stream, 12);
+    Send(&job.handle, 3, planes, &stream, inkrow::kStateFormFeedBandSent);
     planes[0] = PlaneLine{};
     planes[3] = Inked(1, 0xFF);
-    Send(&job.handle, 30, planes, &stream, 12);
+    Send(&job.handle, 30, planes, &stream, inkrow::kStateFormFeedBandSent);
     ASSERT_EQ(OutputFormFeed(&job.handle, &list, 16), OUTPUT_OK);
     AppendSegments(list, &stream);
     ASSERT_EQ(OutputComplete(&job.handle), OUTPUT_OK);
-    EXPECT_EQ(StateOf(job.handle).state, 10);
+    EXPECT_EQ(StateOf(job.handle).state, inkrow::kStateFormFeedJobReady);
 
     // The job's end: page header, the (empty) last row, form feed.
     ASSERT_EQ(OutputFlush(&job.handle, &list), OUTPUT_OK);
-    EXPECT_EQ(StateOf(job.handle).state, 16);
+    EXPECT_EQ(StateOf(job.handle).state, inkrow::kStateFormFeedFlushSent);
     AppendSegments(list, &stream);
     ASSERT_EQ(OutputComplete(&job.handle), OUTPUT_OK);
-    EXPECT_EQ(StateOf(job.handle).state, 19);
+    EXPECT_EQ(StateOf(job.handle).state, inkrow::kStateFormFeedJobEnded);
     EXPECT_EQ(ContextOf(job.handle)->planes[0].packetChain.dataHandle, nullptr);
     EXPECT_EQ(OutputInitPart(&job.handle, &page), OUTPUT_NOT_NOW);
 
@@ -589,7 +591,7 @@ TEST(FormFeedMode, AJobWithoutPagesEndsWithHeaderAndFormFeed) {
     ASSERT_EQ(OutputFlush(&job.handle, &list), OUTPUT_OK);
     AppendSegments(list, &job.stream);
     ASSERT_EQ(OutputComplete(&job.handle), OUTPUT_OK);
-    EXPECT_EQ(StateOf(job.handle).state, 19);
+    EXPECT_EQ(StateOf(job.handle).state, inkrow::kStateFormFeedJobEnded);
     EXPECT_EQ(job.stream, Concat({Header(8), {0x0C}}));
 }
 
@@ -602,10 +604,10 @@ TEST(FormFeedMode, ANormalPageAskingForFormFeedEndsLikeAnyPage) {
     void* list = nullptr;
     EXPECT_EQ(OutputFormFeed(&job.handle, &list, 8), OUTPUT_NEVER);
     ASSERT_EQ(OutputFlush(&job.handle, &list), OUTPUT_OK);
-    EXPECT_EQ(StateOf(job.handle).state, 7);
+    EXPECT_EQ(StateOf(job.handle).state, inkrow::kStatePageEndSent);
     AppendSegments(list, &job.stream);
     ASSERT_EQ(OutputComplete(&job.handle), OUTPUT_OK);
-    EXPECT_EQ(StateOf(job.handle).state, 2);
+    EXPECT_EQ(StateOf(job.handle).state, inkrow::kStateJobReady);
     EXPECT_EQ(job.stream,
               Concat({Header(8), kSelectK, Packet(Concat({{0x00, 0xF0}, Empties(8)}))}));
 

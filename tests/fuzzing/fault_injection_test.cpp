@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "api/call_state.h"
-#include "api/context.h"
+#include "core/call_state.h"
+#include "core/context.h"
 #include "job_driver.h"
 #include "test_heap.h"
 

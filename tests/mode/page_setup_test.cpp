@@ -5,8 +5,8 @@
 #include <cstring>
 #include <vector>
 
-#include "api/call_state.h"
-#include "api/context.h"
+#include "core/call_state.h"
+#include "core/context.h"
 #include "job_driver.h"
 #include "mode/print_mode.h"
 #include "test_heap.h"

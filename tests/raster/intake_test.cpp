@@ -7,7 +7,8 @@
 #include <random>
 #include <vector>
 
-#include "api/context.h"
+#include "core/context.h"
+#include "test_seed.h"
 
 namespace inkrow {
 namespace {
@@ -97,7 +98,9 @@ unsigned Digit(const Bytes& line, std::size_t pixel) {
 }
 
 TEST(ConvertRowCodes, DecodesBackToTheInputDigits) {
-    std::mt19937 random(99);
+    const std::uint32_t seed = testseed::TestSeed(99);
+    SCOPED_TRACE(testseed::SeedNote(seed));
+    std::mt19937 random(seed);
     for (int length = 0; length <= 400; ++length) {
         // Digit 3 now and then, so that some windows are refused.
         std::uniform_int_distribution<int> pick(0, 39);
@@ -289,7 +292,9 @@ TEST(IntakeDirectRows, PlanesAreIndependentAndOnlyPlaneCountIsTouched) {
 // The byte search against a plain scan, on lines with long blank stretches and ink at
 // every offset, each line ending exactly at the byte of its last span pixel.
 TEST(IntakeDirectRows, ByteSearchMatchesAPlainScan) {
-    std::mt19937 random(1234);
+    const std::uint32_t seed = testseed::TestSeed(1234);
+    SCOPED_TRACE(testseed::SeedNote(seed));
+    std::mt19937 random(seed);
     for (int trial = 0; trial < 4000; ++trial) {
         const std::int16_t shift = static_cast<std::int16_t>(1 + trial % 3);
         const int ppb = 1 << shift;

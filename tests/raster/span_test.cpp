@@ -8,6 +8,8 @@
 #include <random>
 #include <vector>
 
+#include "test_seed.h"
+
 #if defined(__SANITIZE_ADDRESS__)
 #define INKROW_TEST_ASAN 1
 #elif defined(__has_feature)
@@ -164,7 +166,9 @@ Bytes SparseRow(std::mt19937& random, int length) {
 }
 
 TEST(InkedSpan, MatchesPixelSearchAndReadsOnlyTheSpan) {
-    std::mt19937 random(4711);
+    const std::uint32_t seed = testseed::TestSeed(4711);
+    SCOPED_TRACE(testseed::SeedNote(seed));
+    std::mt19937 random(seed);
     for (int trial = 0; trial < 6000; ++trial) {
         const std::uint16_t bits = std::array<std::uint16_t, 4>{1, 2, 4, 8}[trial % 4];
         const int ppb = 8 / bits;

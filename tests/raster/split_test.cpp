@@ -7,7 +7,8 @@
 #include <random>
 #include <vector>
 
-#include "api/context.h"
+#include "core/context.h"
+#include "test_seed.h"
 
 namespace inkrow {
 namespace {
@@ -157,7 +158,9 @@ unsigned Field(const std::uint8_t* bytes, int pixel, int bits) {
 // moved or mixed between planes. The masking of the input is checked against a plain
 // search for the inked span.
 TEST(SplitTwoBitPlanes, OutputsRecombineToTheTableEntries) {
-    std::mt19937 random(31337);
+    const std::uint32_t seed = testseed::TestSeed(31337);
+    SCOPED_TRACE(testseed::SeedNote(seed));
+    std::mt19937 random(seed);
     for (int trial = 0; trial < 1500; ++trial) {
         SplitSetup setup = MakeSetup(128);
         Bytes original[6], inputs[6];

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <memory>
 
-#include "api/context.h"
+#include "core/context.h"
 #include "test_heap.h"
 
 namespace inkrow {

@@ -7,6 +7,8 @@
 #include <random>
 #include <vector>
 
+#include "test_seed.h"
+
 namespace inkrow {
 namespace {
 
@@ -195,7 +197,9 @@ Bytes RandomLine(std::mt19937& random, std::size_t length) {
 }
 
 TEST(PackBytes, RoundTripsRandomLinesWithinTwiceTheirLength) {
-    std::mt19937 random(20240611);
+    const std::uint32_t seed = testseed::TestSeed(20240611);
+    SCOPED_TRACE(testseed::SeedNote(seed));
+    std::mt19937 random(seed);
     for (std::size_t length = 0; length <= 3000; ++length) {
         const Bytes line = RandomLine(random, length);
         Bytes out(2 * length + 8, 0xCC);

@@ -7,10 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "api/context.h"
+#include "core/context.h"
 #include "job_driver.h"
 #include "mode/print_mode.h"
 #include "test_heap.h"
+#include "test_seed.h"
 
 using namespace jobdriver;
 
@@ -119,7 +120,9 @@ TEST(RandomJobs, StreamsKeepTheirStructure) {
     const Mode modes[] = {{20, 0}, {15, 27}, {10, 0}, {10, 7}, {10, 1}, {10, 18},
                           {5, 0},  {5, 7},   {5, 37}, {0, 26}, {0, 31}, {15, 29}};
     const std::int16_t resolutions[] = {300, 600, 360};
-    std::mt19937 random(12345);
+    const std::uint32_t seed = testseed::TestSeed(12345);
+    SCOPED_TRACE(testseed::SeedNote(seed));
+    std::mt19937 random(seed);
     int jobs = 0;
     for (int round = 0; round < 40; ++round) {
         for (const Mode& mode : modes) {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "api/context.h"
+#include "core/context.h"
 #include "job_driver.h"
 #include "test_heap.h"
 

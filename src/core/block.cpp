@@ -1,4 +1,4 @@
-#include "api/block.h"
+#include "core/block.h"
 
 #include "platform/heap.h"
 

@@ -4,21 +4,13 @@
 
 #include <cstdint>
 
-#include "api/block.h"
+#include "core/block.h"
+#include "core/result.h"
 #include "inkrow/output.h"
 
 namespace inkrow {
 
 inline constexpr int kMaxPlanes = 16;
-
-// Result codes as the module uses them internally (the public header has the same values).
-inline constexpr std::int16_t kOk = 0;
-inline constexpr std::int16_t kOpened = 0x0106;
-inline constexpr std::int16_t kOpenFailed = static_cast<std::int16_t>(0x8106);
-inline constexpr std::int16_t kFailed = static_cast<std::int16_t>(0xFF80);
-inline constexpr std::int16_t kNoMemory = static_cast<std::int16_t>(0xFF94);
-inline constexpr std::int16_t kNotNow = static_cast<std::int16_t>(0xFF00);
-inline constexpr std::int16_t kNever = static_cast<std::int16_t>(0xFFFF);
 
 // One node of a growable chained byte buffer. The first node of a chain is embedded in
 // its owner; further nodes are blocks of their own. Between calls only the handles and
@@ -33,6 +25,29 @@ struct BufferNode {
     std::int32_t usedLength;
 };
 
+// Whether a LineState's line holds ink. The values are the stored ones.
+enum BlankFlag : std::int16_t {
+    kLineIsBlank = 1,
+    kLineIsInked = -2,
+};
+
+// What the next OutputComplete finishes, as recorded by the call that produced the
+// list the caller is sending.
+enum CompletionKind : std::int16_t {
+    kCompletionNone = 0,       // nothing produced (a page set up, or OutputProduce)
+    kCompletionSameRow = 1,    // a band whose line joined the row being built
+    kCompletionFirstRow = 2,   // the first band of a page
+    kCompletionRowChange = 3,  // a band that started a later row: its line is staged
+    kCompletionPageEnd = 4,    // OutputFlush: the page's buffers go
+    kCompletionFormFeed = 5,   // OutputFormFeed: the rows up to its limit go
+};
+
+// Whether the page header has gone out on this page. 1 is never stored.
+enum PageHeaderState : std::int16_t {
+    kPageHeaderOwed = 0,
+    kPageHeaderSent = 2,
+};
+
 // Summary of one raster line of one plane.
 struct LineState {
     std::int32_t firstInkByte;  // 0 when blank
@@ -40,7 +55,7 @@ struct LineState {
     std::int16_t subLine;       // lineNumber mod linesPerRow; -1 in previousLine: none yet
     std::int32_t lineNumber;
     std::int32_t rowNumber;  // lineNumber / linesPerRow
-    std::int16_t blankFlag;  // 1 blank, -2 inked
+    std::int16_t blankFlag;  // a BlankFlag
 };
 
 struct PlaneState {
@@ -69,10 +84,14 @@ struct OutputContext {
     BufferNode stagingChains[kMaxPlanes];
     BufferNode controlChain;
     RowDescriptor rows[kMaxPlanes];
-    std::int16_t linesPerRow;        // 1, 8 or 16; 0 before the first page setup
-    std::int16_t pendingCompletion;  // what the next OutputComplete finishes (1..5)
-    std::int16_t pageHeaderState;    // 2 once the page header has gone out
-    std::int16_t lastInkSelection;   // class last sent with "ESC ( L"; 0 none yet
+    std::int16_t linesPerRow;          // 1, 8 or 16; 0 before the first page setup
+    CompletionKind pendingCompletion;  // what the next OutputComplete finishes
+    PageHeaderState pageHeaderState;
+    std::int16_t lastInkSelection;  // class last sent with "ESC ( L"; 0 none yet
+    // 1 when the job or the page asked for form feeds. The job's kind is decided by the
+    // call state's mode (CallMode), which OutputInitTwo sets and which picks the table
+    // every call is checked against; this copy follows it for form-feed jobs and also
+    // records a normal job's page flag. Only OutputFormFeed reads it, as a second guard.
     std::int16_t formFeedMode;
     std::int32_t formFeedLineLimit;
     std::int32_t pendingBlankRows;  // committed blank rows not yet sent as "ESC ( e"

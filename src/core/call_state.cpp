@@ -1,0 +1,149 @@
+#include "core/call_state.h"
+
+#include "core/result.h"
+
+namespace inkrow {
+namespace {
+
+struct Transition {
+    CallStateId from;
+    CallStateId to;
+};
+
+// Up to five pairs per call index; an entry whose from is kNoState ends the list.
+struct TransitionList {
+    Transition pairs[5];
+};
+
+constexpr auto kNoState = static_cast<CallStateId>(-1);
+constexpr Transition kEnd{kNoState, kNoState};
+
+// clang-format off
+// Normal mode, one list per call index.
+constexpr TransitionList kNormalTable[kMaxCallIndex + 1] = {
+    /* kCallNoEntry0  */ {{{kStateReset, kStateOpened}, kEnd}},
+    /* kCallJobParams */ {{{kStateOpened, kStateJobReady}, kEnd}},
+    /* kCallNoEntry2  */ {{kEnd}},
+    /* kCallPageSetup */ {{{kStateJobReady, kStatePageOpen}, kEnd}},
+    /* kCallBand      */ {{{kStatePageOpen, kStateBandSent}, kEnd}},
+    /* kCallComplete  */ {{{kStateBandSent, kStatePageOpen},
+                           {kStateIndex7Sent, kStateIndex7Completed},
+                           {kStatePageEndSent, kStateJobReady}, kEnd}},
+    /* kCallFlush     */ {{{kStatePageOpen, kStatePageEndSent},
+                           {kStateIndex7Completed, kStatePageEndSent}, kEnd}},
+    /* kCallNoEntry7  */ {{{kStatePageOpen, kStateIndex7Sent},
+                           {kStateIndex7Completed, kStateIndex7Sent}, kEnd}},
+    /* kCallFormFeed  */ {{kEnd}},
+    /* kCallNoEntry9  */ {{kEnd}},
+    /* kCallNoEntry10 */ {{{kStateJobReady, kStateReset}, kEnd}},
+};
+
+// Form-feed mode, one list per call index.
+constexpr TransitionList kFormFeedTable[kMaxCallIndex + 1] = {
+    /* kCallNoEntry0  */ {{{kStateFormFeedReset, kStateFormFeedOpened}, kEnd}},
+    /* kCallJobParams */ {{{kStateFormFeedOpened, kStateFormFeedJobReady}, kEnd}},
+    /* kCallNoEntry2  */ {{kEnd}},
+    /* kCallPageSetup */ {{{kStateFormFeedJobReady, kStateFormFeedPageOpen}, kEnd}},
+    /* kCallBand      */ {{{kStateFormFeedPageOpen, kStateFormFeedBandSent}, kEnd}},
+    /* kCallComplete  */ {{{kStateFormFeedBandSent, kStateFormFeedPageOpen},
+                           {kStateIndex9Sent, kStateIndex9Completed},
+                           {kStateFormFeedSent, kStateFormFeedJobReady},
+                           {kStateFormFeedIndex7Sent, kStateFormFeedIndex7Completed},
+                           {kStateFormFeedFlushSent, kStateFormFeedJobEnded}}},
+    /* kCallFlush     */ {{{kStateFormFeedJobReady, kStateFormFeedFlushSent},
+                           {kStateFormFeedIndex7Completed, kStateFormFeedFlushSent}, kEnd}},
+    /* kCallNoEntry7  */ {{{kStateFormFeedJobReady, kStateFormFeedIndex7Sent},
+                           {kStateFormFeedIndex7Completed, kStateFormFeedIndex7Sent}, kEnd}},
+    /* kCallFormFeed  */ {{{kStateFormFeedPageOpen, kStateFormFeedSent},
+                           {kStateIndex9Completed, kStateFormFeedSent}, kEnd}},
+    /* kCallNoEntry9  */ {{{kStateFormFeedPageOpen, kStateIndex9Sent},
+                           {kStateIndex9Completed, kStateIndex9Sent}, kEnd}},
+    /* kCallNoEntry10 */ {{{kStateFormFeedOpened, kStateFormFeedReset},
+                           {kStateFormFeedJobEnded, kStateFormFeedReset}, kEnd}},
+};
+// clang-format on
+
+CallState* LockCallState(Handle stateHandle) {
+    return reinterpret_cast<CallState*>(LockBlock(stateHandle));
+}
+
+// The pair of callIndex that starts at the current state, or null.
+const Transition* FindTransition(const CallState* record, std::int16_t callIndex) {
+    const TransitionList& list =
+        (record->mode == kModeNormal ? kNormalTable : kFormFeedTable)[callIndex];
+    for (const Transition& pair : list.pairs) {
+        if (pair.from == kNoState) break;
+        if (pair.from == record->state) return &pair;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+std::int16_t CreateCallState(Handle* stateHandle) {
+    *stateHandle = AllocateBlock(sizeof(CallState));
+    CallState* record = LockCallState(*stateHandle);
+    if (record == nullptr) return kNever;
+    record->state = kStateOpened;
+    record->mode = kModeNormal;
+    UnlockBlock(*stateHandle);
+    return kOk;
+}
+
+std::int16_t EnterJobMode(Handle stateHandle, std::int16_t formFeedFlag) {
+    CallState* record = LockCallState(stateHandle);
+    if (record == nullptr || record->state != kStateOpened) return kNever;
+    if (formFeedFlag == 1) {
+        record->mode = kModeFormFeed;
+        record->state = kStateFormFeedOpened;
+    }
+    UnlockBlock(stateHandle);
+    return kOk;
+}
+
+void LeaveJobMode(Handle stateHandle) {
+    CallState* record = LockCallState(stateHandle);
+    if (record == nullptr) return;
+    if (record->mode != kModeNormal && record->state == kStateFormFeedOpened) {
+        record->mode = kModeNormal;
+        record->state = kStateOpened;
+    }
+    UnlockBlock(stateHandle);
+}
+
+std::int16_t CheckCall(Handle stateHandle, std::int16_t callIndex) {
+    CallState* record = LockCallState(stateHandle);
+    if (record == nullptr || callIndex < 0 || callIndex > kMaxCallIndex) return kNever;
+    std::int16_t result = kOk;
+    if (FindTransition(record, callIndex) == nullptr) {
+        const bool neverInMode = record->mode == kModeNormal &&
+                                 (callIndex == kCallFormFeed || callIndex == kCallNoEntry9);
+        result = neverInMode ? kNever : kNotNow;
+    }
+    UnlockBlock(stateHandle);
+    return result;
+}
+
+std::int16_t CommitCall(Handle stateHandle, std::int16_t callIndex) {
+    CallState* record = LockCallState(stateHandle);
+    if (record == nullptr || callIndex < 0 || callIndex > kMaxCallIndex) return kNever;
+    const Transition* pair = FindTransition(record, callIndex);
+    std::int16_t result = kNever;
+    if (pair != nullptr) {
+        record->state = pair->to;
+        result = kOk;
+    }
+    UnlockBlock(stateHandle);
+    return result;
+}
+
+void ReleaseCallState(Handle* stateHandle) {
+    ReleaseBlock(stateHandle);
+}
+
+JobMode CallMode(Handle stateHandle) {
+    const CallState* record = LockCallState(stateHandle);
+    return record == nullptr ? kModeNormal : record->mode;
+}
+
+}  // namespace inkrow
