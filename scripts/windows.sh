@@ -13,7 +13,7 @@ cmake --build --preset plain -j "$jobs" --target inkrow_stream_jobs
 echo "== windows: build (MinGW-w64)"
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs"
-echo "== windows: tests (Wine)"
+echo "== windows: tests (Wine), built after $((SECONDS - start))s"
 status=0
 ctest --preset windows -j "$jobs" || status=$?
 # The tests stop their wineserver; make sure no server of this prefix outlives the run.
