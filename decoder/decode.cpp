@@ -65,7 +65,11 @@ struct Reader {
     std::vector<std::uint8_t> line;  // scratch for the line being decoded
 };
 
-#if defined(__GNUC__)
+// MinGW's C++ runtime formats by the C standard's rules, not the Microsoft runtime's
+// that GCC's plain "printf" check stands for there.
+#if defined(__MINGW32__)
+__attribute__((format(__MINGW_PRINTF_FORMAT, 3, 4)))
+#elif defined(__GNUC__)
 __attribute__((format(printf, 3, 4)))
 #endif
 Error MakeError(ErrorCode code, std::size_t offset, const char* format, ...) {

@@ -41,7 +41,11 @@ void AbortOnFailure(const char* message) {
 
 FailureHandler failureHandler = AbortOnFailure;
 
-#if defined(__GNUC__)
+// MinGW's C++ runtime formats by the C standard's rules, not the Microsoft runtime's
+// that GCC's plain "printf" check stands for there.
+#if defined(__MINGW32__)
+__attribute__((format(__MINGW_PRINTF_FORMAT, 1, 2)))
+#elif defined(__GNUC__)
 __attribute__((format(printf, 1, 2)))
 #endif
 void Fail(const char* format, ...) {

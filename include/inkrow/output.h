@@ -45,7 +45,15 @@ extern "C" {
 #endif
 
 #if defined(_WIN32)
+/* inkrow.dll exports its entry points; a caller may define INKROW_DLL to import them
+ * directly rather than through the import library's stubs. */
+#if defined(INKROW_BUILDING_LIBRARY)
 #define INKROW_EXPORT __declspec(dllexport)
+#elif defined(INKROW_DLL)
+#define INKROW_EXPORT __declspec(dllimport)
+#else
+#define INKROW_EXPORT
+#endif
 #elif defined(__GNUC__)
 #define INKROW_EXPORT __attribute__((visibility("default")))
 #else

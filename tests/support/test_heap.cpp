@@ -36,7 +36,8 @@ void FailAll(bool on) {
 
 }  // namespace testheap
 
-extern "C" {
+// The module's heap functions (platform/heap.h), defined here in place of heap.cpp.
+namespace inkrow {
 
 HGLOBAL GlobalAlloc(unsigned flags, std::size_t bytes) {
     ++allocations;
@@ -53,4 +54,4 @@ HGLOBAL GlobalFree(HGLOBAL block) {
     return nullptr;
 }
 
-}  // extern "C"
+}  // namespace inkrow

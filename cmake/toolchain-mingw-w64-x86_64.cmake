@@ -1,0 +1,15 @@
+# Cross-compiling for 64-bit Windows with MinGW-w64 (Debian's g++-mingw-w64-x86-64-posix).
+# The posix thread model is the one GoogleTest builds with (std::mutex, std::thread).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(INKROW_MINGW_TRIPLE x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${INKROW_MINGW_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${INKROW_MINGW_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${INKROW_MINGW_TRIPLE}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${INKROW_MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
