@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "decode.h"
+#include "picture.h"
 
 namespace inkrow::decode {
 namespace {
