@@ -31,8 +31,10 @@ endif()
 
 # Runtime: the shared library and its SONAME link. Development: the unversioned link,
 # the header, the CMake package and the pkg-config file.
+# A shared library is not a program: 0644, as Debian wants it.
 install(TARGETS inkrow EXPORT inkrowTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT development
+    PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
 install(FILES ${PROJECT_SOURCE_DIR}/include/inkrow/output.h
@@ -54,3 +56,5 @@ if(TARGET inkrow_man_pages)
   install(DIRECTORY ${INKROW_MAN_DIR}/ DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools
     FILES_MATCHING PATTERN "*.1.gz")
 endif()
+
+include(${PROJECT_SOURCE_DIR}/cmake/packaging.cmake)

@@ -6,7 +6,8 @@ set -euo pipefail
 packages=(cmake make g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
           libbenchmark-dev libpng-dev libjpeg-dev zlib1g-dev valgrind binutils clang-format
           pkg-config ghostscript libcups2-dev libcupsimage2-dev libpappl-dev
-          cups-daemon cups-client cups-ipp-utils cups-ppdc cups-filters cups python3)
+          cups-daemon cups-client cups-ipp-utils cups-ppdc cups-filters cups python3
+          help2man lintian dpkg-dev file fakeroot)
 missing=()
 for package in "${packages[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
