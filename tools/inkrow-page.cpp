@@ -26,6 +26,11 @@ namespace {
 namespace decode = inkrow::decode;
 using Clock = std::chrono::steady_clock;
 
+// "1 page header", "2 page headers".
+std::string Count(std::uint64_t count, const char* noun) {
+    return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
 constexpr char kUsage[] =
     "usage: inkrow-page [options]\n"
     "\n"
@@ -815,8 +820,9 @@ bool VerifyJob(const Job& job, const Options& options, const JobResult& result,
                      badLines);
         return false;
     }
-    std::printf("verify: every pixel of %zu inks on %d page%s matches the page as drawn\n",
-                planes.size(), options.pages, options.pages == 1 ? "" : "s");
+    std::printf("verify: every pixel of %s on %s matches the page as drawn\n",
+                Count(planes.size(), "ink").c_str(),
+                Count(static_cast<std::uint64_t>(options.pages), "page").c_str());
     return true;
 }
 
@@ -897,17 +903,13 @@ bool WritePreviews(const Job& job, const Options& options, const decode::Decoded
 // --- Summary --------------------------------------------------------------------------
 
 void PrintConfiguration(const Job& job, const Options& options) {
-    std::printf("print mode: quality %d, media %d: ink set %d (%s), %d planes: %s\n",
-                options.quality, options.media, job.mode.inkSetId, DescribeInks(job.mode).c_str(),
-                job.mode.printerPlanes, DescribeFormats(job.mode).c_str());
+    std::printf("print mode: quality %d, media %d: ink set %d (%s), %s: %s\n", options.quality,
+                options.media, job.mode.inkSetId, DescribeInks(job.mode).c_str(),
+                Count(static_cast<std::uint64_t>(job.mode.printerPlanes), "plane").c_str(),
+                DescribeFormats(job.mode).c_str());
     std::printf("page: %d x %d pixels at %d dpi (A4), %d lines per row, %d page%s%s\n", job.width,
                 job.height, options.resolution, job.linesPerRow, options.pages,
                 options.pages == 1 ? "" : "s", options.formFeed ? ", form-feed job" : "");
-}
-
-// "1 page header", "2 page headers".
-std::string Count(std::uint64_t count, const char* noun) {
-    return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
 }
 
 void PrintSummary(const Options& options, const Sink& sink, const JobResult& result,
