@@ -7,13 +7,15 @@
 # A native package's changelog is changelog.gz.
 set(INKROW_DEB_CHANGELOG ${PROJECT_BINARY_DIR}/packaging/changelog)
 configure_file(${PROJECT_SOURCE_DIR}/packaging/changelog.in ${INKROW_DEB_CHANGELOG} @ONLY)
+# Compressed at configure time (gzip -n: no name or time stamp inside), so installing a
+# partial build finds it too.
 find_program(INKROW_GZIP gzip)
 if(INKROW_GZIP)
-  add_custom_command(OUTPUT ${INKROW_DEB_CHANGELOG}.gz
-    COMMAND ${INKROW_GZIP} -9nkf ${INKROW_DEB_CHANGELOG}
-    DEPENDS ${INKROW_DEB_CHANGELOG}
-    VERBATIM)
-  add_custom_target(inkrow_deb_changelog ALL DEPENDS ${INKROW_DEB_CHANGELOG}.gz)
+  execute_process(COMMAND ${INKROW_GZIP} -9nc ${INKROW_DEB_CHANGELOG}
+    OUTPUT_FILE ${INKROW_DEB_CHANGELOG}.gz RESULT_VARIABLE gzip_status)
+  if(NOT gzip_status EQUAL 0)
+    message(FATAL_ERROR "gzip ${INKROW_DEB_CHANGELOG} failed")
+  endif()
 endif()
 foreach(pair runtime:libinkrow0 development:libinkrow-dev tools:inkrow-tools)
   string(REPLACE ":" ";" pair ${pair})

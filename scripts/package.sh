@@ -14,7 +14,7 @@ LDFLAGS=$(dpkg-buildflags --get LDFLAGS) CPPFLAGS=$(dpkg-buildflags --get CPPFLA
     -DCMAKE_C_FLAGS_INIT="$(dpkg-buildflags --get CPPFLAGS)" \
     -DCMAKE_CXX_FLAGS_INIT="$(dpkg-buildflags --get CPPFLAGS)" >/dev/null
 cmake --build "$build" -j "$(nproc)" --target inkrow inkrow-decode inkrow-page inkrow-print \
-    inkrow_man_pages inkrow_deb_changelog
+    inkrow_man_pages
 rm -f "$build"/*.deb
 (cd "$build" && cpack -G DEB >/dev/null)
 mkdir -p out/packages

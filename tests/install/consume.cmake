@@ -2,7 +2,8 @@
 # user of the installed library would. MODE: package (find_package on the staged
 # install), pkgconfig (the compiler line from pkg-config), buildtree (find_package on the
 # build directory) or embed (add_subdirectory of the source tree without libpng or
-# GoogleTest). Needs BUILD_DIR, SOURCE_DIR, WORK_DIR, VERSION, C_COMPILER.
+# GoogleTest). Needs BUILD_DIR, SOURCE_DIR, WORK_DIR, VERSION, C_COMPILER; CONSUMER_FLAGS
+# go to the consumer's compile and link lines (a sanitized library needs them).
 cmake_minimum_required(VERSION 3.25)
 set(consumer ${SOURCE_DIR}/tests/install/consumer)
 set(stage ${WORK_DIR}/stage)
@@ -48,7 +49,8 @@ if(MODE STREQUAL "pkgconfig")
   string(STRIP "${run_output}" libs)
   separate_arguments(cflags UNIX_COMMAND "${cflags}")
   separate_arguments(libs UNIX_COMMAND "${libs}")
-  run(${C_COMPILER} -std=c11 -Wall -Wextra -Wpedantic -Werror ${cflags}
+  separate_arguments(extra UNIX_COMMAND "${CONSUMER_FLAGS}")
+  run(${C_COMPILER} -std=c11 -Wall -Wextra -Wpedantic -Werror ${extra} ${cflags}
       ${consumer}/consumer.c -o ${WORK_DIR}/consumer ${libs})
   set(ENV{LD_LIBRARY_PATH} ${pc_dir}/..)
   run(${WORK_DIR}/consumer)
@@ -56,9 +58,10 @@ else()
   set(configure ${CMAKE_COMMAND} -S ${consumer} -B ${WORK_DIR}/build -DEXPECTED_VERSION=${VERSION}
       -DCMAKE_C_COMPILER=${C_COMPILER})
   if(MODE STREQUAL "package")
-    list(APPEND configure -DCMAKE_PREFIX_PATH=${stage} -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF)
+    list(APPEND configure -DCMAKE_PREFIX_PATH=${stage} -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF
+         "-DCMAKE_C_FLAGS=${CONSUMER_FLAGS}")
   elseif(MODE STREQUAL "buildtree")
-    list(APPEND configure -Dinkrow_DIR=${BUILD_DIR})
+    list(APPEND configure -Dinkrow_DIR=${BUILD_DIR} "-DCMAKE_C_FLAGS=${CONSUMER_FLAGS}")
   elseif(MODE STREQUAL "embed")
     # An embedding project has neither libpng nor GoogleTest: any attempt to find them
     # fails the configure.
