@@ -121,7 +121,8 @@ typedef struct PageParams {
  * line's first pixel, 0. The inked span is the half-open range [start, end - trail):
  * its first pixel is start, its last end - trail - 1; the trail pixels just before end
  * are outside it. pixels == NULL or end == start means the plane has nothing on this
- * line. The line holds at least (end + pixels per byte - 1) / pixels per byte bytes. */
+ * line. The module reads, and may rewrite, the line's bytes up to the one holding pixel
+ * end - trail - 1 (from byte 0 on for a code-converted plane). */
 typedef struct BandPlane {
     uint8_t* pixels; /* packed line, first pixel in the most significant bits */
     int16_t end;     /* pixels; 0 .. the job's pixelWidth + trail */
