@@ -364,82 +364,44 @@ Error ReadFormFeed(Reader* reader, std::size_t offset) {
 
 // Reads the command at `offset`; on success stores its size in *length.
 Error ReadCommand(Reader* reader, std::size_t offset, std::size_t* length) {
-    const std::span<const std::uint8_t> bytes = reader->stream;
-    const std::size_t left = bytes.size() - offset;
+    RawCommand raw;
+    Error error = FrameCommand(reader->stream, offset, &raw);
+    if (error.code != ErrorCode::kNone) return error;
+    const std::span<const std::uint8_t> parameters = raw.parameters;
     Command command;
     command.offset = offset;
     command.page = static_cast<std::uint32_t>(reader->result->pages.size());
     command.row = reader->row;
-    Error error;
-
-    if (bytes[offset] == kFormFeedByte) {
-        command.kind = CommandKind::kFormFeed;
-        command.length = 1;
-        error = ReadFormFeed(reader, offset);
-    } else if (bytes[offset] != kEscape) {
-        return MakeError(ErrorCode::kUnknownCommand, offset, "byte 0x%02X starts no command",
-                         bytes[offset]);
-    } else {
-        if (left >= 2 && bytes[offset + 1] != kOpenParen) {
-            return MakeError(ErrorCode::kUnknownCommand, offset, "ESC followed by 0x%02X",
-                             bytes[offset + 1]);
-        }
-        const std::uint8_t letter = left >= 3 ? bytes[offset + 2] : 0;
-        if (left >= 3 && letter != 'I' && letter != 'J' && letter != 'e' && letter != 'L' &&
-            letter != 'F') {
-            return MakeError(ErrorCode::kUnknownCommand, offset, "unknown command ESC ( 0x%02X",
-                             letter);
-        }
-        if (left < kCommandHeaderBytes) {
-            return MakeError(ErrorCode::kTruncatedCommand, offset,
-                             "stream ends %zu bytes into a command", left);
-        }
-        const std::size_t parameterLength = bytes[offset + 3] | (bytes[offset + 4] << 8);
-        const std::size_t fixedLength = letter == 'I' || letter == 'J' ? 1 : letter == 'e' ? 2 : 0;
-        if (fixedLength != 0 && parameterLength != fixedLength) {
-            return MakeError(ErrorCode::kBadParameterLength, offset,
-                             "ESC ( %c with parameter length %zu, not %zu", letter, parameterLength,
-                             fixedLength);
-        }
-        if (left - kCommandHeaderBytes < parameterLength) {
-            return MakeError(
-                letter == 'F' ? ErrorCode::kTruncatedPacket : ErrorCode::kTruncatedCommand, offset,
-                "ESC ( %c announces %zu bytes; the stream holds %zu", letter, parameterLength,
-                left - kCommandHeaderBytes);
-        }
-        command.length = kCommandHeaderBytes + parameterLength;
-        const std::span<const std::uint8_t> parameters =
-            bytes.subspan(offset + kCommandHeaderBytes, parameterLength);
-        switch (letter) {
-            case 'I':
-                command.kind = CommandKind::kPageStart;
-                command.value = parameters[0];
-                error = ReadPageStart(reader, offset, parameters[0]);
-                command.page = static_cast<std::uint32_t>(reader->result->pages.size());
-                command.row = reader->row;
-                break;
-            case 'J':
-                command.kind = CommandKind::kLinesPerRow;
-                command.value = parameters[0];
-                error = ReadLinesPerRow(reader, offset, parameters[0]);
-                break;
-            case 'e':
-                command.kind = CommandKind::kSkip;
-                command.value = (parameters[0] << 8) | parameters[1];
-                error = ReadSkip(reader, offset, command.value);
-                break;
-            case 'L':
-                command.kind = CommandKind::kSelect;
-                command.value = static_cast<std::uint32_t>(parameterLength);
-                command.inks.assign(parameters.begin(), parameters.end());
-                error = ReadSelection(reader, offset, parameters);
-                break;
-            default:
-                command.kind = CommandKind::kPacket;
-                command.value = static_cast<std::uint32_t>(parameterLength);
-                error = ReadPacket(reader, offset, parameterLength, &command);
-                break;
-        }
+    command.kind = raw.kind;
+    command.length = raw.length;
+    switch (raw.kind) {
+        case CommandKind::kFormFeed:
+            error = ReadFormFeed(reader, offset);
+            break;
+        case CommandKind::kPageStart:
+            command.value = parameters[0];
+            error = ReadPageStart(reader, offset, parameters[0]);
+            command.repeatsHeader = reader->repeatedHeader;
+            command.page = static_cast<std::uint32_t>(reader->result->pages.size());
+            command.row = reader->row;
+            break;
+        case CommandKind::kLinesPerRow:
+            command.value = parameters[0];
+            error = ReadLinesPerRow(reader, offset, parameters[0]);
+            break;
+        case CommandKind::kSkip:
+            command.value = (parameters[0] << 8) | parameters[1];
+            error = ReadSkip(reader, offset, command.value);
+            break;
+        case CommandKind::kSelect:
+            command.value = static_cast<std::uint32_t>(parameters.size());
+            command.inks.assign(parameters.begin(), parameters.end());
+            error = ReadSelection(reader, offset, parameters);
+            break;
+        case CommandKind::kPacket:
+            command.value = static_cast<std::uint32_t>(parameters.size());
+            error = ReadPacket(reader, offset, parameters.size(), &command);
+            break;
     }
     if (error.code != ErrorCode::kNone) return error;
     *length = command.length;
@@ -447,14 +409,95 @@ Error ReadCommand(Reader* reader, std::size_t offset, std::size_t* length) {
     return Error{};
 }
 
+// Whether the stream holds a form feed, found by framing its commands from the start
+// (a 0x0C inside a payload is no form feed). Stops at the first framing fault, which the
+// decoding proper will report.
+bool HoldsFormFeed(std::span<const std::uint8_t> stream) {
+    std::size_t offset = 0;
+    while (offset < stream.size()) {
+        RawCommand raw;
+        if (FrameCommand(stream, offset, &raw).code != ErrorCode::kNone) return false;
+        if (raw.kind == CommandKind::kFormFeed) return true;
+        offset += raw.length;
+    }
+    return false;
+}
+
 }  // namespace
+
+Error FrameCommand(std::span<const std::uint8_t> bytes, std::size_t offset, RawCommand* command) {
+    *command = RawCommand{};
+    if (offset >= bytes.size()) {
+        return MakeError(ErrorCode::kTruncatedCommand, offset, "no command at the stream's end");
+    }
+    const std::size_t left = bytes.size() - offset;
+    if (bytes[offset] == kFormFeedByte) {
+        command->kind = CommandKind::kFormFeed;
+        command->length = 1;
+        return Error{};
+    }
+    if (bytes[offset] != kEscape) {
+        return MakeError(ErrorCode::kUnknownCommand, offset, "byte 0x%02X starts no command",
+                         bytes[offset]);
+    }
+    if (left >= 2 && bytes[offset + 1] != kOpenParen) {
+        return MakeError(ErrorCode::kUnknownCommand, offset, "ESC followed by 0x%02X",
+                         bytes[offset + 1]);
+    }
+    const std::uint8_t letter = left >= 3 ? bytes[offset + 2] : 0;
+    if (left >= 3 && letter != 'I' && letter != 'J' && letter != 'e' && letter != 'L' &&
+        letter != 'F') {
+        return MakeError(ErrorCode::kUnknownCommand, offset, "unknown command ESC ( 0x%02X",
+                         letter);
+    }
+    if (left < kCommandHeaderBytes) {
+        return MakeError(ErrorCode::kTruncatedCommand, offset,
+                         "stream ends %zu bytes into a command", left);
+    }
+    const std::size_t parameterLength = bytes[offset + 3] | (bytes[offset + 4] << 8);
+    const std::size_t fixedLength = letter == 'I' || letter == 'J' ? 1 : letter == 'e' ? 2 : 0;
+    if (fixedLength != 0 && parameterLength != fixedLength) {
+        return MakeError(ErrorCode::kBadParameterLength, offset,
+                         "ESC ( %c with parameter length %zu, not %zu", letter, parameterLength,
+                         fixedLength);
+    }
+    if (left - kCommandHeaderBytes < parameterLength) {
+        return MakeError(letter == 'F' ? ErrorCode::kTruncatedPacket : ErrorCode::kTruncatedCommand,
+                         offset, "ESC ( %c announces %zu bytes; the stream holds %zu", letter,
+                         parameterLength, left - kCommandHeaderBytes);
+    }
+    switch (letter) {
+        case 'I':
+            command->kind = CommandKind::kPageStart;
+            break;
+        case 'J':
+            command->kind = CommandKind::kLinesPerRow;
+            break;
+        case 'e':
+            command->kind = CommandKind::kSkip;
+            break;
+        case 'L':
+            command->kind = CommandKind::kSelect;
+            break;
+        default:
+            command->kind = CommandKind::kPacket;
+            break;
+    }
+    command->length = kCommandHeaderBytes + parameterLength;
+    command->parameters = bytes.subspan(offset + kCommandHeaderBytes, parameterLength);
+    return Error{};
+}
 
 Error DecodeStream(std::span<const std::uint8_t> stream, const DecodeOptions& options,
                    Decoded* result) {
     *result = Decoded{};
+    DecodeOptions effective = options;
+    if (options.detectFormFeedJob && !options.continuePageOnHeader && HoldsFormFeed(stream)) {
+        effective.continuePageOnHeader = true;
+    }
     Reader reader;
     reader.stream = stream;
-    reader.options = &options;
+    reader.options = &effective;
     reader.result = result;
 
     std::size_t offset = 0;
@@ -570,15 +613,21 @@ std::string FormatCommand(const Command& command) {
     const auto row = static_cast<unsigned long long>(command.row);
     switch (command.kind) {
         case CommandKind::kPageStart:
-            std::snprintf(text, sizeof text, "%8zu  ESC ( I  page %u starts (parameter %u)",
-                          command.offset, command.page + 1, command.value);
+            if (command.repeatsHeader) {
+                std::snprintf(text, sizeof text,
+                              "%8zu  ESC ( I  page %u: header repeated at row %llu (parameter %u)",
+                              command.offset, command.page + 1, row, command.value);
+            } else {
+                std::snprintf(text, sizeof text, "%8zu  ESC ( I  page %u starts (parameter %u)",
+                              command.offset, command.page + 1, command.value);
+            }
             break;
         case CommandKind::kLinesPerRow:
             std::snprintf(text, sizeof text, "%8zu  ESC ( J  %u lines per row", command.offset,
                           command.value);
             break;
         case CommandKind::kSkip:
-            std::snprintf(text, sizeof text, "%8zu  ESC ( e  skip %u row%s: row %llu to %llu",
+            std::snprintf(text, sizeof text, "%8zu  ESC ( e  skip %u row%s: rows [%llu, %llu)",
                           command.offset, command.value, command.value == 1 ? "" : "s", row,
                           row + command.value);
             break;

@@ -1,6 +1,8 @@
-// A strict reader of the printer command stream, for tools and tests. It knows the byte
-// formats only: it never calls into the module, so a fault in the encoder cannot hide in
-// a decoder that shares its code.
+// A strict reader of the printer command stream, for tools, tests and fuzzers: the one
+// reader of the stream in the project. It knows the byte formats only: it never calls
+// into the module, so a fault in the encoder cannot hide in a decoder that shares its
+// code. It needs nothing but the standard library; pictures (picture.h) are a library
+// of their own because they need libpng.
 //
 // Use it with `#include "decode.h"`; the inkrow_decode target puts its own folder on the
 // include path of everything that links it.
@@ -52,6 +54,12 @@ struct DecodeOptions {
     // When set, a page header inside an open page repeats the header instead of starting
     // a new page: the selection and the position stay, and only a form feed ends the page.
     bool continuePageOnHeader = false;
+    // When set, a stream that holds a form feed is read as a form-feed job: the module
+    // ends such a job, and only such a job, with a form feed, and between its pages it
+    // repeats the page header while the ink selection stays in force. So every stream
+    // the module writes decodes with the default options; a form-feed job's pages run
+    // down one sheet and read back as one page ended by the form feed.
+    bool detectFormFeedJob = true;
 };
 
 enum class CommandKind : std::uint8_t {
@@ -62,6 +70,20 @@ enum class CommandKind : std::uint8_t {
     kPacket,       // "ESC ( F"
     kFormFeed,     // 0x0C
 };
+
+// One command as the bytes frame it, before any rule about its place in the stream.
+struct RawCommand {
+    CommandKind kind = CommandKind::kPageStart;
+    std::size_t length = 0;                    // bytes, header and parameters included
+    std::span<const std::uint8_t> parameters;  // a packet's payload; empty for a form feed
+};
+
+// Frames the command that starts at `offset`: its kind, its length and its parameters.
+// Checks what needs no context: a known command, a complete header, the fixed lengths
+// of "ESC ( I", "ESC ( J" and "ESC ( e", and that the parameters are all there. The one
+// place that knows how the stream's commands are framed; DecodeStream reads through it
+// and so can anything that walks a stream or a segment on its own.
+Error FrameCommand(std::span<const std::uint8_t> bytes, std::size_t offset, RawCommand* command);
 
 // One command of the stream, as the listing shows it.
 struct Command {
@@ -78,6 +100,7 @@ struct Command {
     std::uint32_t lineCount = 0;     // kPacket: lines in the payload (0 if empty)
     std::uint32_t inkedLines = 0;    // kPacket: lines holding at least one byte
     std::uint32_t longestLine = 0;   // kPacket: bytes of its longest line
+    bool repeatsHeader = false;      // kPageStart: repeats the open page's header
 };
 
 struct Statistics {
@@ -137,42 +160,5 @@ std::string FormatInkCode(std::uint8_t code);
 const char* DescribeErrorCode(ErrorCode code);
 // One line of the listing, without the trailing newline.
 std::string FormatCommand(const Command& command);
-
-// --- Pixels ---------------------------------------------------------------------------
-
-struct PixelFormat {
-    int bitsPerPixel = 1;    // 1, 2, 4 or 8; first pixel in the most significant bits
-    bool baseThree = false;  // five pixels of three levels per byte, first one weightiest
-};
-
-struct LevelImage {
-    std::uint32_t width = 0;
-    std::uint32_t height = 0;
-    std::uint8_t maxLevel = 1;
-    std::vector<std::uint8_t> levels;  // width * height, row-major
-    std::uint64_t invalidCodes = 0;    // base-three bytes above 242 (read as level 2)
-};
-
-int CountPixelsPerByte(PixelFormat format);
-// Turns a raster into one level per pixel. widthPixels 0 takes every pixel of the
-// raster's width. False for an unsupported bit depth.
-bool ExpandRaster(const InkRaster& raster, PixelFormat format, std::uint32_t widthPixels,
-                  LevelImage* image);
-
-// Gray picture of one ink: white for no ink, black for its top level.
-std::vector<std::uint8_t> RenderGray(const LevelImage& image);
-
-struct InkLayer {
-    std::uint8_t code = 0;
-    const LevelImage* image = nullptr;
-};
-// Colour preview, RGB, width * height: every layer filters white light by its ink's
-// absorption scaled by its density. Layers smaller than the picture are blank outside.
-std::vector<std::uint8_t> ComposePreview(std::span<const InkLayer> layers, std::uint32_t width,
-                                         std::uint32_t height);
-
-// Writes an 8-bit PNG of 1 (gray) or 3 (RGB) channels. False with a message on failure.
-bool WritePng(const std::string& path, std::uint32_t width, std::uint32_t height, int channels,
-              const std::uint8_t* pixels, std::string* message);
 
 }  // namespace inkrow::decode

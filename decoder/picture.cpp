@@ -1,13 +1,16 @@
 // From decoded raster bytes to pictures: levels per pixel, gray and colour renderings,
 // and the PNG writer.
+#include "picture.h"
+
 #include <png.h>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <csetjmp>
+#include <cstdio>
 #include <cstring>
 #include <limits>
-
-#include "decode.h"
 
 namespace inkrow::decode {
 namespace {
@@ -47,7 +50,264 @@ Absorption FindAbsorption(std::uint8_t code) {
     }
 }
 
+// Splits one byte into its pixels' levels, first pixel first; returns the pixel count.
+int SplitByte(unsigned value, PixelFormat format, std::uint8_t* levels, std::uint64_t* invalid) {
+    if (format.baseThree) {
+        if (value > 242) *invalid += 1;
+        for (int k = 4; k >= 0; --k) {
+            levels[k] = static_cast<std::uint8_t>(value % 3);
+            value /= 3;
+        }
+        if (value != 0) levels[0] = 2;  // a byte above 242 has no valid first digit
+        return 5;
+    }
+    const int perByte = 8 / format.bitsPerPixel;
+    const unsigned mask = (1u << format.bitsPerPixel) - 1;
+    for (int k = 0; k < perByte; ++k) {
+        levels[k] =
+            static_cast<std::uint8_t>((value >> (8 - format.bitsPerPixel * (k + 1))) & mask);
+    }
+    return perByte;
+}
+
+std::uint8_t TopLevel(PixelFormat format) {
+    return format.baseThree ? 2 : static_cast<std::uint8_t>((1 << format.bitsPerPixel) - 1);
+}
+
 }  // namespace
+
+struct PngFile {
+    std::FILE* stream = nullptr;
+    char path[4096] = {};
+    char error[256] = {};
+};
+
+namespace {
+
+void ReportPngError(png_structp png, png_const_charp text) {
+    auto* file = static_cast<PngFile*>(png_get_error_ptr(png));
+    std::snprintf(file->error, sizeof file->error, "%s", text);
+    png_longjmp(png, 1);
+}
+
+void IgnorePngWarning(png_structp, png_const_charp) {}
+
+std::string DescribeFailure(const PngFile* file, const char* what) {
+    return std::string(file->path) + ": " + what;
+}
+
+// Produces row y of the picture into `row`.
+using RowSource = void (*)(const void* context, std::uint32_t y, std::uint8_t* row);
+
+// The one place that drives libpng. It keeps nothing with a destructor between its
+// setjmp and libpng's calls, so an error's longjmp skips no clean-up.
+bool WriteRows(PngFile* file, std::uint32_t width, std::uint32_t height, int channels,
+               RowSource source, const void* context, std::uint8_t* row) {
+    png_structp png =
+        png_create_write_struct(PNG_LIBPNG_VER_STRING, file, ReportPngError, IgnorePngWarning);
+    png_infop info = png == nullptr ? nullptr : png_create_info_struct(png);
+    if (info == nullptr) {
+        png_destroy_write_struct(&png, nullptr);
+        std::snprintf(file->error, sizeof file->error, "out of memory");
+        return false;
+    }
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return false;
+    }
+    png_init_io(png, file->stream);
+    png_set_IHDR(png, info, width, height, 8,
+                 channels == 3 ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_compression_level(png, kPngCompressionLevel);
+    png_write_info(png, info);
+    for (std::uint32_t y = 0; y < height; ++y) {
+        source(context, y, row);
+        png_write_row(png, row);
+    }
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return true;
+}
+
+struct PreviewSource {
+    std::span<const PictureInk> inks;
+    std::uint32_t width = 0;
+    // Per ink, per level: the light left in each primary (1 for level 0).
+    std::vector<std::array<float, 3>>* factors = nullptr;
+    std::uint8_t* levels = nullptr;
+    float* light = nullptr;
+    std::uint64_t* invalidCodes = nullptr;
+};
+
+void ProducePreviewRow(const void* context, std::uint32_t y, std::uint8_t* row) {
+    const auto& source = *static_cast<const PreviewSource*>(context);
+    const std::uint32_t width = source.width;
+    std::fill(source.light, source.light + std::size_t{width} * 3, 1.0f);
+    for (std::size_t i = 0; i < source.inks.size(); ++i) {
+        const PictureInk& ink = source.inks[i];
+        if (ink.raster == nullptr || y >= ink.raster->lineCount || ink.raster->bytes.empty())
+            continue;
+        ExpandRasterLine(*ink.raster, ink.format, y, width, source.levels, source.invalidCodes);
+        const std::array<float, 3>* factor = source.factors[i].data();
+        for (std::uint32_t x = 0; x < width; ++x) {
+            const std::uint8_t level = source.levels[x];
+            if (level == 0) continue;
+            float* rgb = source.light + std::size_t{x} * 3;
+            rgb[0] *= factor[level][0];
+            rgb[1] *= factor[level][1];
+            rgb[2] *= factor[level][2];
+        }
+    }
+    for (std::size_t i = 0; i < std::size_t{width} * 3; ++i)
+        row[i] = static_cast<std::uint8_t>(source.light[i] * 255.0f + 0.5f);
+}
+
+struct GraySource {
+    const PictureInk* ink = nullptr;
+    std::uint32_t width = 0;
+    std::array<std::uint8_t, 256> gray{};
+    std::uint64_t* invalidCodes = nullptr;
+};
+
+void ProduceGrayRow(const void* context, std::uint32_t y, std::uint8_t* row) {
+    const auto& source = *static_cast<const GraySource*>(context);
+    const InkRaster* raster = source.ink->raster;
+    if (raster == nullptr || y >= raster->lineCount || raster->bytes.empty()) {
+        std::fill(row, row + source.width, std::uint8_t{255});
+        return;
+    }
+    ExpandRasterLine(*raster, source.ink->format, y, source.width, row, source.invalidCodes);
+    for (std::uint32_t x = 0; x < source.width; ++x)
+        row[x] = source.gray[row[x]];
+}
+
+bool CheckPictureSize(PngFile* file, std::uint32_t width, std::uint32_t height, int channels,
+                      std::string* message) {
+    if (width == 0 || height == 0) {
+        *message = DescribeFailure(file, "an empty picture cannot be written as PNG");
+        return false;
+    }
+    if (std::uint64_t{width} * channels > PNG_UINT_31_MAX || height > PNG_UINT_31_MAX) {
+        *message = DescribeFailure(file, "picture too large for PNG");
+        return false;
+    }
+    return true;
+}
+
+// Closes the file after a picture; false with the reason when anything failed.
+bool FinishPngFile(PngFile* file, bool written, std::string* message) {
+    if (written && std::fflush(file->stream) != 0) {
+        std::snprintf(file->error, sizeof file->error, "%s", std::strerror(errno));
+        written = false;
+    }
+    if (std::fclose(file->stream) != 0 && written) {
+        std::snprintf(file->error, sizeof file->error, "%s", std::strerror(errno));
+        written = false;
+    }
+    if (!written) {
+        if (message->empty()) *message = DescribeFailure(file, file->error);
+        std::remove(file->path);
+    }
+    delete file;
+    return written;
+}
+
+}  // namespace
+
+PngFile* OpenPngFile(const std::string& path, std::string* message) {
+    if (path.size() >= sizeof PngFile::path) {
+        *message = path + ": path too long";
+        return nullptr;
+    }
+    std::FILE* stream = std::fopen(path.c_str(), "wb");
+    if (stream == nullptr) {
+        *message = path + ": " + std::strerror(errno);
+        return nullptr;
+    }
+    auto* file = new PngFile;
+    file->stream = stream;
+    std::memcpy(file->path, path.c_str(), path.size() + 1);
+    return file;
+}
+
+void DiscardPngFile(PngFile* file) {
+    if (file == nullptr) return;
+    std::fclose(file->stream);
+    std::remove(file->path);
+    delete file;
+}
+
+bool WritePreviewPng(PngFile* file, std::span<const PictureInk> inks, std::uint32_t width,
+                     std::uint32_t height, std::uint64_t* invalidCodes, std::string* message) {
+    message->clear();
+    if (!CheckPictureSize(file, width, height, 3, message))
+        return FinishPngFile(file, false, message);
+    std::vector<std::vector<std::array<float, 3>>> factors(inks.size());
+    std::vector<std::array<float, 3>>* table = factors.data();
+    for (std::size_t i = 0; i < inks.size(); ++i) {
+        const Absorption absorption = FindAbsorption(inks[i].code);
+        const std::uint8_t top = TopLevel(inks[i].format);
+        table[i].resize(256);
+        for (unsigned level = 0; level < 256; ++level) {
+            const float density = std::min(1.0f, static_cast<float>(level) / top);
+            table[i][level] = {1.0f - absorption.red * density, 1.0f - absorption.green * density,
+                               1.0f - absorption.blue * density};
+        }
+    }
+    std::vector<std::uint8_t> levels(width + 8);
+    std::vector<float> light(std::size_t{width} * 3);
+    std::vector<std::uint8_t> row(std::size_t{width} * 3);
+    PreviewSource source;
+    source.inks = inks;
+    source.width = width;
+    source.factors = table;
+    source.levels = levels.data();
+    source.light = light.data();
+    source.invalidCodes = invalidCodes;
+    const bool written = WriteRows(file, width, height, 3, ProducePreviewRow, &source, row.data());
+    return FinishPngFile(file, written, message);
+}
+
+bool WriteGrayPng(PngFile* file, const PictureInk& ink, std::uint32_t width, std::uint32_t height,
+                  std::uint64_t* invalidCodes, std::string* message) {
+    message->clear();
+    if (!CheckPictureSize(file, width, height, 1, message))
+        return FinishPngFile(file, false, message);
+    GraySource source;
+    source.ink = &ink;
+    source.width = width;
+    source.invalidCodes = invalidCodes;
+    const unsigned top = TopLevel(ink.format);
+    for (unsigned level = 0; level < 256; ++level) {
+        const unsigned clamped = std::min(level, top);
+        source.gray[level] = static_cast<std::uint8_t>(255 - (clamped * 255 + top / 2) / top);
+    }
+    std::vector<std::uint8_t> row(width + 8);
+    const bool written = WriteRows(file, width, height, 1, ProduceGrayRow, &source, row.data());
+    return FinishPngFile(file, written, message);
+}
+
+void ExpandRasterLine(const InkRaster& raster, PixelFormat format, std::uint64_t y,
+                      std::uint32_t width, std::uint8_t* levels, std::uint64_t* invalidCodes) {
+    std::fill(levels, levels + width, std::uint8_t{0});
+    const int pixelsPerByte = CountPixelsPerByte(format);
+    if (pixelsPerByte == 0 || y >= raster.lineCount || raster.bytes.empty()) return;
+    const std::uint8_t* line = raster.bytes.data() + y * raster.widthBytes;
+    const std::uint64_t usedBytes = std::min<std::uint64_t>(
+        raster.widthBytes, (std::uint64_t{width} + pixelsPerByte - 1) / pixelsPerByte);
+    std::uint64_t x = 0;
+    std::uint8_t split[8];
+    for (std::uint64_t b = 0; b < usedBytes; ++b) {
+        if (line[b] == 0) {
+            x += pixelsPerByte;
+            continue;
+        }
+        const int count = SplitByte(line[b], format, split, invalidCodes);
+        for (int k = 0; k < count && x < width; ++k, ++x)
+            levels[x] = split[k];
+    }
+}
 
 int CountPixelsPerByte(PixelFormat format) {
     if (format.baseThree) return 5;

@@ -4,13 +4,16 @@
 # loopback interface only), adds a printer that writes to a file, submits the PDF in
 # colour at 600 dpi on A4, and stops the application again. Writes the printer command
 # stream to out/sample.prn and a colour preview of page 1, read back from the stream, to
-# out/sample.png, and prints a summary. The built-in test page demo is scripts/testpage.sh.
+# out/sample.png, and prints a summary. It builds every program the README uses after it
+# (the tools, the library, the manual pages). The built-in test page demo is
+# scripts/testpage.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
 cmake --preset release >/dev/null
 cmake --build --preset release -j "$(nproc)" \
-    --target inkrow-printer-app inkrow-decode inkrow_sample_pdf
+    --target inkrow inkrow-printer-app inkrow-decode inkrow-page inkrow-print inkrow_sample_pdf \
+    inkrow_man_pages
 build=build/release
 sample=$build/samples/sample.pdf
 mkdir -p out
@@ -85,3 +88,8 @@ echo "  ${mode#Print mode: }"
 echo "  out/sample.prn: $(stat -c %s out/sample.prn) bytes, $pages pages, read back strictly"
 echo "  out/sample.png: colour preview of page 1"
 awk -v a="$start" -v b="$end" 'BEGIN {printf "  submit to completed: %.1f s\n", b - a}'
+echo
+echo "The library is $build/libinkrow.so.0, the tools are in $build/tools. Next, for example:"
+echo "  $build/tools/inkrow-decode --quality $quality --media $media out/sample.prn | less"
+echo "  $build/tools/inkrow-decode --quality $quality --media $media --png out/sample out/sample.prn"
+echo "  man $build/tools/man/inkrow-decode.1.gz"

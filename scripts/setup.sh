@@ -6,7 +6,8 @@ set -euo pipefail
 packages=(cmake make g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
           libbenchmark-dev libpng-dev libjpeg-dev zlib1g-dev valgrind binutils clang-format
           pkg-config ghostscript libcups2-dev libcupsimage2-dev libpappl-dev
-          cups-daemon cups-client cups-ipp-utils cups-ppdc cups-filters cups python3)
+          cups-daemon cups-client cups-ipp-utils cups-ppdc cups-filters cups python3
+          help2man lintian dpkg-dev file fakeroot)
 # The Windows build (scripts/windows.sh): the 64-bit MinGW-w64 toolchain only, Wine to
 # run its tests, GoogleTest's sources to build for it.
 packages+=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64

@@ -2,6 +2,8 @@
 // it up and, on request, draws every ink of every page as PNG pictures. The stream is
 // read by the independent decoder; the render stage's print-mode description only tells
 // how a print mode lays out its planes.
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -10,11 +12,12 @@
 #include <filesystem>
 #include <span>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "cli.h"
-#include "decode.h"
 #include "inkrow/render.h"
+#include "picture.h"
 
 namespace {
 
@@ -26,10 +29,18 @@ constexpr char kUsage[] =
     "Lists the commands of a printer command stream, prints a summary and checks the\n"
     "stream strictly; the exit status is 1 when the stream is malformed.\n"
     "\n"
+    "Every stream the library writes decodes with the defaults. A form-feed job (one\n"
+    "that ends with a form feed) repeats its page header between pages; its pages run\n"
+    "down one sheet that only the form feed ejects, and the stream does not mark where\n"
+    "each page ends, so it reads back, and previews, as that one sheet.\n"
+    "\n"
     "options:\n"
     "  --png DIR               write a gray PNG per ink and page and a colour preview\n"
-    "                          per page into DIR\n"
-    "  --quality Q --media M   the job's print mode: gives each ink its pixel format\n"
+    "                          per page into DIR (created if missing)\n"
+    "  --quality Q --media M   the job's print mode: gives each ink its pixel format.\n"
+    "                          The stream does not say it: without it every ink is read\n"
+    "                          as --bits bits per pixel, and pictures of other depths come\n"
+    "                          out stretched (a warning says so)\n"
     "  --black-only            page flags of the print mode\n"
     "  --k-for-black\n"
     "  --keep-color\n"
@@ -38,7 +49,8 @@ constexpr char kUsage[] =
     "  --width PIXELS          picture width; lines wider than it are reported\n"
     "  --max-line-bytes N      reject lines longer than N bytes\n"
     "  --continue-page-on-header\n"
-    "                          a header inside a page repeats it (form-feed mode)\n"
+    "                          a header inside a page repeats it, as in a form-feed job;\n"
+    "                          needed only for a form-feed job cut before its form feed\n"
     "  --no-listing            print only the summary\n"
     "  --help                  show this text\n";
 
@@ -54,6 +66,7 @@ struct ToolOptions {
     bool kForBlack = false;
     bool keepColor = false;
     int bits = 1;
+    bool haveBits = false;
     std::uint32_t width = 0;
     std::uint32_t maxLineBytes = 0;
     bool continuePageOnHeader = false;
@@ -101,6 +114,7 @@ int ParseArguments(int argc, char** argv, ToolOptions* options) {
                 return 2;
             }
             options->bits = static_cast<int>(number);
+            options->haveBits = true;
         } else if (argument == "--width") {
             if (!needNumber(1, 1L << 24)) return 2;
             options->width = static_cast<std::uint32_t>(number);
@@ -180,78 +194,117 @@ std::string MakePngPath(const std::string& directory, std::size_t page, const ch
         .string();
 }
 
+// Draws one page: a gray picture per ink and the colour preview, each written row by
+// row from the page's rasters.
 bool WritePagePictures(const ToolOptions& options, const RenderMode& mode, const decode::Page& page,
                        std::size_t pageIndex) {
-    std::vector<decode::LevelImage> images(page.inks.size());
+    std::vector<decode::PictureInk> inks;
     std::uint32_t width = options.width;
-    for (std::size_t i = 0; i < page.inks.size(); ++i) {
+    for (const decode::InkRaster& raster : page.inks) {
         bool known = true;
-        const decode::PixelFormat format = ChooseFormat(options, mode, page.inks[i].code, &known);
-        if (!decode::ExpandRaster(page.inks[i], format, options.width, &images[i])) {
-            std::fprintf(stderr, "inkrow-decode: page %zu ink %s: picture too large\n",
-                         pageIndex + 1, decode::FormatInkCode(page.inks[i].code).c_str());
-            return false;
+        decode::PictureInk ink;
+        ink.code = raster.code;
+        ink.raster = &raster;
+        ink.format = ChooseFormat(options, mode, raster.code, &known);
+        inks.push_back(ink);
+        const std::uint64_t pixels =
+            std::uint64_t{raster.widthBytes} * decode::CountPixelsPerByte(ink.format);
+        if (options.width == 0 && pixels > width) {
+            if (pixels > (1u << 24)) {
+                std::fprintf(stderr, "inkrow-decode: page %zu ink %s: picture too large\n",
+                             pageIndex + 1, decode::FormatInkCode(raster.code).c_str());
+                return false;
+            }
+            width = static_cast<std::uint32_t>(pixels);
         }
-        if (images[i].invalidCodes != 0) {
-            std::fprintf(stderr,
-                         "inkrow-decode: page %zu ink %s: %llu bytes are no five-pixel code\n",
-                         pageIndex + 1, decode::FormatInkCode(page.inks[i].code).c_str(),
-                         static_cast<unsigned long long>(images[i].invalidCodes));
-        }
-        width = std::max(width, images[i].width);
     }
-    const auto height = static_cast<std::uint32_t>(page.rows * page.linesPerRow);
+    const std::uint64_t lines = page.rows * page.linesPerRow;
+    if (lines > (1u << 24)) {
+        std::fprintf(stderr, "inkrow-decode: page %zu: picture too large\n", pageIndex + 1);
+        return false;
+    }
+    const auto height = static_cast<std::uint32_t>(lines);
     if (width == 0 || height == 0) {
         std::printf("page %zu: nothing to draw\n", pageIndex + 1);
         return true;
     }
 
     std::string message;
-    std::vector<decode::InkLayer> layers;
-    for (std::size_t i = 0; i < page.inks.size(); ++i) {
-        layers.push_back({page.inks[i].code, &images[i]});
-        if (images[i].width == 0) continue;  // an ink that never carried a byte
-        const std::string name = std::to_string(i) + "-" + decode::FormatInkCode(page.inks[i].code);
+    std::uint64_t invalid = 0;
+    for (std::size_t i = 0; i < inks.size(); ++i) {
+        if (inks[i].raster->widthBytes == 0) continue;  // an ink that never carried a byte
+        const std::string name = std::to_string(i) + "-" + decode::FormatInkCode(inks[i].code);
         const std::string path = MakePngPath(options.pngDirectory, pageIndex, name.c_str());
-        const std::vector<std::uint8_t> gray = decode::RenderGray(images[i]);
-        if (!decode::WritePng(path, images[i].width, images[i].height, 1, gray.data(), &message)) {
+        const std::uint32_t inkWidth =
+            options.width != 0
+                ? options.width
+                : static_cast<std::uint32_t>(inks[i].raster->widthBytes *
+                                             decode::CountPixelsPerByte(inks[i].format));
+        decode::PngFile* file = decode::OpenPngFile(path, &message);
+        if (file == nullptr ||
+            !decode::WriteGrayPng(file, inks[i], inkWidth, height, &invalid, &message)) {
             std::fprintf(stderr, "inkrow-decode: %s\n", message.c_str());
             return false;
         }
         std::printf("wrote %s\n", path.c_str());
     }
-    const std::vector<std::uint8_t> preview = decode::ComposePreview(layers, width, height);
     const std::string path = MakePngPath(options.pngDirectory, pageIndex, "preview");
-    if (!decode::WritePng(path, width, height, 3, preview.data(), &message)) {
+    decode::PngFile* file = decode::OpenPngFile(path, &message);
+    std::uint64_t previewInvalid = 0;
+    if (file == nullptr ||
+        !decode::WritePreviewPng(file, inks, width, height, &previewInvalid, &message)) {
         std::fprintf(stderr, "inkrow-decode: %s\n", message.c_str());
         return false;
     }
     std::printf("wrote %s\n", path.c_str());
+    if (invalid != 0) {
+        std::fprintf(stderr, "inkrow-decode: page %zu: %llu bytes are no five-pixel code\n",
+                     pageIndex + 1, static_cast<unsigned long long>(invalid));
+    }
     return true;
+}
+
+// The pictures go into a directory that must exist (it is created) and be writable
+// before the stream is read, so a bad path fails before any work.
+bool PreparePngDirectory(const std::string& directory) {
+    std::error_code failure;
+    std::filesystem::create_directories(directory, failure);
+    if (!failure && !std::filesystem::is_directory(directory, failure)) {
+        failure = std::make_error_code(std::errc::not_a_directory);
+    }
+    if (!failure && access(directory.c_str(), W_OK | X_OK) != 0) {
+        failure = std::error_code(errno, std::generic_category());
+    }
+    if (failure) {
+        std::fprintf(stderr, "inkrow-decode: cannot write pictures into %s: %s\n",
+                     directory.c_str(), failure.message().c_str());
+        return false;
+    }
+    return true;
+}
+
+// "1 form feed", "2 form feeds".
+std::string Count(std::uint64_t count, const char* noun) {
+    return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
 }
 
 void PrintStatistics(const char* indent, const decode::Statistics& stats) {
     std::printf(
-        "%s%llu bytes, %llu rows (%llu sent, %llu skipped in %llu commands), %llu packets "
-        "(%llu empty, %llu payload bytes), %llu selections, %llu form feeds\n",
-        indent, static_cast<unsigned long long>(stats.bytes),
-        static_cast<unsigned long long>(stats.rows),
+        "%s%s, %s (%llu sent, %llu skipped in %s), %s (%llu empty, %s), %s, %s\n", indent,
+        Count(stats.bytes, "byte").c_str(), Count(stats.rows, "row").c_str(),
         static_cast<unsigned long long>(stats.sentRows),
-        static_cast<unsigned long long>(stats.skippedRows),
-        static_cast<unsigned long long>(stats.skips),
-        static_cast<unsigned long long>(stats.packets),
-        static_cast<unsigned long long>(stats.emptyPackets),
-        static_cast<unsigned long long>(stats.payloadBytes),
-        static_cast<unsigned long long>(stats.selections),
-        static_cast<unsigned long long>(stats.formFeeds));
+        static_cast<unsigned long long>(stats.skippedRows), Count(stats.skips, "command").c_str(),
+        Count(stats.packets, "packet").c_str(), static_cast<unsigned long long>(stats.emptyPackets),
+        Count(stats.payloadBytes, "payload byte").c_str(),
+        Count(stats.selections, "selection").c_str(), Count(stats.formFeeds, "form feed").c_str());
 }
 
 void PrintSummary(const ToolOptions& options, const RenderMode& mode,
                   const decode::Decoded& decoded) {
     for (std::size_t p = 0; p < decoded.pages.size(); ++p) {
         const decode::Page& page = decoded.pages[p];
-        std::printf("page %zu at %zu: %u lines per row, %llu lines%s\n", p + 1, page.offset,
-                    page.linesPerRow, static_cast<unsigned long long>(page.rows * page.linesPerRow),
+        std::printf("page %zu at %zu: %u lines per row, %s%s\n", p + 1, page.offset,
+                    page.linesPerRow, Count(page.rows * page.linesPerRow, "line").c_str(),
                     page.endedByFormFeed ? ", ended by form feed" : "");
         PrintStatistics("  ", page.stats);
         for (const decode::InkRaster& ink : page.inks) {
@@ -261,10 +314,14 @@ void PrintSummary(const ToolOptions& options, const RenderMode& mode,
             const std::string packing = format.baseThree
                                             ? std::string("5 per byte")
                                             : std::to_string(format.bitsPerPixel) + " bit";
-            std::printf("  ink %-2s longest line %u bytes (%llu pixels at %s)%s\n",
-                        decode::FormatInkCode(ink.code).c_str(), ink.longestLine,
-                        static_cast<unsigned long long>(ink.longestLine) * perByte, packing.c_str(),
-                        known ? "" : "; not an ink of the print mode");
+            const char* note = !known ? "; not an ink of the print mode"
+                               : options.haveMode || options.haveBits ? ""
+                                                                      : ", guessed: no print mode";
+            std::printf("  ink %-2s longest line %s (%s at %s%s)\n",
+                        decode::FormatInkCode(ink.code).c_str(),
+                        Count(ink.longestLine, "byte").c_str(),
+                        Count(std::uint64_t{ink.longestLine} * perByte, "pixel").c_str(),
+                        packing.c_str(), note);
             if (options.width != 0 &&
                 ink.longestLine > (options.width + perByte - 1) / static_cast<unsigned>(perByte)) {
                 std::printf("  warning: ink %s has lines wider than %u pixels\n",
@@ -272,7 +329,7 @@ void PrintSummary(const ToolOptions& options, const RenderMode& mode,
             }
         }
     }
-    std::printf("total: %llu pages\n", static_cast<unsigned long long>(decoded.totals.pages));
+    std::printf("total: %s\n", Count(decoded.totals.pages, "page").c_str());
     PrintStatistics("  ", decoded.totals);
 }
 
@@ -298,8 +355,24 @@ int main(int argc, char** argv) {
         }
     }
 
+    if (!options.pngDirectory.empty() && !PreparePngDirectory(options.pngDirectory)) return 2;
+    if (!options.pngDirectory.empty() && !options.haveMode) {
+        std::fprintf(stderr,
+                     "inkrow-decode: warning: no print mode given: every ink is drawn at %d bit%s "
+                     "per pixel, so inks of another depth come out stretched or garbled; give "
+                     "the job's --quality Q --media M (and page flags), or --bits N\n",
+                     options.bits, options.bits == 1 ? "" : "s");
+    }
+
     std::vector<std::uint8_t> stream;
     if (!ReadFile(options.file, &stream)) return 2;
+    if (stream.empty()) {
+        // Only a job whose pages took no line writes nothing; an empty file is far more
+        // likely a job that failed, so it is not read as "0 pages".
+        std::fprintf(stderr, "inkrow-decode: %s is empty: no command stream to read\n",
+                     options.file.c_str());
+        return 1;
+    }
 
     decode::DecodeOptions decodeOptions;
     decodeOptions.maxLineBytes = options.maxLineBytes;
@@ -317,17 +390,17 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
         std::fprintf(stderr, "inkrow-decode: %s: offset %zu: %s: %s\n", options.file.c_str(),
                      error.offset, decode::DescribeErrorCode(error.code), error.message.c_str());
+        if (error.code == decode::ErrorCode::kNoSelection && !options.continuePageOnHeader) {
+            std::fputs(
+                "inkrow-decode: a packet after a page header that selected no ink: if "
+                "this is a form-feed job cut before its form feed, read it with "
+                "--continue-page-on-header\n",
+                stderr);
+        }
         return 1;
     }
 
     if (!options.pngDirectory.empty()) {
-        std::error_code failure;
-        std::filesystem::create_directories(options.pngDirectory, failure);
-        if (failure) {
-            std::fprintf(stderr, "inkrow-decode: cannot create %s: %s\n",
-                         options.pngDirectory.c_str(), failure.message().c_str());
-            return 2;
-        }
         for (std::size_t p = 0; p < decoded.pages.size(); ++p) {
             if (!WritePagePictures(options, mode, decoded.pages[p], p)) return 2;
         }

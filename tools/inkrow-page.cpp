@@ -10,20 +10,26 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "cli.h"
-#include "decode.h"
 #include "inkrow/output.h"
 #include "inkrow/render.h"
+#include "picture.h"
 #include "testpage.h"
 
 namespace {
 
 namespace decode = inkrow::decode;
 using Clock = std::chrono::steady_clock;
+
+// "1 page header", "2 page headers".
+std::string Count(std::uint64_t count, const char* noun) {
+    return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
 
 constexpr char kUsage[] =
     "usage: inkrow-page [options]\n"
@@ -46,7 +52,9 @@ constexpr char kUsage[] =
     "  --verify           read the stream back with the decoder and compare every pixel\n"
     "                     of every ink with the page as drawn\n"
     "  --png PATH         write a colour preview of the printed page (page N > 1 goes\n"
-    "                     to PATH with -N before the extension)\n"
+    "                     to PATH with -N before the extension). A form-feed job's pages\n"
+    "                     run down one sheet that only its final form feed ejects, and\n"
+    "                     the stream marks no page's end: its preview is that one sheet\n"
     "  --modes            list the page configuration of every supported print mode\n"
     "                     (with the page flags given) and exit\n"
     "  --help             show this text\n";
@@ -396,55 +404,43 @@ struct StreamCounts {
     std::uint64_t formFeeds = 0;
 };
 
-// Counts the commands of one segment. Each segment holds whole commands; false, with a
-// message, when it does not.
+// Counts the commands of one segment, framed by the decoder's parser. Each segment
+// holds whole commands; false, with a message, when it does not.
 bool ScanSegment(const std::uint8_t* data, std::size_t length, StreamCounts* counts,
                  std::string* message) {
+    const std::span<const std::uint8_t> bytes(data, length);
     std::size_t at = 0;
     while (at < length) {
-        if (data[at] == 0x0C) {
-            ++counts->formFeeds;
-            ++at;
-            continue;
-        }
-        if (length - at < 5 || data[at] != 0x1B || data[at + 1] != '(') {
-            *message = "a segment holds bytes that start no command";
+        decode::RawCommand command;
+        const decode::Error error = decode::FrameCommand(bytes, at, &command);
+        if (error.code != decode::ErrorCode::kNone) {
+            *message = "a segment does not hold whole commands: " + error.message;
             return false;
         }
-        const std::uint8_t letter = data[at + 2];
-        const std::size_t parameters = data[at + 3] | (static_cast<std::size_t>(data[at + 4]) << 8);
-        if (length - at - 5 < parameters) {
-            *message = "a command runs past the end of its segment";
-            return false;
-        }
-        const std::uint8_t* parameter = data + at + 5;
-        switch (letter) {
-            case 'I':
+        switch (command.kind) {
+            case decode::CommandKind::kFormFeed:
+                ++counts->formFeeds;
+                break;
+            case decode::CommandKind::kPageStart:
                 ++counts->pageHeaders;
                 break;
-            case 'J':
+            case decode::CommandKind::kLinesPerRow:
                 break;
-            case 'F':
+            case decode::CommandKind::kPacket:
                 ++counts->packets;
-                if (parameters == 0) ++counts->emptyPackets;
-                counts->payloadBytes += parameters;
+                if (command.parameters.empty()) ++counts->emptyPackets;
+                counts->payloadBytes += command.parameters.size();
                 break;
-            case 'e':
-                if (parameters != 2) {
-                    *message = "a blank-row skip without its two-byte count";
-                    return false;
-                }
+            case decode::CommandKind::kSkip:
                 ++counts->skips;
-                counts->skippedRows += (static_cast<unsigned>(parameter[0]) << 8) | parameter[1];
+                counts->skippedRows +=
+                    (static_cast<unsigned>(command.parameters[0]) << 8) | command.parameters[1];
                 break;
-            case 'L':
+            case decode::CommandKind::kSelect:
                 ++counts->selections;
                 break;
-            default:
-                *message = "an unknown command";
-                return false;
         }
-        at += 5 + parameters;
+        at += command.length;
     }
     return true;
 }
@@ -732,12 +728,12 @@ void ExpandLine(const decode::InkRaster* raster, decode::PixelFormat format, std
     }
 }
 
-bool DecodeJob(const std::vector<std::uint8_t>& stream, const Options& options,
-               decode::Decoded* decoded) {
+// Reads the stream back with the decoder's defaults: a form-feed job is found by its
+// form feed, like any stream of the module.
+bool DecodeJob(const std::vector<std::uint8_t>& stream, decode::Decoded* decoded) {
     decode::DecodeOptions decodeOptions;
     decodeOptions.keepListing = false;
     decodeOptions.keepRasters = true;
-    decodeOptions.continuePageOnHeader = options.formFeed;
     decodeOptions.maxRasterBytes = std::uint64_t{1} << 34;
     const decode::Error error = decode::DecodeStream(stream, decodeOptions, decoded);
     if (error.code != decode::ErrorCode::kNone) {
@@ -824,8 +820,9 @@ bool VerifyJob(const Job& job, const Options& options, const JobResult& result,
                      badLines);
         return false;
     }
-    std::printf("verify: every pixel of %zu inks on %d page%s matches the page as drawn\n",
-                planes.size(), options.pages, options.pages == 1 ? "" : "s");
+    std::printf("verify: every pixel of %s on %s matches the page as drawn\n",
+                Count(planes.size(), "ink").c_str(),
+                Count(static_cast<std::uint64_t>(options.pages), "page").c_str());
     return true;
 }
 
@@ -837,35 +834,68 @@ std::string PreviewPath(const std::string& path, std::size_t page) {
     return path.substr(0, dot) + "-" + std::to_string(page + 1) + path.substr(dot);
 }
 
-bool WritePreviews(const Job& job, const Options& options, const decode::Decoded& decoded) {
-    const std::vector<PrinterPlane> planes = DescribePrinterPlanes(job);
-    for (std::size_t p = 0; p < decoded.pages.size(); ++p) {
-        const decode::Page& page = decoded.pages[p];
-        std::vector<decode::LevelImage> images(page.inks.size());
-        std::vector<decode::InkLayer> layers;
-        std::uint32_t height = static_cast<std::uint32_t>(job.height);
-        for (std::size_t i = 0; i < page.inks.size(); ++i) {
-            decode::PixelFormat format;
-            for (const PrinterPlane& plane : planes)
-                if (plane.code == page.inks[i].code) format = plane.format;
-            if (!decode::ExpandRaster(page.inks[i], format, static_cast<std::uint32_t>(job.width),
-                                      &images[i])) {
-                std::fputs("inkrow-page: the preview is too large\n", stderr);
-                return false;
-            }
-            height = std::max(height, images[i].height);
-            layers.push_back({page.inks[i].code, &images[i]});
-        }
-        const std::vector<std::uint8_t> rgb =
-            decode::ComposePreview(layers, static_cast<std::uint32_t>(job.width), height);
+// Opens every preview file before anything is drawn, so that a bad path fails at once:
+// one per page, or one for a form-feed job, whose pages run down a single sheet.
+bool OpenPreviews(const Options& options, std::vector<decode::PngFile*>* files) {
+    const int count = options.formFeed ? 1 : options.pages;
+    for (int p = 0; p < count; ++p) {
         std::string message;
-        const std::string path = PreviewPath(options.png, p);
-        if (!decode::WritePng(path, static_cast<std::uint32_t>(job.width), height, 3, rgb.data(),
-                              &message)) {
-            std::fprintf(stderr, "inkrow-page: %s: %s\n", path.c_str(), message.c_str());
+        decode::PngFile* file = decode::OpenPngFile(PreviewPath(options.png, p), &message);
+        if (file == nullptr) {
+            std::fprintf(stderr, "inkrow-page: cannot write the preview %s\n", message.c_str());
             return false;
         }
-        std::printf("wrote preview %s (%d x %u)\n", path.c_str(), job.width, height);
+        files->push_back(file);
+    }
+    return true;
+}
+
+void DiscardPreviews(std::vector<decode::PngFile*>* files) {
+    for (decode::PngFile* file : *files)
+        decode::DiscardPngFile(file);
+    files->clear();
+}
+
+// Writes each page's preview row by row into the files opened before the job ran.
+bool WritePreviews(const Job& job, const Options& options, const decode::Decoded& decoded,
+                   std::vector<decode::PngFile*>* files) {
+    const std::vector<PrinterPlane> planes = DescribePrinterPlanes(job);
+    for (std::size_t p = 0; p < files->size(); ++p) {
+        decode::PngFile* file = (*files)[p];
+        (*files)[p] = nullptr;
+        const std::string path = PreviewPath(options.png, p);
+        if (p >= decoded.pages.size()) {
+            decode::DiscardPngFile(file);
+            std::fprintf(stderr, "inkrow-page: %s: the stream has no page %zu\n", path.c_str(),
+                         p + 1);
+            return false;
+        }
+        const decode::Page& page = decoded.pages[p];
+        std::vector<decode::PictureInk> inks;
+        auto height = static_cast<std::uint64_t>(job.height);
+        for (const decode::InkRaster& raster : page.inks) {
+            decode::PictureInk ink;
+            ink.code = raster.code;
+            ink.raster = &raster;
+            for (const PrinterPlane& plane : planes)
+                if (plane.code == raster.code) ink.format = plane.format;
+            inks.push_back(ink);
+            height = std::max(height, raster.lineCount);
+        }
+        std::string message;
+        std::uint64_t invalid = 0;
+        if (height > std::numeric_limits<std::uint32_t>::max()) {
+            decode::DiscardPngFile(file);
+            std::fprintf(stderr, "inkrow-page: %s: the preview is too large\n", path.c_str());
+            return false;
+        }
+        if (!decode::WritePreviewPng(file, inks, static_cast<std::uint32_t>(job.width),
+                                     static_cast<std::uint32_t>(height), &invalid, &message)) {
+            std::fprintf(stderr, "inkrow-page: %s\n", message.c_str());
+            return false;
+        }
+        std::printf("wrote preview %s (%d x %llu)\n", path.c_str(), job.width,
+                    static_cast<unsigned long long>(height));
     }
     return true;
 }
@@ -873,9 +903,10 @@ bool WritePreviews(const Job& job, const Options& options, const decode::Decoded
 // --- Summary --------------------------------------------------------------------------
 
 void PrintConfiguration(const Job& job, const Options& options) {
-    std::printf("print mode: quality %d, media %d: ink set %d (%s), %d planes: %s\n",
-                options.quality, options.media, job.mode.inkSetId, DescribeInks(job.mode).c_str(),
-                job.mode.printerPlanes, DescribeFormats(job.mode).c_str());
+    std::printf("print mode: quality %d, media %d: ink set %d (%s), %s: %s\n", options.quality,
+                options.media, job.mode.inkSetId, DescribeInks(job.mode).c_str(),
+                Count(static_cast<std::uint64_t>(job.mode.printerPlanes), "plane").c_str(),
+                DescribeFormats(job.mode).c_str());
     std::printf("page: %d x %d pixels at %d dpi (A4), %d lines per row, %d page%s%s\n", job.width,
                 job.height, options.resolution, job.linesPerRow, options.pages,
                 options.pages == 1 ? "" : "s", options.formFeed ? ", form-feed job" : "");
@@ -886,11 +917,12 @@ void PrintSummary(const Options& options, const Sink& sink, const JobResult& res
     const StreamCounts& c = sink.counts;
     std::printf("wrote %s: %" PRIu64 " bytes in %" PRIu64 " segments\n", options.output.c_str(),
                 c.bytes, c.segments);
-    std::printf("  %" PRIu64 " packets (%" PRIu64 " empty, %" PRIu64 " payload bytes), %" PRIu64
-                " skips (%" PRIu64 " rows), %" PRIu64 " selections, %" PRIu64
-                " page headers, %" PRIu64 " form feeds\n",
-                c.packets, c.emptyPackets, c.payloadBytes, c.skips, c.skippedRows, c.selections,
-                c.pageHeaders, c.formFeeds);
+    std::printf("  %s (%" PRIu64 " empty, %s), %s (%s), %s, %s, %s\n",
+                Count(c.packets, "packet").c_str(), c.emptyPackets,
+                Count(c.payloadBytes, "payload byte").c_str(), Count(c.skips, "skip").c_str(),
+                Count(c.skippedRows, "row").c_str(), Count(c.selections, "selection").c_str(),
+                Count(c.pageHeaders, "page header").c_str(),
+                Count(c.formFeeds, "form feed").c_str());
     const double module = std::max(result.moduleSeconds, 1e-9);
     std::printf("  module %.3f s: %.0f lines/s, %.1f MB/s of raster in (%.1f MB in, %.2f : 1)\n",
                 result.moduleSeconds, static_cast<double>(result.lines) / module,
@@ -941,6 +973,12 @@ int main(int argc, char** argv) {
                      std::strerror(errno));
         return 2;
     }
+    std::vector<decode::PngFile*> previews;
+    if (!options.png.empty() && !OpenPreviews(options, &previews)) {
+        DiscardPreviews(&previews);
+        std::fclose(sink.file);
+        return 2;
+    }
     std::vector<std::uint8_t> stream;
     const bool readBack = options.verify || !options.png.empty();
     if (readBack) sink.memory = &stream;
@@ -950,18 +988,19 @@ int main(int argc, char** argv) {
     const bool ran = RunJob(job, options, &sink, &result);
     const bool closed = std::fclose(sink.file) == 0;
     const double totalSeconds = SecondsSince(started);
-    if (!ran) return 1;
-    if (!closed) {
+    bool ok = ran;
+    if (ran && !closed) {
         std::fprintf(stderr, "inkrow-page: cannot write %s\n", options.output.c_str());
-        return 1;
+        ok = false;
     }
-    PrintSummary(options, sink, result, totalSeconds);
+    if (ok) PrintSummary(options, sink, result, totalSeconds);
 
-    if (readBack) {
+    if (ok && readBack) {
         decode::Decoded decoded;
-        if (!DecodeJob(stream, options, &decoded)) return 1;
-        if (options.verify && !VerifyJob(job, options, result, decoded)) return 1;
-        if (!options.png.empty() && !WritePreviews(job, options, decoded)) return 1;
+        ok = DecodeJob(stream, &decoded);
+        if (ok && options.verify) ok = VerifyJob(job, options, result, decoded);
+        if (ok && !previews.empty()) ok = WritePreviews(job, options, decoded, &previews);
     }
-    return 0;
+    DiscardPreviews(&previews);
+    return ok ? 0 : 1;
 }

@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "cli.h"
-#include "decode.h"
 #include "inkrow/render.h"
 #include "inkrow/source.h"
+#include "picture.h"
 
 namespace {
 
@@ -255,9 +255,10 @@ decode::PixelFormat InkFormat(const RenderMode& mode, std::uint8_t code) {
 // Reads page 1 back from the written file (its first `bytes` bytes, so that a long
 // document costs no more than its first page) and draws it.
 bool WritePreview(const Options& options, const RenderMode& mode, int width, int height,
-                  std::uint64_t bytes, std::string* error) {
+                  std::uint64_t bytes, decode::PngFile* preview, std::string* error) {
     std::FILE* file = std::fopen(options.output.c_str(), "rb");
     if (file == nullptr) {
+        decode::DiscardPngFile(preview);
         *error = "cannot read back " + options.output + ": " + std::strerror(errno);
         return false;
     }
@@ -277,29 +278,28 @@ bool WritePreview(const Options& options, const RenderMode& mode, int width, int
     decode::Decoded decoded;
     const decode::Error failure = decode::DecodeStream(stream, decodeOptions, &decoded);
     if (failure.code != decode::ErrorCode::kNone) {
+        decode::DiscardPngFile(preview);
         *error = "the decoder rejects the stream at byte " + std::to_string(failure.offset) + ": " +
                  decode::DescribeErrorCode(failure.code) + ": " + failure.message;
         return false;
     }
     if (decoded.pages.empty()) {
+        decode::DiscardPngFile(preview);
         *error = "the stream holds no page";
         return false;
     }
     const decode::Page& page = decoded.pages[0];
-    std::vector<decode::LevelImage> images(page.inks.size());
-    std::vector<decode::InkLayer> layers;
-    for (std::size_t i = 0; i < page.inks.size(); ++i) {
-        if (!decode::ExpandRaster(page.inks[i], InkFormat(mode, page.inks[i].code),
-                                  static_cast<std::uint32_t>(width), &images[i])) {
-            *error = "the preview is too large";
-            return false;
-        }
-        layers.push_back({page.inks[i].code, &images[i]});
+    std::vector<decode::PictureInk> inks;
+    for (const decode::InkRaster& raster : page.inks) {
+        decode::PictureInk ink;
+        ink.code = raster.code;
+        ink.raster = &raster;
+        ink.format = InkFormat(mode, raster.code);
+        inks.push_back(ink);
     }
-    const std::vector<std::uint8_t> rgb = decode::ComposePreview(
-        layers, static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height));
-    return decode::WritePng(options.preview, static_cast<std::uint32_t>(width),
-                            static_cast<std::uint32_t>(height), 3, rgb.data(), error);
+    std::uint64_t invalid = 0;
+    return decode::WritePreviewPng(preview, inks, static_cast<std::uint32_t>(width),
+                                   static_cast<std::uint32_t>(height), &invalid, error);
 }
 
 class Printer {
@@ -310,6 +310,7 @@ public:
         if (job_ != nullptr) RenderJobClose(job_);
         RenderSourceClose(source_);
         if (file_ != nullptr) std::fclose(file_);
+        decode::DiscardPngFile(preview_);
     }
 
     // Prints the whole document; false with *error on any failure.
@@ -326,6 +327,15 @@ public:
             outputIsInput_ = true;
             *error = "the output " + options_.output + " is the input file";
             return false;
+        }
+
+        // The preview's file is opened before any work, so that a bad path fails at once.
+        if (!options_.preview.empty()) {
+            preview_ = decode::OpenPngFile(options_.preview, error);
+            if (preview_ == nullptr) {
+                *error = "cannot write the preview " + *error;
+                return false;
+            }
         }
 
         RenderSourceOptions sourceOptions;
@@ -390,7 +400,9 @@ public:
                      options_.output.c_str(), pages, pages == 1 ? "" : "s",
                      static_cast<double>(total) / 1e6, SecondsSince(started));
         if (!options_.preview.empty()) {
-            if (!WritePreview(options_, mode, jobWidth_, firstPageHeight_, firstPageBytes_,
+            decode::PngFile* preview = preview_;
+            preview_ = nullptr;
+            if (!WritePreview(options_, mode, jobWidth_, firstPageHeight_, firstPageBytes_, preview,
                               error)) {
                 *error = "preview: " + *error;
                 return false;
@@ -467,6 +479,7 @@ private:
     RenderSource* source_ = nullptr;
     RenderJob* job_ = nullptr;
     std::FILE* file_ = nullptr;
+    decode::PngFile* preview_ = nullptr;  // opened before the job, written after it
     bool outputIsInput_ = false;
     bool succeeded_ = false;
     int jobWidth_ = 0;

@@ -73,6 +73,8 @@ Decoded DecodeOk(const Bytes& stream, const DecodeOptions& options = {}) {
     return decoded;
 }
 
+// A job whose pages took no line writes nothing: the parser reads that as no page (the
+// decode tool refuses an empty file, which is far more likely a failed job).
 TEST(DecodeStream, EmptyStreamHasNoPages) {
     const Decoded decoded = DecodeOk({});
     EXPECT_TRUE(decoded.pages.empty());
@@ -201,7 +203,9 @@ TEST(DecodeStream, PagesSplitAtHeadersAndFormFeeds) {
     const Bytes line = Lines(1, 0, {0x00, 0x01});
     const Bytes stream = Join({Header(8), Select("K"), Packet(Lines(8)), Header(1), Select("C"),
                                Packet(line), kFormFeed, Header(16), kFormFeed});
-    const Decoded decoded = DecodeOk(stream);
+    DecodeOptions options;
+    options.detectFormFeedJob = false;
+    const Decoded decoded = DecodeOk(stream, options);
     ASSERT_EQ(decoded.pages.size(), 3u);
     EXPECT_EQ(decoded.pages[0].linesPerRow, 8);
     EXPECT_FALSE(decoded.pages[0].endedByFormFeed);
@@ -224,6 +228,87 @@ TEST(DecodeStream, RepeatedHeaderCanContinueThePage) {
     const Decoded decoded = DecodeOk(stream, options);
     ASSERT_EQ(decoded.pages.size(), 1u);
     EXPECT_EQ(decoded.pages[0].rows, 2u);
+}
+
+// A form-feed job as the module writes it: between pages a repeated header, after which
+// packets follow under the selection still in force; a header and the form feed end the
+// job. The defaults read it as one sheet; without the form feed it cannot be told from a
+// normal job, and the packet without a selection is reported.
+TEST(DecodeStream, FormFeedJobDecodesWithDefaults) {
+    const Bytes line = Lines(8, 0, {0x00, 0x01});
+    const Bytes job = Join({Header(8), Select("K"), Packet(line), Header(8), Packet(line), Skip(2),
+                            Packet(line), Header(8)});
+    const Decoded decoded = DecodeOk(Join({job, kFormFeed}));
+    ASSERT_EQ(decoded.pages.size(), 1u);
+    EXPECT_EQ(decoded.pages[0].rows, 5u);
+    EXPECT_TRUE(decoded.pages[0].endedByFormFeed);
+    ASSERT_GE(decoded.commands.size(), 6u);
+    EXPECT_FALSE(decoded.commands[0].repeatsHeader);
+    EXPECT_TRUE(decoded.commands[4].repeatsHeader);
+    EXPECT_EQ(FormatCommand(decoded.commands[4]),
+              "      33  ESC ( I  page 1: header repeated at row 1 (parameter 1)");
+
+    Decoded cut;
+    const Error error = DecodeStream(job, {}, &cut);
+    EXPECT_EQ(error.code, ErrorCode::kNoSelection);
+    EXPECT_EQ(error.offset, 45u);
+    DecodeOptions repeat;
+    repeat.continuePageOnHeader = true;
+    EXPECT_EQ(DecodeOk(job, repeat).pages.at(0).rows, 5u);
+}
+
+// A 0x0C inside a payload is data, not a form feed: it does not make the stream a
+// form-feed job.
+TEST(DecodeStream, FormFeedByteInPayloadIsNoFormFeed) {
+    const Bytes line = Lines(8, 0, {0x00, 0x0C});
+    const Bytes stream =
+        Join({Header(8), Select("K"), Packet(line), Header(8), Select("C"), Packet(line)});
+    EXPECT_EQ(DecodeOk(stream).pages.size(), 2u);
+}
+
+// Framing alone: kind, length and parameters of each command; the faults it sees.
+TEST(FrameCommand, FramesEachKind) {
+    struct Case {
+        const char* name;
+        Bytes bytes;
+        CommandKind kind;
+        std::size_t length;
+        std::size_t parameters;
+    };
+    const Case cases[] = {
+        {"form feed", kFormFeed, CommandKind::kFormFeed, 1, 0},
+        {"page start", {0x1B, 0x28, 0x49, 0x01, 0x00, 0x01}, CommandKind::kPageStart, 6, 1},
+        {"skip", Skip(5), CommandKind::kSkip, 7, 2},
+        {"selection", Select("CMY"), CommandKind::kSelect, 8, 3},
+        {"packet", Packet(Lines(2)), CommandKind::kPacket, 7, 2},
+        {"empty packet", kEmptyPacket, CommandKind::kPacket, 5, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes bytes = {0x42};  // framing starts at the offset given
+        bytes.insert(bytes.end(), c.bytes.begin(), c.bytes.end());
+        RawCommand raw;
+        const Error error = FrameCommand(bytes, 1, &raw);
+        ASSERT_EQ(error.code, ErrorCode::kNone) << error.message;
+        EXPECT_EQ(raw.kind, c.kind);
+        EXPECT_EQ(raw.length, c.length);
+        EXPECT_EQ(raw.parameters.size(), c.parameters);
+    }
+    const struct {
+        Bytes bytes;
+        ErrorCode code;
+    } faults[] = {
+        {{}, ErrorCode::kTruncatedCommand},
+        {{0x1B, 0x28}, ErrorCode::kTruncatedCommand},
+        {{0x1B, 0x28, 0x4A, 0x02, 0x00, 0x08, 0x08}, ErrorCode::kBadParameterLength},
+        {{0x1B, 0x28, 0x46, 0x03, 0x00, 0x80}, ErrorCode::kTruncatedPacket},
+        {{0x1B, 0x28, 0x5A, 0x00, 0x00}, ErrorCode::kUnknownCommand},
+        {{0x00}, ErrorCode::kUnknownCommand},
+    };
+    for (const auto& fault : faults) {
+        RawCommand raw;
+        EXPECT_EQ(FrameCommand(fault.bytes, 0, &raw).code, fault.code);
+    }
 }
 
 TEST(DecodeStream, OptionsFixWidthAndDropRasters) {
@@ -272,7 +357,7 @@ TEST(DecodeStream, ListingRecordsEveryCommand) {
     EXPECT_EQ(list[5].ink, 'k');
     EXPECT_EQ(list[5].lineCount, 0u);
     EXPECT_EQ(list[6].row, 3u);
-    EXPECT_EQ(FormatCommand(list[2]), "      12  ESC ( e  skip 2 rows: row 0 to 2");
+    EXPECT_EQ(FormatCommand(list[2]), "      12  ESC ( e  skip 2 rows: rows [0, 2)");
     EXPECT_EQ(FormatCommand(list[3]), "      19  ESC ( L  select 2: K k");
 }
 

@@ -1,15 +1,17 @@
 // Pixel expansion of decoded rasters, the renderings, and the PNG writer read back
 // through libpng.
+#include "picture.h"
+
 #include <gtest/gtest.h>
 #include <png.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
-
-#include "decode.h"
 
 namespace inkrow::decode {
 namespace {
@@ -162,6 +164,107 @@ TEST(WritePng, WritesReadablePictures) {
     EXPECT_FALSE(message.empty());
     EXPECT_FALSE(WritePng(grayPath, 0, 1, 1, gray.data(), &message));
     EXPECT_FALSE(WritePng(grayPath, 1, 1, 2, gray.data(), &message));
+    std::filesystem::remove_all(directory);
+}
+
+// The row-by-row writers draw exactly what the whole-picture functions compute: random
+// rasters of every format, narrower and wider than the picture, shorter than it.
+TEST(RowByRow, MatchesWholePictures) {
+    const unsigned seed = testing::UnitTest::GetInstance()->random_seed() + 20261209u;
+    std::printf("seed %u\n", seed);
+    std::mt19937 random(seed);
+    const std::filesystem::path directory =
+        std::filesystem::path(testing::TempDir()) / "inkrow_decoder_rows";
+    std::filesystem::create_directories(directory);
+    const PixelFormat formats[] = {{1, false}, {2, false}, {4, false}, {8, false}, {2, true}};
+    const std::uint8_t codes[] = {'C', 'M', 'Y', 'K', 'c'};
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE(round);
+        const std::uint32_t width = 1 + random() % 70;
+        const std::uint32_t height = 1 + random() % 12;
+        std::vector<InkRaster> rasters;
+        std::vector<PictureInk> inks;
+        for (int i = 0; i < 3; ++i) {
+            const PixelFormat format = formats[random() % 5];
+            const std::uint32_t widthBytes = random() % 20;
+            const std::uint32_t lines = random() % (height + 3);
+            Bytes bytes(std::size_t{widthBytes} * lines);
+            for (std::uint8_t& b : bytes)
+                b = random() % 3 == 0 ? 0 : static_cast<std::uint8_t>(random());
+            InkRaster raster = MakeRaster(bytes, widthBytes);
+            raster.lineCount = lines;
+            raster.code = codes[random() % 5];
+            rasters.push_back(raster);
+            inks.push_back({raster.code, nullptr, format});
+        }
+        std::vector<LevelImage> images(3);
+        std::vector<InkLayer> layers;
+        for (std::size_t i = 0; i < 3; ++i) {
+            inks[i].raster = &rasters[i];
+            ASSERT_TRUE(ExpandRaster(rasters[i], inks[i].format, width, &images[i]));
+            layers.push_back({inks[i].code, &images[i]});
+            std::vector<std::uint8_t> line(width);
+            for (std::uint64_t y = 0; y < rasters[i].lineCount; ++y) {
+                std::uint64_t invalid = 0;
+                ExpandRasterLine(rasters[i], inks[i].format, y, width, line.data(), &invalid);
+                const Bytes whole(
+                    images[i].levels.begin() + static_cast<std::ptrdiff_t>(y * width),
+                    images[i].levels.begin() + static_cast<std::ptrdiff_t>((y + 1) * width));
+                ASSERT_EQ(line, whole) << "ink " << i << " line " << y;
+            }
+        }
+        std::string message;
+        std::uint64_t invalid = 0;
+        const std::string previewPath = (directory / "preview.png").string();
+        PngFile* file = OpenPngFile(previewPath, &message);
+        ASSERT_NE(file, nullptr) << message;
+        ASSERT_TRUE(WritePreviewPng(file, inks, width, height, &invalid, &message)) << message;
+        const ReadBack preview = ReadPng(previewPath);
+        ASSERT_TRUE(preview.ok);
+        EXPECT_EQ(preview.pixels, ComposePreview(layers, width, height));
+
+        const std::string grayPath = (directory / "gray.png").string();
+        file = OpenPngFile(grayPath, &message);
+        ASSERT_NE(file, nullptr) << message;
+        ASSERT_TRUE(WriteGrayPng(file, inks[0], width, height, &invalid, &message)) << message;
+        const ReadBack gray = ReadPng(grayPath);
+        ASSERT_TRUE(gray.ok);
+        // RenderGray covers the raster's own lines; the picture goes on white below.
+        Bytes expected = RenderGray(images[0]);
+        expected.resize(std::size_t{width} * height, 255);
+        EXPECT_EQ(gray.pixels, expected);
+    }
+    std::filesystem::remove_all(directory);
+}
+
+// A path that cannot be written fails when it is opened, naming the path once; a picture
+// that cannot be written leaves no file behind.
+TEST(RowByRow, FailuresNameThePathAndLeaveNoFile) {
+    const std::filesystem::path directory =
+        std::filesystem::path(testing::TempDir()) / "inkrow_decoder_fail";
+    std::filesystem::create_directories(directory);
+    std::string message;
+    const std::string missing = (directory / "none" / "x.png").string();
+    EXPECT_EQ(OpenPngFile(missing, &message), nullptr);
+    EXPECT_EQ(message.find(missing), 0u) << message;
+    EXPECT_EQ(message.find(missing, 1), std::string::npos) << message;
+
+    const InkRaster raster = MakeRaster({0xFF}, 1);
+    const PictureInk ink{'K', &raster, {1, false}};
+    std::uint64_t invalid = 0;
+    const std::string path = (directory / "empty.png").string();
+    PngFile* file = OpenPngFile(path, &message);
+    ASSERT_NE(file, nullptr);
+    EXPECT_FALSE(WritePreviewPng(file, {&ink, 1}, 8, 0, &invalid, &message));
+    EXPECT_EQ(message.find(path), 0u) << message;
+    EXPECT_FALSE(std::filesystem::exists(path));
+    file = OpenPngFile(path, &message);
+    ASSERT_NE(file, nullptr);
+    EXPECT_FALSE(WriteGrayPng(file, ink, 0, 1, &invalid, &message));
+    EXPECT_FALSE(std::filesystem::exists(path));
+    file = OpenPngFile(path, &message);
+    DiscardPngFile(file);
+    EXPECT_FALSE(std::filesystem::exists(path));
     std::filesystem::remove_all(directory);
 }
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "decode.h"
+#include "picture.h"
 #include "inkrow/render.h"
 
 namespace rendertest {

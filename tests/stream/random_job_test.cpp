@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "core/context.h"
+#include "decode.h"
 #include "job_driver.h"
 #include "mode/print_mode.h"
 #include "test_heap.h"
@@ -51,36 +53,39 @@ int CheckStream(const Bytes& stream, int planeCount, std::string* error) {
         return -1;
     };
     while (at < stream.size()) {
-        if (stream[at] == 0x0C) {
-            ++at;
+        // The decoder's parser frames the commands; the checks below are the ones a
+        // random job must meet on top of framing.
+        decode::RawCommand command;
+        const decode::Error framing = decode::FrameCommand(stream, at, &command);
+        if (framing.code != decode::ErrorCode::kNone) return fail(framing.message);
+        const std::span<const std::uint8_t> parameters = command.parameters;
+        const std::size_t length = parameters.size();
+        const std::size_t body = at + command.length - length;
+        if (command.kind == decode::CommandKind::kFormFeed) {
+            at += command.length;
             continue;
         }
-        if (at + 5 > stream.size() || stream[at] != 0x1B || stream[at + 1] != 0x28)
-            return fail("not a command");
-        const std::uint8_t letter = stream[at + 2];
-        const std::size_t length = stream[at + 3] | (stream[at + 4] << 8);
-        const std::size_t body = at + 5;
-        if (body + length > stream.size()) return fail("truncated");
-        if (owedPackets > 0 && letter != 'F') return fail("selection short of packets");
-        switch (letter) {
-            case 'I':
+        if (owedPackets > 0 && command.kind != decode::CommandKind::kPacket)
+            return fail("selection short of packets");
+        switch (command.kind) {
+            case decode::CommandKind::kFormFeed:
+            case decode::CommandKind::kPageStart:
                 break;
-            case 'J':
-                linesPerRow = stream[body];
+            case decode::CommandKind::kLinesPerRow:
+                linesPerRow = parameters[0];
                 if (linesPerRow != 1 && linesPerRow != 8 && linesPerRow != 16)
                     return fail("bad lines per row");
                 break;
-            case 'e':
-                if (length != 2 || stream[body] > 0x7F || (stream[body] | stream[body + 1]) == 0)
+            case decode::CommandKind::kSkip:
+                if (parameters[0] > 0x7F || (parameters[0] | parameters[1]) == 0)
                     return fail("bad skip");
                 break;
-            case 'L':
+            case decode::CommandKind::kSelect:
                 selected = static_cast<int>(length);
-                if (selected != stream[body - 2] || selected < 1 || selected > planeCount)
-                    return fail("bad selection");
+                if (selected < 1 || selected > planeCount) return fail("bad selection");
                 owedPackets = selected;
                 break;
-            case 'F': {
+            case decode::CommandKind::kPacket: {
                 if (selected == 0) return fail("packet without selection");
                 if (owedPackets == 0) owedPackets = selected;  // same selection, next row
                 --owedPackets;
