@@ -19,7 +19,7 @@ count() {
         >/dev/null 2>"$work/log"
     ir=$(callgrind_annotate "$work/out" 2>/dev/null |
         awk '/PROGRAM TOTALS/ {gsub(",", "", $1); print $1}')
-    printf '%-9s %-12s %14s %10.2f\n' "$2" "$1" "$ir" "$(echo "$ir / $4" | bc -l)"
+    awk -v c="$2" -v k="$1" -v ir="$ir" -v b="$4" 'BEGIN { printf "%-9s %-12s %14s %10.2f\n", c, k, ir, ir / b }'
 }
 
 printf '%-9s %-12s %14s %10s\n' class coder instructions per_byte
