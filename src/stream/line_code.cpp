@@ -134,6 +134,24 @@ struct VectorSearch {
     static std::uint32_t FindRunEnd(const std::uint8_t* src, std::uint32_t k, std::uint32_t n,
                                     std::uint8_t v) {
         const __m128i pattern = _mm_set1_epi8(static_cast<char>(v));
+        // Long runs (blank stretches above all) go 64 bytes a step once they are longer
+        // than the first 16.
+        if (k + 16 <= n) {
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + k));
+            const auto same =
+                static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, pattern)));
+            if (same != 0xFFFFu) return k + static_cast<std::uint32_t>(std::countr_one(same));
+            k += 16;
+        }
+        for (; k + 64 <= n; k += 64) {
+            const auto* at = reinterpret_cast<const __m128i*>(src + k);
+            const __m128i all =
+                _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(_mm_loadu_si128(at), pattern),
+                                            _mm_cmpeq_epi8(_mm_loadu_si128(at + 1), pattern)),
+                              _mm_and_si128(_mm_cmpeq_epi8(_mm_loadu_si128(at + 2), pattern),
+                                            _mm_cmpeq_epi8(_mm_loadu_si128(at + 3), pattern)));
+            if (_mm_movemask_epi8(all) != 0xFFFF) break;
+        }
         for (; k + 16 <= n; k += 16) {
             const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + k));
             const auto same =
@@ -196,7 +214,8 @@ std::uint32_t EncodeRuns(std::uint8_t* dest, const std::uint8_t* src, std::uint3
             const std::uint32_t limit =
                 std::min(n, i + (kMaxLiteralWithPair - state.literalLength));
             std::uint32_t end = Search::FindTriple(src, i, limit, n);
-            if (end == limit && end < n && end > i && src[end - 1] == src[end]) --end;
+            const bool triple = end < limit;
+            if (!triple && end < n && end > i && src[end - 1] == src[end]) --end;
             if (end > i) {
                 const std::uint32_t stretch = end - i;
                 state.literalLength += stretch;
@@ -207,6 +226,13 @@ std::uint32_t EncodeRuns(std::uint8_t* dest, const std::uint8_t* src, std::uint3
                 state.out += stretch;
                 i = end;
                 if (i == n) break;
+            }
+            if (triple) {
+                // Known to be three or more: straight to the repeat run.
+                const std::uint32_t runEnd = Search::FindRunEnd(src, i + 3, n, src[i]);
+                EmitRun<Write>(dest, state, runEnd - i, src[i]);
+                i = runEnd;
+                continue;
             }
         }
 
