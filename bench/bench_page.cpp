@@ -19,10 +19,12 @@
 #include <chrono>
 #include <cstring>
 #include <map>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "../tools/testpage.h"
+#include "bench_pages.h"
 #include "inkrow/output.h"
 #include "inkrow/render.h"
 
@@ -91,6 +93,52 @@ bool BuildRenderedPage(int quality, int media, RenderedPage* page) {
     return true;
 }
 
+// A synthetic page of bench_pages.h: every plane a whole line on every line (start 0,
+// as a simple caller hands them over, blank lines as zero bytes). Photo pages draw
+// each plane with its own gradient; a text page has text in the K plane and blank lines
+// in the others; a blank page is zero everywhere.
+bool BuildSyntheticPage(int quality, int media, benchpages::Content content, RenderedPage* page) {
+    RenderModeRequest request{};
+    request.qualityCode = quality;
+    request.mediaCode = media;
+    request.resolution = kDpi;
+    RenderMode mode;
+    if (RenderDescribeMode(&request, &mode) != RENDER_OK || mode.split != 0) return false;
+    page->quality = quality;
+    page->media = media;
+    page->width = benchpages::kWidth;
+    page->height = benchpages::kHeight;
+    page->setup.count = mode.planeCount;
+    std::vector<benchpages::Plane> planes;
+    for (int i = 0; i < mode.planeCount; ++i) {
+        const bool text = content == benchpages::Content::kText;
+        const benchpages::Content drawn =
+            text && mode.planes[i].ink != 'K' ? benchpages::Content::kBlank : content;
+        planes.push_back(benchpages::MakePlane(drawn, mode.planes[i].bitsPerPixel, i));
+    }
+    std::vector<std::ptrdiff_t> offsets;
+    for (int y = 0; y < page->height; ++y) {
+        for (const benchpages::Plane& plane : planes) {
+            offsets.push_back(static_cast<std::ptrdiff_t>(page->pristine.size()));
+            page->pristine.insert(page->pristine.end(), plane.Line(y),
+                                  plane.Line(y) + plane.lineBytes);
+        }
+    }
+    page->working = page->pristine;
+    page->copy.assign(page->pristine.size(), 0);
+    page->bands.assign(static_cast<std::size_t>(page->height), RasterBand{});
+    std::size_t next = 0;
+    for (int y = 0; y < page->height; ++y) {
+        RasterBand& band = page->bands[y];
+        band.lineNumber = y;
+        for (int i = 0; i < mode.planeCount; ++i) {
+            band.bandPlanes[i] = BandPlane{
+                &page->working[offsets[next++]], static_cast<std::int16_t>(page->width), 0, 0, {}};
+        }
+    }
+    return true;
+}
+
 // One page from OutputOpen to OutputClose. False when any call does not succeed.
 bool RunPage(RenderedPage* page, std::uint64_t* outputBytes) {
     OutputHandle handle = nullptr;
@@ -125,15 +173,21 @@ bool RunPage(RenderedPage* page, std::uint64_t* outputBytes) {
     return ok;
 }
 
-// Rendered once per mode, the first time a benchmark of the mode runs.
-RenderedPage* FindPage(int quality, int media) {
-    static std::map<std::pair<int, int>, RenderedPage> pages;
-    const auto key = std::make_pair(quality, media);
+// Rendered once per mode and page, the first time a benchmark of them runs. Page -1 is
+// the test page, 0.. a synthetic page of that content class.
+constexpr int kTestPage = -1;
+RenderedPage* FindPage(int quality, int media, int synthetic = kTestPage) {
+    static std::map<std::tuple<int, int, int>, RenderedPage> pages;
+    const auto key = std::make_tuple(quality, media, synthetic);
     auto found = pages.find(key);
     if (found != pages.end()) return &found->second;
     RenderedPage& page = pages[key];
     std::uint64_t bytes = 0;
-    if (!BuildRenderedPage(quality, media, &page) || !RunPage(&page, &bytes)) {
+    const bool built = synthetic == kTestPage
+                           ? BuildRenderedPage(quality, media, &page)
+                           : BuildSyntheticPage(quality, media,
+                                                static_cast<benchpages::Content>(synthetic), &page);
+    if (!built || !RunPage(&page, &bytes)) {
         page.failed = true;
         return &page;
     }
@@ -145,8 +199,8 @@ double Seconds(Clock::duration duration) {
     return std::chrono::duration<double>(duration).count();
 }
 
-void BM_Page(benchmark::State& state, int quality, int media) {
-    RenderedPage* page = FindPage(quality, media);
+void BM_Page(benchmark::State& state, int quality, int media, int synthetic = kTestPage) {
+    RenderedPage* page = FindPage(quality, media, synthetic);
     if (page->failed) {
         state.SkipWithError("the page did not go through the module");
         return;
@@ -178,6 +232,7 @@ void BM_Page(benchmark::State& state, int quality, int media) {
     state.counters["out_MB"] = static_cast<double>(outputBytes) / 1e6;
     state.counters["lines/s"] = page->height * iterations / moduleSeconds;
     state.counters["raster_MB/s"] = raster * iterations / moduleSeconds / 1e6;
+    state.counters["raster_GB/s"] = raster * iterations / moduleSeconds / 1e9;
     state.counters["memcpy_MB/s"] = raster * iterations / memcpySeconds / 1e6;
     state.counters["x_memcpy"] = moduleSeconds / memcpySeconds;
     state.counters["restored"] = page->restoreEachRun ? 1 : 0;
@@ -195,6 +250,21 @@ BENCHMARK_CAPTURE(BM_Page, q5_m7_CMYKcmk_2bit, 5, 7)
     ->Unit(benchmark::kMillisecond);
 // Six 4-bit inputs split into sixteen 2-bit planes.
 BENCHMARK_CAPTURE(BM_Page, q0_m26_sixteen_split, 0, 26)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+// Synthetic pages in the five-plane mode q10 m1 (CMYKk: C, M, Y and k 2-bit, K 1-bit),
+// every line of every plane handed over whole.
+BENCHMARK_CAPTURE(BM_Page, q10_m1_diffused, 10, 1, static_cast<int>(benchpages::Content::kDiffused))
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Page, q10_m1_ordered, 10, 1, static_cast<int>(benchpages::Content::kOrdered))
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Page, q10_m1_text, 10, 1, static_cast<int>(benchpages::Content::kText))
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Page, q10_m1_blank, 10, 1, static_cast<int>(benchpages::Content::kBlank))
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 

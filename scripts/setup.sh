@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake make g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
-          libbenchmark-dev libpng-dev libjpeg-dev zlib1g-dev valgrind binutils clang-format
+          libbenchmark-dev libpng-dev libjpeg-dev zlib1g-dev libtiff-dev valgrind binutils clang-format
           pkg-config ghostscript libcups2-dev libcupsimage2-dev libpappl-dev
           cups-daemon cups-client cups-ipp-utils cups-ppdc cups-filters cups python3
           help2man lintian dpkg-dev file fakeroot)

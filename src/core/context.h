@@ -55,7 +55,7 @@ struct LineState {
     std::int16_t subLine;       // lineNumber mod linesPerRow; -1 in previousLine: none yet
     std::int32_t lineNumber;
     std::int32_t rowNumber;  // lineNumber / linesPerRow
-    std::int16_t blankFlag;  // a BlankFlag
+    BlankFlag blankFlag;
 };
 
 struct PlaneState {

@@ -7,10 +7,6 @@
 
 namespace inkrow {
 
-// line_prep.h still names the two blank-flag values itself; they must stay the ones the
-// context record defines.
-static_assert(kLineBlank == kLineIsBlank && kLineInked == kLineIsInked);
-
 namespace {
 
 // Five 2-bit digits, the first in bits 9-8, as one base-3 number; 0 when any digit is
@@ -94,9 +90,11 @@ void IntakeDirectRows(OutputContext* context, const RasterBand* band) {
         row.rowEnd = entry.end;
         row.rowStart = entry.start;
         row.rowTrail = entry.trail;
+        // The one pixel search of the line: its answer also gives the inked bytes below.
+        InkedBytes ink{0, -1, false};
         if (entry.pixels != nullptr && entry.end != entry.start) {
-            MaskInkedEdges(entry.pixels, 8u >> shift, entry.start,
-                           static_cast<std::int16_t>(entry.end - entry.start - entry.trail));
+            ink = MaskInkedEdges(entry.pixels, 8u >> shift, entry.start,
+                                 static_cast<std::int16_t>(entry.end - entry.start - entry.trail));
         }
         row.rowData = entry.pixels;
         std::uint8_t* const pixels = row.rowData;
@@ -114,18 +112,25 @@ void IntakeDirectRows(OutputContext* context, const RasterBand* band) {
                     static_cast<std::uint16_t>(((row.rowEnd - row.rowTrail - 1) >> shift) + 1);
                 const std::int32_t produced = ConvertRowCodes(pixels, length);
                 const std::int32_t firstNonzero = FindNonzeroByteForward(pixels, 0, produced);
-                // From here on the extents count converted bytes.
+                // From here on the extents count converted bytes, and the search above
+                // leaves only the last inked byte to find.
                 row.rowEnd = static_cast<std::int16_t>(produced << shift);
                 row.rowTrail = 0;
                 row.rowStart = static_cast<std::int16_t>(firstNonzero << shift);
+                if (firstNonzero < produced) {
+                    ink = {firstNonzero,
+                           FindNonzeroByteBackward(pixels, produced - 1, firstNonzero), true};
+                } else {
+                    ink = {0, -1, false};
+                }
             }
             if (row.rowStart == row.rowEnd) {
                 RecordBlank(line);
             } else {
                 // Blankness goes by whole bytes of the span: only its inked edges were
                 // masked, so ink elsewhere in those bytes is still sent.
-                RecordInkedBytes(line, pixels, std::int32_t{row.rowStart} >> shift,
-                                 (std::int32_t{row.rowEnd} - row.rowTrail - 1) >> shift);
+                RecordInkedSpan(line, pixels, std::int32_t{row.rowStart} >> shift,
+                                (std::int32_t{row.rowEnd} - row.rowTrail - 1) >> shift, ink);
             }
         }
         StampLinePosition(line, band->lineNumber, context->linesPerRow);

@@ -15,4 +15,9 @@ extern const std::uint8_t fourWaySplitTable[16];  // level -> four 2-bit fields
 // band entries 0..5. rows[k].rowData must already point at each plane's row buffer.
 void SplitTwoBitPlanes(OutputContext* context, const RasterBand* band);
 
+// The same with the byte shuffles of SSSE3 (vector true, where HasVectorSplit()) or
+// without them, for tests and benchmarks; both give the same planes.
+void SplitTwoBitPlanesWith(OutputContext* context, const RasterBand* band, bool vector);
+bool HasVectorSplit();
+
 }  // namespace inkrow

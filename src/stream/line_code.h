@@ -18,4 +18,20 @@ std::uint16_t PackZeroRun(std::uint8_t* dest, std::uint16_t n);
 // The number of bytes PackBytes would write for the same input, without writing.
 std::uint32_t MeasurePackedBytes(const std::uint8_t* src, std::uint16_t n);
 
+// The ways the coder can look for runs. Every way gives the same bytes; PackBytes and
+// MeasurePackedBytes take the fastest this machine has. kVector needs SSE2 (always there
+// on x86-64); where it is missing it falls back to kWords.
+enum class RunSearch : std::uint8_t {
+    kWords,   // eight bytes at a time in 64-bit words: portable C++
+    kVector,  // sixteen bytes at a time in SSE2 registers
+};
+
+// Whether `search` runs as itself on this machine (and not as its fallback).
+bool HasRunSearch(RunSearch search);
+
+// PackBytes and MeasurePackedBytes with a chosen run search, for tests and benchmarks.
+std::uint16_t PackBytesWith(RunSearch search, std::uint8_t* dest, const std::uint8_t* src,
+                            std::uint16_t n);
+std::uint32_t MeasurePackedBytesWith(RunSearch search, const std::uint8_t* src, std::uint16_t n);
+
 }  // namespace inkrow

@@ -128,7 +128,7 @@ TEST(PageSetup, BuffersHeadersAndCounters) {
         for (const LineState* line :
              {&context->planes[plane].previousLine, &context->planes[plane].currentLine}) {
             EXPECT_EQ(line->subLine, -1);
-            EXPECT_EQ(line->blankFlag, 1);
+            EXPECT_EQ(line->blankFlag, kLineIsBlank);
             EXPECT_EQ(line->rowNumber, 0);
             EXPECT_EQ(line->firstInkByte, 0);
         }

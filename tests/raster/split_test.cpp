@@ -144,7 +144,7 @@ TEST(SplitTwoBitPlanes, EmptySpanLeavesOutputsBlank) {
     for (int plane : {3, 9, 12, 14}) {
         EXPECT_EQ(setup.rowBuffers[plane][0], kUntouched) << plane;
         EXPECT_EQ(setup.context->rows[plane].rowEnd, 0) << plane;
-        EXPECT_EQ(setup.context->planes[plane].currentLine.blankFlag, 1) << plane;
+        EXPECT_EQ(setup.context->planes[plane].currentLine.blankFlag, kLineIsBlank) << plane;
     }
 }
 
@@ -238,10 +238,50 @@ TEST(SplitTwoBitPlanes, OutputsRecombineToTheTableEntries) {
                 }
                 const LineState& line = setup.context->planes[k].currentLine;
                 EXPECT_EQ(setup.context->rows[k].rowEnd, 4 * outBytes);
-                EXPECT_EQ(line.blankFlag, first < 0 ? 1 : -2);
+                EXPECT_EQ(line.blankFlag, first < 0 ? kLineIsBlank : kLineIsInked);
                 EXPECT_EQ(line.firstInkByte, first < 0 ? 0 : first);
                 EXPECT_EQ(line.lastInkByte, first < 0 ? 0 : last);
             }
+        }
+    }
+}
+
+// The split with and without SSSE3 gives the same planes, extents and masked inputs, on
+// lines long enough for many vector steps and a tail of every length.
+TEST(SplitTwoBitPlanes, VectorAndPlainSplitsAgree) {
+    if (!HasVectorSplit()) GTEST_SKIP() << "no SSSE3 on this machine";
+    std::mt19937 random(4242);
+    for (int trial = 0; trial < 300; ++trial) {
+        SplitSetup vector = MakeSetup(1300);
+        SplitSetup plain = MakeSetup(1300);
+        Bytes vectorInputs[6], plainInputs[6];
+        for (int i = 0; i < 6; ++i) {
+            const int bytes = 1 + static_cast<int>(random() % 2500);
+            const int start = static_cast<int>(random() % (2 * bytes));
+            Bytes line(static_cast<std::size_t>(bytes), 0);
+            const int density = static_cast<int>(random() % 100);
+            for (auto& b : line) {
+                if (static_cast<int>(random() % 100) < density)
+                    b = static_cast<std::uint8_t>(random());
+            }
+            vectorInputs[i] = line;
+            plainInputs[i] = line;
+            SetEntry(vector.band, i, vectorInputs[i].data(), 2 * bytes, start, 0);
+            SetEntry(plain.band, i, plainInputs[i].data(), 2 * bytes, start, 0);
+        }
+        SplitTwoBitPlanesWith(vector.context.get(), &vector.band, true);
+        SplitTwoBitPlanesWith(plain.context.get(), &plain.band, false);
+        for (int i = 0; i < 6; ++i)
+            ASSERT_EQ(vectorInputs[i], plainInputs[i]) << "trial " << trial << " input " << i;
+        for (int k = 0; k < 16; ++k) {
+            SCOPED_TRACE(testing::Message() << "trial " << trial << " plane " << k);
+            ASSERT_EQ(vector.rowBuffers[k], plain.rowBuffers[k]);
+            const LineState& a = vector.context->planes[k].currentLine;
+            const LineState& b = plain.context->planes[k].currentLine;
+            EXPECT_EQ(a.firstInkByte, b.firstInkByte);
+            EXPECT_EQ(a.lastInkByte, b.lastInkByte);
+            EXPECT_EQ(a.blankFlag, b.blankFlag);
+            EXPECT_EQ(vector.context->rows[k].rowEnd, plain.context->rows[k].rowEnd);
         }
     }
 }
