@@ -1,5 +1,6 @@
-// Random call sequences against the module: the body of the fuzz target, shared with the
-// corpus regression test so that every saved input also runs in the plain test suite.
+// Random call sequences against the module: the body of the two call fuzz targets, whose
+// entry points the corpus replay (replay_main.cpp) also runs, so that every saved input
+// runs in the plain test suite as well.
 //
 // An input is read as a list of calls with their records, band extents and line
 // content, against one or two contexts. The list runs once as it is, and (see Runs) once
