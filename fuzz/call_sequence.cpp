@@ -14,6 +14,7 @@
 
 #include "core/call_state.h"
 #include "core/context.h"
+#include "context_fields.h"
 #include "inkrow/output.h"
 #include "test_heap.h"
 
@@ -598,57 +599,6 @@ Snapshot TakeSnapshot(const Slot& slot, const BandLines* lines) {
     return snapshot;
 }
 
-bool SameNode(const inkrow::BufferNode& a, const inkrow::BufferNode& b) {
-    return a.dataHandle == b.dataHandle && a.nextHandle == b.nextHandle &&
-           a.usedLength == b.usedLength && a.capacity == b.capacity;
-}
-
-bool SameLine(const inkrow::LineState& a, const inkrow::LineState& b) {
-    return a.firstInkByte == b.firstInkByte && a.lastInkByte == b.lastInkByte &&
-           a.subLine == b.subLine && a.lineNumber == b.lineNumber && a.rowNumber == b.rowNumber &&
-           a.blankFlag == b.blankFlag;
-}
-
-// The first field in which two context records differ, or null.
-const char* FirstDifference(const OutputContext& a, const OutputContext& b) {
-    if (a.segmentListHandle != b.segmentListHandle) return "segmentListHandle";
-    if (a.ringDepth != b.ringDepth) return "ringDepth";
-    for (int i = 0; i < inkrow::kMaxPlanes; ++i) {
-        const inkrow::PlaneState& pa = a.planes[i];
-        const inkrow::PlaneState& pb = b.planes[i];
-        if (!SameNode(pa.packetChain, pb.packetChain)) return "a packet chain";
-        if (!SameLine(pa.previousLine, pb.previousLine)) return "a previousLine";
-        if (!SameLine(pa.currentLine, pb.currentLine)) return "a currentLine";
-        if (pa.pixelShift != pb.pixelShift || pa.codeConversion != pb.codeConversion ||
-            pa.twoBitSplit != pb.twoBitSplit)
-            return "a plane's format";
-        if (!SameNode(a.stagingChains[i], b.stagingChains[i])) return "a staging buffer";
-        const inkrow::RowDescriptor& ra = a.rows[i];
-        const inkrow::RowDescriptor& rb = b.rows[i];
-        if (ra.rowData != rb.rowData || ra.rowEnd != rb.rowEnd || ra.rowStart != rb.rowStart ||
-            ra.rowTrail != rb.rowTrail)
-            return "a row descriptor";
-        if (a.rowBufferHandles[i] != b.rowBufferHandles[i]) return "a row buffer";
-    }
-    if (!SameNode(a.controlChain, b.controlChain)) return "controlChain";
-    if (a.linesPerRow != b.linesPerRow) return "linesPerRow";
-    if (a.pendingCompletion != b.pendingCompletion) return "pendingCompletion";
-    if (a.pageHeaderState != b.pageHeaderState) return "pageHeaderState";
-    if (a.lastInkSelection != b.lastInkSelection) return "lastInkSelection";
-    if (a.formFeedMode != b.formFeedMode) return "formFeedMode";
-    if (a.formFeedLineLimit != b.formFeedLineLimit) return "formFeedLineLimit";
-    if (a.pendingBlankRows != b.pendingBlankRows) return "pendingBlankRows";
-    if (a.inkSetId != b.inkSetId) return "inkSetId";
-    if (a.planeCount != b.planeCount) return "planeCount";
-    if (a.qualityCode != b.qualityCode || a.mediaCode != b.mediaCode ||
-        a.pixelWidth != b.pixelWidth)
-        return "the job's print mode";
-    if (a.stateHandle != b.stateHandle) return "stateHandle";
-    if (a.segmentItemsHandle != b.segmentItemsHandle) return "segmentItemsHandle";
-    if (a.lastLineNumber != b.lastLineNumber) return "lastLineNumber";
-    return nullptr;
-}
-
 // `lines` null: the caller's lines may have been worked on (a band refused only once
 // its lines were taken in, for want of room).
 void CheckUnchanged(const char* what, int16_t result, const Snapshot& before, const Slot& slot,
@@ -669,7 +619,7 @@ void CheckUnchanged(const char* what, int16_t result, const Snapshot& before, co
     if (!before.present) return;
     if (const char* field = FirstDifference(before.context, after.context))
         Fail("%s failed with %04X but changed %s", what, static_cast<std::uint16_t>(result), field);
-    if (before.state.state != after.state.state || before.state.mode != after.state.mode)
+    if (!SameCallState(before.state, after.state))
         Fail("%s failed with %04X but moved the state from %d/%d to %d/%d", what,
              static_cast<std::uint16_t>(result), before.state.mode, before.state.state,
              after.state.mode, after.state.state);
@@ -1241,7 +1191,7 @@ void SetFailureHandler(FailureHandler handler) {
     failureHandler = handler != nullptr ? handler : AbortOnFailure;
 }
 
-void RunCallSequence(const std::uint8_t* data, std::size_t size) {
+void RunCallSequence(const std::uint8_t* data, std::size_t size, Runs runs) {
     Input input{data, size};
     const std::vector<Step> steps = ReadSteps(input);
     const std::int64_t liveBefore = testheap::LiveBlocks();
@@ -1253,8 +1203,11 @@ void RunCallSequence(const std::uint8_t* data, std::size_t size) {
     for (std::size_t i = 0; i < steps.size(); ++i)
         if (steps[i].failAt != 0) failingSteps = i + 1;
 
+    if (runs == Runs::kCalls) failingSteps = 0;
+    if (runs == Runs::kAllocationFailures && failingSteps == 0) return;
+    const std::size_t cleanSteps = runs == Runs::kAllocationFailures ? failingSteps : steps.size();
     std::vector<Bytes> cleanStreams;
-    const Trace clean = RunSteps(steps, steps.size(), false, failingSteps, &cleanStreams);
+    const Trace clean = RunSteps(steps, cleanSteps, false, failingSteps, &cleanStreams);
     if (testheap::LiveBlocks() != liveBefore)
         Fail("%lld blocks outlive their contexts",
              static_cast<long long>(testheap::LiveBlocks() - liveBefore));
