@@ -29,7 +29,7 @@ constexpr std::int16_t kModes[][2] = {{20, 3},  {10, 7},  {0, 26},  {10, 1}, {5,
                                       {15, 27}, {10, 18}, {15, 29}, {30, 2}, {5, 1}};
 constexpr std::int16_t kResolutions[] = {300, 600, 360};
 
-struct JobSpec {
+struct JobPlan {
     std::int16_t quality = 0, media = 0, width = 0;
     std::int16_t formFeed = 0;  // 1: the form-feed page cycle
     std::int16_t resolution = 300;
@@ -40,16 +40,16 @@ struct JobSpec {
     std::uint64_t contentSeed = 0;
 };
 
-std::string Describe(const JobSpec& spec) {
-    return "quality " + std::to_string(spec.quality) + " media " + std::to_string(spec.media) +
-           " width " + std::to_string(spec.width) + (spec.formFeed ? " form-feed" : "") +
-           (spec.blackOnly ? " black-only" : "") + " at " + std::to_string(spec.resolution);
+std::string Describe(const JobPlan& plan) {
+    return "quality " + std::to_string(plan.quality) + " media " + std::to_string(plan.media) +
+           " width " + std::to_string(plan.width) + (plan.formFeed ? " form-feed" : "") +
+           (plan.blackOnly ? " black-only" : "") + " at " + std::to_string(plan.resolution);
 }
 
 // One job driven a step at a time (a whole line, a page's end), so that a thread can take
 // turns between several open jobs. Every call must succeed.
 struct JobRun {
-    JobSpec spec;
+    JobPlan plan;
     OutputHandle handle = nullptr;
     int page = -1;  // -1 before the job's setup
     int line = 0;
@@ -58,7 +58,7 @@ struct JobRun {
     std::string failure;
 
     void Fail(const std::string& what, std::int16_t result) {
-        failure = Describe(spec) + ": " + what + " gave " +
+        failure = Describe(plan) + ": " + what + " gave " +
                   std::to_string(static_cast<std::uint16_t>(result));
         OutputClose(&handle);
         done = true;
@@ -67,9 +67,9 @@ struct JobRun {
     // Every plane entry gets a line long enough for four bits per pixel, the most any
     // configuration reads; its content depends only on the job, the page and the line.
     void SendNextLine() {
-        std::mt19937_64 random(spec.contentSeed ^ (std::uint64_t(page) << 40) ^
+        std::mt19937_64 random(plan.contentSeed ^ (std::uint64_t(page) << 40) ^
                                std::uint64_t(line) * 0x9E3779B97F4A7C15ull);
-        const std::size_t bytes = (std::size_t(spec.width) * 4 + 7) / 8;
+        const std::size_t bytes = (std::size_t(plan.width) * 4 + 7) / 8;
         std::vector<PlaneLine> planes(OUTPUT_MAX_BAND_PLANES);
         for (PlaneLine& plane : planes) {
             plane.pixels.assign(bytes, 0);
@@ -82,13 +82,13 @@ struct JobRun {
                                     : 0xFF;
             }
             // The span: the whole line, or a stretch inside it.
-            plane.end = spec.width;
-            if (random() % 3 == 0 && spec.width > 2) {
-                plane.start = static_cast<std::int16_t>(random() % (spec.width / 2));
-                plane.trail = static_cast<std::int16_t>(random() % (spec.width / 2));
+            plane.end = plan.width;
+            if (random() % 3 == 0 && plan.width > 2) {
+                plane.start = static_cast<std::int16_t>(random() % (plan.width / 2));
+                plane.trail = static_cast<std::int16_t>(random() % (plan.width / 2));
             }
         }
-        const std::int32_t lineNumber = line < spec.lines / 2 ? line : line + spec.gap;
+        const std::int32_t lineNumber = line < plan.lines / 2 ? line : line + plan.gap;
         const std::int16_t result = SendLine(&handle, lineNumber, planes, &stream);
         if (result != OUTPUT_OK) return Fail("line " + std::to_string(lineNumber), result);
         ++line;
@@ -99,7 +99,7 @@ struct JobRun {
         if (page < 0) {
             const std::int16_t opened = OutputOpen(&handle);
             if (opened != OUTPUT_OPENED) return Fail("OutputOpen", opened);
-            const JobParams job = MakeJob(spec.quality, spec.media, spec.width, spec.formFeed);
+            const JobParams job = MakeJob(plan.quality, plan.media, plan.width, plan.formFeed);
             const std::int16_t result = OutputInitTwo(&handle, &job, OUTPUT_JOB_PARAMS_VERSION);
             if (result != OUTPUT_OK) return Fail("OutputInitTwo", result);
             page = 0;
@@ -108,21 +108,21 @@ struct JobRun {
         }
         if (line < 0) {
             const PageParams setup =
-                MakePage(spec.resolution, spec.blackOnly, spec.kForBlack, 0, spec.formFeed);
+                MakePage(plan.resolution, plan.blackOnly, plan.kForBlack, 0, plan.formFeed);
             const std::int16_t result = OutputInitPart(&handle, &setup);
             if (result != OUTPUT_OK) return Fail("OutputInitPart", result);
             line = 0;
             return;
         }
-        if (line < spec.lines) return SendNextLine();
-        const std::int16_t ended = spec.formFeed != 0
-                                       ? FeedPage(&handle, spec.lines + spec.gap, &stream)
+        if (line < plan.lines) return SendNextLine();
+        const std::int16_t ended = plan.formFeed != 0
+                                       ? FeedPage(&handle, plan.lines + plan.gap, &stream)
                                        : EndPage(&handle, &stream);
         if (ended != OUTPUT_OK) return Fail("the end of page " + std::to_string(page), ended);
         ++page;
         line = -1;
-        if (page < spec.pages) return;
-        if (spec.formFeed != 0) {
+        if (page < plan.pages) return;
+        if (plan.formFeed != 0) {
             const std::int16_t flushed = EndPage(&handle, &stream);
             if (flushed != OUTPUT_OK) return Fail("the end of the job", flushed);
         }
@@ -133,31 +133,31 @@ struct JobRun {
 
 // Jobs in every mode of the table, normal and form-feed, both row heights, black only
 // now and then; narrow and short enough that the test stays quick under ThreadSanitizer.
-std::vector<JobSpec> MakeJobs(std::uint64_t seed, int count) {
+std::vector<JobPlan> MakeJobs(std::uint64_t seed, int count) {
     std::mt19937_64 random(seed);
-    std::vector<JobSpec> jobs;
+    std::vector<JobPlan> jobs;
     for (int i = 0; i < count; ++i) {
-        JobSpec spec;
+        JobPlan plan;
         const auto& mode = kModes[i % std::size(kModes)];
-        spec.quality = mode[0];
-        spec.media = mode[1];
-        spec.width = static_cast<std::int16_t>(16 + random() % 300);
-        spec.formFeed = (i / std::size(kModes)) % 2 == 1 || random() % 4 == 0 ? 1 : 0;
-        spec.resolution = kResolutions[random() % std::size(kResolutions)];
-        spec.blackOnly = random() % 5 == 0 ? 1 : 0;
-        spec.kForBlack = random() % 3 == 0 ? 1 : 0;
-        spec.pages = 1 + static_cast<int>(random() % 3);
-        spec.lines = 8 + static_cast<int>(random() % 40);
-        spec.gap = static_cast<std::int32_t>(random() % 3 == 0 ? random() % 200 : 0);
-        spec.contentSeed = random();
-        jobs.push_back(spec);
+        plan.quality = mode[0];
+        plan.media = mode[1];
+        plan.width = static_cast<std::int16_t>(16 + random() % 300);
+        plan.formFeed = (i / std::size(kModes)) % 2 == 1 || random() % 4 == 0 ? 1 : 0;
+        plan.resolution = kResolutions[random() % std::size(kResolutions)];
+        plan.blackOnly = random() % 5 == 0 ? 1 : 0;
+        plan.kForBlack = random() % 3 == 0 ? 1 : 0;
+        plan.pages = 1 + static_cast<int>(random() % 3);
+        plan.lines = 8 + static_cast<int>(random() % 40);
+        plan.gap = static_cast<std::int32_t>(random() % 3 == 0 ? random() % 200 : 0);
+        plan.contentSeed = random();
+        jobs.push_back(plan);
     }
     return jobs;
 }
 
-Bytes RunAlone(const JobSpec& spec, std::string* failure) {
+Bytes RunAlone(const JobPlan& plan, std::string* failure) {
     JobRun run;
-    run.spec = spec;
+    run.plan = plan;
     while (!run.done)
         run.Step();
     *failure = run.failure;
@@ -169,21 +169,21 @@ TEST(ContextsOnThreads, EveryStreamIsTheOneItsJobGivesAlone) {
     SCOPED_TRACE(testseed::SeedNote(seed));
     constexpr int kThreads = 4;
     constexpr int kJobsPerThread = 6;
-    const std::vector<JobSpec> specs = MakeJobs(seed, kThreads * kJobsPerThread);
+    const std::vector<JobPlan> plans = MakeJobs(seed, kThreads * kJobsPerThread);
 
     std::vector<Bytes> alone;
-    for (const JobSpec& spec : specs) {
+    for (const JobPlan& plan : plans) {
         std::string failure;
-        alone.push_back(RunAlone(spec, &failure));
+        alone.push_back(RunAlone(plan, &failure));
         ASSERT_TRUE(failure.empty()) << failure;
-        ASSERT_FALSE(alone.back().empty()) << Describe(spec);
+        ASSERT_FALSE(alone.back().empty()) << Describe(plan);
     }
 
     // Thread t runs jobs t, t + kThreads, ... all open at once, taking a step of a job
     // drawn at random each time; the threads start together.
-    std::vector<JobRun> runs(specs.size());
-    for (std::size_t j = 0; j < specs.size(); ++j)
-        runs[j].spec = specs[j];
+    std::vector<JobRun> runs(plans.size());
+    for (std::size_t j = 0; j < plans.size(); ++j)
+        runs[j].plan = plans[j];
     std::barrier start(kThreads);
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
@@ -206,7 +206,7 @@ TEST(ContextsOnThreads, EveryStreamIsTheOneItsJobGivesAlone) {
     for (std::size_t j = 0; j < runs.size(); ++j) {
         EXPECT_TRUE(runs[j].failure.empty()) << runs[j].failure;
         EXPECT_TRUE(runs[j].stream == alone[j])
-            << "job " << j << " (" << Describe(specs[j]) << ") sent " << runs[j].stream.size()
+            << "job " << j << " (" << Describe(plans[j]) << ") sent " << runs[j].stream.size()
             << " bytes among the threads, " << alone[j].size() << " alone";
     }
 }
