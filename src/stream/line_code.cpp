@@ -280,6 +280,20 @@ inline void EmitStretch(std::uint8_t* dest, CodeState& state, const std::uint8_t
 // searches over it can be loaded without looking at n.
 constexpr std::uint32_t kFarFromEnd = kMaxLiteralWithPair + 2 * 16 + 2;
 
+// Copies a stretch of n <= 16 bytes that a run's two code bytes follow, without a branch
+// on n, by two 8-byte copies that may write up to 8 - n - 2 bytes past those two. That
+// is safe, and those bytes are written again later, when more than kSlackInput bytes of
+// input follow the run: every code byte pair stands for at most 128 input bytes, so
+// their code is at least 2 * 3 bytes long and the code ends at least 8 bytes after the
+// stretch's start. Reads up to 8 bytes past the stretch, which the caller keeps in the
+// input.
+constexpr std::uint32_t kSlackInput = 2 * kMaxRepeat;
+inline void CopyShortWithSlack(std::uint8_t* dest, const std::uint8_t* src, std::uint32_t n) {
+    const std::uint32_t back = std::max(n, 8u) - 8;
+    std::memcpy(dest, src, 8);
+    std::memcpy(dest + back, src + back, 8);
+}
+
 // The first k in [from, to) where three equal bytes start, or `to`; loads up to
 // src[to + kStep] (callers keep that below n).
 template <class Search>
@@ -323,7 +337,18 @@ std::uint32_t EncodeRuns(std::uint8_t* dest, const std::uint8_t* src, std::uint3
                 // The same as below, with a run of up to one step measured in one.
                 const std::uint32_t run = Search::MeasureShortRun(src + end);
                 if (run <= Search::kStep) {
-                    EmitStretch<Write>(dest, state, src + i, end - i);
+                    const std::uint32_t stretch = end - i;
+                    if (stretch <= 16 && n - (end + run) > kSlackInput) {
+                        state.literalLength += stretch;
+                        if constexpr (Write) {
+                            CopyShortWithSlack(dest + state.out, src + i, stretch);
+                            dest[state.literalAt] =
+                                static_cast<std::uint8_t>(state.literalLength - 1);
+                        }
+                        state.out += stretch;
+                    } else {
+                        EmitStretch<Write>(dest, state, src + i, stretch);
+                    }
                     if constexpr (Write) {
                         dest[state.out] = RepeatControl(run);
                         dest[state.out + 1] = src[end];
