@@ -48,7 +48,7 @@ inline std::uint64_t MarkZeroBytes(std::uint64_t x) {
     return ~(((x & kLow7) + kLow7) | x | kLow7);
 }
 
-// Offset in memory order (0..7) of the first nonzero byte of a nonzero loaded word.
+// Offset in memory order (0..7) of the first nonzero byte of a loaded word; 8 for zero.
 inline std::uint32_t FirstNonzeroByte(std::uint64_t word) {
     if constexpr (std::endian::native == std::endian::little) {
         return static_cast<std::uint32_t>(std::countr_zero(word)) / 8;
@@ -61,7 +61,11 @@ inline std::uint32_t FirstNonzeroByte(std::uint64_t word) {
 // are two overlapping word copies instead of a call.
 inline void CopyBytes(std::uint8_t* dest, const std::uint8_t* src, std::uint32_t n) {
     if (n > 16) {
-        std::memcpy(dest, src, n);
+        // Sixteen bytes a step, the last step overlapping the one before: stretches are
+        // at most 127 bytes, too short to be worth a call.
+        for (std::uint32_t k = 0; k + 16 < n; k += 16)
+            std::memcpy(dest + k, src + k, 16);
+        std::memcpy(dest + n - 16, src + n - 16, 16);
     } else if (n >= 8) {
         std::memcpy(dest, src, 8);
         std::memcpy(dest + n - 8, src + n - 8, 8);
@@ -80,6 +84,24 @@ inline void CopyBytes(std::uint8_t* dest, const std::uint8_t* src, std::uint32_t
 //     start (src[k] == src[k + 1] == src[k + 2]), or `to` when there is none;
 //   FindRunEnd(src, from, n, v): the first k in [from, n) with src[k] != v, or n.
 struct WordSearch {
+    static constexpr std::uint32_t kStep = 8;
+
+    // The first of the eight starting positions p[0..7] where three equal bytes start,
+    // or 8; loads p[0..9].
+    static std::uint32_t FindTripleInStep(const std::uint8_t* p) {
+        // A byte of (a ^ b) | (b ^ c) is zero where the byte, the next and the one after
+        // agree.
+        const std::uint64_t a = LoadWord(p);
+        const std::uint64_t b = LoadWord(p + 1);
+        const std::uint64_t c = LoadWord(p + 2);
+        return FirstNonzeroByte(MarkZeroBytes((a ^ b) | (b ^ c)));
+    }
+
+    // The length of the run at p if it is at most 8, else 9; loads p[0..8].
+    static std::uint32_t MeasureShortRun(const std::uint8_t* p) {
+        return FirstNonzeroByte(LoadWord(p) ^ LoadWord(p + 1)) + 1;
+    }
+
     static std::uint32_t FindTriple(const std::uint8_t* src, std::uint32_t k, std::uint32_t to,
                                     std::uint32_t n) {
         // Eight starting positions a step, from three overlapping words: a byte of
@@ -109,12 +131,43 @@ struct WordSearch {
             ++k;
         return k;
     }
+
+    static std::uint32_t RunLength(const std::uint8_t* src, std::uint32_t i, std::uint32_t n) {
+        if (i + kStep + 1 <= n) {
+            const std::uint32_t run = MeasureShortRun(src + i);
+            if (run <= kStep) return run;
+            return FindRunEnd(src, i + kStep + 1, n, src[i]) - i;
+        }
+        return FindRunEnd(src, i + 1, n, src[i]) - i;
+    }
 };
 
 #if defined(INKROW_LINE_CODE_SSE2)
 // SSE2 is part of x86-64 itself, so this needs no check at run time; the bit masks
 // of _mm_movemask_epi8 are in memory order whatever the word order.
 struct VectorSearch {
+    static constexpr std::uint32_t kStep = 16;
+
+    // The first of the sixteen starting positions p[0..15] where three equal bytes
+    // start, or 16; loads p[0..17].
+    static std::uint32_t FindTripleInStep(const std::uint8_t* p) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2));
+        const auto marks = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, b), _mm_cmpeq_epi8(b, c))));
+        return static_cast<std::uint32_t>(std::countr_zero(marks | 0x10000u));
+    }
+
+    // The length of the run at p if it is at most 16, else 17: one compare of sixteen
+    // bytes with the sixteen after their first; loads p[0..16].
+    static std::uint32_t MeasureShortRun(const std::uint8_t* p) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
+        const auto same = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(a, b)));
+        return static_cast<std::uint32_t>(std::countr_one(same)) + 1;
+    }
+
     static std::uint32_t FindTriple(const std::uint8_t* src, std::uint32_t k, std::uint32_t to,
                                     std::uint32_t n) {
         while (k < to && k + 18 <= n) {
@@ -160,6 +213,15 @@ struct VectorSearch {
         }
         return WordSearch::FindRunEnd(src, k, n, v);
     }
+
+    static std::uint32_t RunLength(const std::uint8_t* src, std::uint32_t i, std::uint32_t n) {
+        if (i + kStep + 1 <= n) {
+            const std::uint32_t run = MeasureShortRun(src + i);
+            if (run <= kStep) return run;
+            return FindRunEnd(src, i + kStep + 1, n, src[i]) - i;
+        }
+        return WordSearch::RunLength(src, i, n);
+    }
 };
 #else
 using VectorSearch = WordSearch;
@@ -176,26 +238,72 @@ struct CodeState {
 
 // Writes a run of b >= 2 copies of v, or of one after a longer run: repeat runs of up to
 // 128 copies, and a last single copy as a literal of one, left open for what follows.
+// Either way no literal is open before the run's last code.
 template <bool Write>
 inline void EmitRun(std::uint8_t* dest, CodeState& state, std::uint32_t b, std::uint8_t v) {
-    while (b > kMaxRepeat) {
-        if constexpr (Write) {
-            dest[state.out] = kLongestRepeat;
-            dest[state.out + 1] = v;
+    state.literalLength = 0;
+    if (b > kMaxRepeat) [[unlikely]] {
+        do {
+            if constexpr (Write) {
+                dest[state.out] = kLongestRepeat;
+                dest[state.out + 1] = v;
+            }
+            state.out += 2;
+            b -= kMaxRepeat;
+        } while (b > kMaxRepeat);
+        if (b == 1) {
+            state.literalAt = state.out;
+            state.literalLength = 1;
         }
-        state.out += 2;
-        b -= kMaxRepeat;
     }
     if constexpr (Write) {
-        dest[state.out] = b >= 2 ? RepeatControl(b) : 0x00;
+        // 1 - b is 0x00 for b == 1: the control of a literal of one.
+        dest[state.out] = RepeatControl(b);
         dest[state.out + 1] = v;
     }
-    state.literalLength = 0;
-    if (b == 1) {
-        state.literalAt = state.out;
-        state.literalLength = 1;
-    }
     state.out += 2;
+}
+
+// Appends src[0 .. stretch-1] to the open literal.
+template <bool Write>
+inline void EmitStretch(std::uint8_t* dest, CodeState& state, const std::uint8_t* src,
+                        std::uint32_t stretch) {
+    state.literalLength += stretch;
+    if constexpr (Write) {
+        CopyBytes(dest + state.out, src, stretch);
+        dest[state.literalAt] = static_cast<std::uint8_t>(state.literalLength - 1);
+    }
+    state.out += stretch;
+}
+
+// Far enough from the end of the input that a literal's whole room and the steps of the
+// searches over it can be loaded without looking at n.
+constexpr std::uint32_t kFarFromEnd = kMaxLiteralWithPair + 2 * 16 + 2;
+
+// Copies a stretch of n <= 16 bytes that a run's two code bytes follow, without a branch
+// on n, by two 8-byte copies that may write up to 8 - n - 2 bytes past those two. That
+// is safe, and those bytes are written again later, when more than kSlackInput bytes of
+// input follow the run: every code byte pair stands for at most 128 input bytes, so
+// their code is at least 2 * 3 bytes long and the code ends at least 8 bytes after the
+// stretch's start. Reads up to 8 bytes past the stretch, which the caller keeps in the
+// input.
+constexpr std::uint32_t kSlackInput = 2 * kMaxRepeat;
+inline void CopyShortWithSlack(std::uint8_t* dest, const std::uint8_t* src, std::uint32_t n) {
+    const std::uint32_t back = std::max(n, 8u) - 8;
+    std::memcpy(dest, src, 8);
+    std::memcpy(dest + back, src + back, 8);
+}
+
+// The first k in [from, to) where three equal bytes start, or `to`; loads up to
+// src[to + kStep] (callers keep that below n).
+template <class Search>
+inline std::uint32_t FindTripleFar(const std::uint8_t* src, std::uint32_t k, std::uint32_t to) {
+    for (;;) {
+        const std::uint32_t at = Search::FindTripleInStep(src + k);
+        if (at < Search::kStep) return std::min(to, k + at);
+        k += Search::kStep;
+        if (k >= to) return to;
+    }
 }
 
 // One pass of the encoder. With Write false nothing is stored and dest is not used, so
@@ -206,42 +314,77 @@ std::uint32_t EncodeRuns(std::uint8_t* dest, const std::uint8_t* src, std::uint3
     CodeState state;
     std::uint32_t i = 0;
     while (i < n) {
-        if (state.literalLength > 0) {
-            // Every single and pair before the next run of three joins the open literal
-            // as long as it stays within 127 bytes; such a stretch is copied as it is.
-            // Cut short by that room, the stretch must not end inside a pair: the pair
-            // is then left to the steps below.
-            const std::uint32_t limit =
-                std::min(n, i + (kMaxLiteralWithPair - state.literalLength));
-            std::uint32_t end = Search::FindTriple(src, i, limit, n);
-            const bool triple = end < limit;
-            if (!triple && end < n && end > i && src[end - 1] == src[end]) --end;
-            if (end > i) {
-                const std::uint32_t stretch = end - i;
-                state.literalLength += stretch;
-                if constexpr (Write) {
-                    CopyBytes(dest + state.out, src + i, stretch);
-                    dest[state.literalAt] = static_cast<std::uint8_t>(state.literalLength - 1);
-                }
-                state.out += stretch;
-                i = end;
-                if (i == n) break;
-            }
-            if (triple) {
-                // Known to be three or more: straight to the repeat run.
-                const std::uint32_t runEnd = Search::FindRunEnd(src, i + 3, n, src[i]);
-                EmitRun<Write>(dest, state, runEnd - i, src[i]);
-                i = runEnd;
+        if (state.literalLength == 0) {
+            // No literal open: a run of two or more is a repeat run, and a single opens
+            // a literal (still empty here: its byte is the first of the stretch below).
+            if (i + 1 < n && src[i + 1] == src[i]) {
+                const std::uint32_t run = Search::RunLength(src, i, n);
+                EmitRun<Write>(dest, state, run, src[i]);
+                i += run;
                 continue;
             }
+            state.literalAt = state.out++;
+        }
+        // Every single and pair before the next run of three joins the open literal as
+        // long as it stays within 127 bytes; such a stretch is copied as it is.
+        const std::uint32_t room = kMaxLiteralWithPair - state.literalLength;
+        std::uint32_t end;
+        std::uint32_t limit;
+        if (i + kFarFromEnd <= n) {
+            limit = i + room;
+            end = FindTripleFar<Search>(src, i, limit);
+            if (end < limit) {
+                // The same as below, with a run of up to one step measured in one.
+                const std::uint32_t run = Search::MeasureShortRun(src + end);
+                if (run <= Search::kStep) {
+                    const std::uint32_t stretch = end - i;
+                    if (stretch <= 16 && n - (end + run) > kSlackInput) {
+                        state.literalLength += stretch;
+                        if constexpr (Write) {
+                            CopyShortWithSlack(dest + state.out, src + i, stretch);
+                            dest[state.literalAt] =
+                                static_cast<std::uint8_t>(state.literalLength - 1);
+                        }
+                        state.out += stretch;
+                    } else {
+                        EmitStretch<Write>(dest, state, src + i, stretch);
+                    }
+                    if constexpr (Write) {
+                        dest[state.out] = RepeatControl(run);
+                        dest[state.out + 1] = src[end];
+                    }
+                    state.out += 2;
+                    state.literalLength = 0;
+                    i = end + run;
+                    continue;
+                }
+            }
+        } else {
+            limit = std::min(n, i + room);
+            end = Search::FindTriple(src, i, limit, n);
+        }
+        if (end < limit) {
+            // Three or more at end: straight to the repeat run, which closes the literal.
+            EmitStretch<Write>(dest, state, src + i, end - i);
+            const std::uint32_t run = Search::RunLength(src, end, n);
+            EmitRun<Write>(dest, state, run, src[end]);
+            i = end + run;
+            continue;
+        }
+        // Cut short by the literal's room, the stretch must not end inside a pair: the
+        // pair is then left to the steps below.
+        if (end < n && end > i && src[end - 1] == src[end]) --end;
+        if (end > i) {
+            EmitStretch<Write>(dest, state, src + i, end - i);
+            i = end;
+            if (i == n) break;
         }
 
+        // The literal is full up to a pair or up to its last byte: the run at i is taken
+        // alone.
         const std::uint8_t v = src[i];
         if (i + 1 == n || src[i + 1] != v) {
-            // A single joins the open literal, closing it when full, or opens one.
-            if (state.literalLength == 0) {
-                state.literalAt = state.out++;
-            }
+            // A single joins the open literal, closing it when full.
             ++state.literalLength;
             if constexpr (Write) {
                 dest[state.out] = v;
@@ -254,9 +397,7 @@ std::uint32_t EncodeRuns(std::uint8_t* dest, const std::uint8_t* src, std::uint3
         }
         if (i + 2 == n || src[i + 2] != v) {
             i += 2;
-            if (state.literalLength == 0) {
-                EmitRun<Write>(dest, state, 2, v);
-            } else if (state.literalLength + 2 <= kMaxLiteralWithPair) {
+            if (state.literalLength + 2 <= kMaxLiteralWithPair) {
                 state.literalLength += 2;
                 if constexpr (Write) {
                     dest[state.literalAt] = static_cast<std::uint8_t>(state.literalLength - 1);
@@ -277,10 +418,10 @@ std::uint32_t EncodeRuns(std::uint8_t* dest, const std::uint8_t* src, std::uint3
             }
             continue;
         }
-        // Three or more: a repeat run, which closes any open literal.
-        const std::uint32_t end = Search::FindRunEnd(src, i + 3, n, v);
-        EmitRun<Write>(dest, state, end - i, v);
-        i = end;
+        // Three or more: a repeat run, which closes the open literal.
+        const std::uint32_t run = Search::RunLength(src, i, n);
+        EmitRun<Write>(dest, state, run, v);
+        i += run;
     }
     return state.out;
 }

@@ -8,7 +8,8 @@
 namespace inkrow {
 
 // Encodes n bytes from src into dest; returns the bytes written (at most 2n). Reads
-// exactly n bytes and writes without a bound: the caller guarantees the room.
+// exactly n bytes and writes without a bound: the caller guarantees the room. Nothing is
+// stored past the returned length (bytes inside it may be stored twice on the way).
 std::uint16_t PackBytes(std::uint8_t* dest, const std::uint8_t* src, std::uint16_t n);
 
 // Writes the code of n zero bytes (n >= 1) without reading input; returns the bytes

@@ -208,6 +208,40 @@ TEST(PackBytesDifferential, EveryLengthOfEveryPatternAtTheEndOfTheInput) {
     }
 }
 
+TEST(PackBytesDifferential, ShortStretchesBeforeARunNearTheCodesEnd) {
+    // A run, a stretch of 1..16 singles, a run, then 250..262 bytes that code to as little as
+    // they can (runs of 128): the coder copies such stretches in 8-byte moves that run
+    // past them when enough input follows, and must still never store past its code.
+    const RunSearch searches[] = {RunSearch::kWords, RunSearch::kVector};
+    constexpr std::size_t kGuard = 16;
+    Bytes output(4096);
+    for (std::size_t stretch = 1; stretch <= 16; ++stretch) {
+        for (std::size_t run = 3; run <= 18; run += 15) {
+            for (std::size_t tail = 250; tail <= 262; ++tail) {
+                Bytes line;
+                line.insert(line.end(), 40, 0x55);
+                for (std::size_t k = 0; k < stretch; ++k)
+                    line.push_back(static_cast<std::uint8_t>(k % 2 == 0 ? 0x11 : 0x22));
+                line.insert(line.end(), run, 0x33);
+                line.insert(line.end(), tail, 0x44);
+                const Bytes expected = PlainPack(line.data(), line.size());
+                for (RunSearch search : searches) {
+                    std::fill(output.begin(), output.end(), 0xCC);
+                    const std::uint16_t size =
+                        PackBytesWith(search, output.data(), line.data(),
+                                      static_cast<std::uint16_t>(line.size()));
+                    ASSERT_EQ(Bytes(output.begin(), output.begin() + size), expected)
+                        << "stretch " << stretch << " run " << run << " tail " << tail;
+                    ASSERT_EQ(
+                        std::count(output.begin() + size, output.begin() + size + kGuard, 0xCC),
+                        static_cast<std::ptrdiff_t>(kGuard))
+                        << "stretch " << stretch << " run " << run << " tail " << tail;
+                }
+            }
+        }
+    }
+}
+
 TEST(PackBytesDifferential, ReportsWhichSearchesRunAsThemselves) {
     EXPECT_TRUE(HasRunSearch(RunSearch::kWords));
 #if defined(__SSE2__)
