@@ -133,12 +133,17 @@ std::int16_t ProduceBand(OutputContext* context, RasterBand* band) {
 
     LineSnapshot snapshot;
     SaveLines(context, &snapshot);
-    for (int plane = 0; plane < context->planeCount; ++plane)
-        context->rows[plane].rowData = LockBlock(context->rowBufferHandles[plane]);
-    if (context->planes[0].twoBitSplit == 1)
+    // Only the split writes into the module's row buffers; the direct intake points
+    // every plane's row at the caller's line (IsValidBand has made sure that the band
+    // has an entry for every configured plane).
+    const bool split = context->planes[0].twoBitSplit == 1;
+    if (split) {
+        for (int plane = 0; plane < context->planeCount; ++plane)
+            context->rows[plane].rowData = LockBlock(context->rowBufferHandles[plane]);
         SplitTwoBitPlanes(context, band);
-    else
+    } else {
         IntakeDirectRows(context, band);
+    }
 
     bool fits = LinesFit(context, completion);
     if (fits && completion == kCompletionRowChange)
@@ -178,8 +183,10 @@ std::int16_t ProduceBand(OutputContext* context, RasterBand* band) {
         default:  // band production records no other kind
             break;
     }
-    for (int plane = 0; plane < context->planeCount; ++plane)
-        UnlockBlock(context->rowBufferHandles[plane]);
+    if (split) {
+        for (int plane = 0; plane < context->planeCount; ++plane)
+            UnlockBlock(context->rowBufferHandles[plane]);
+    }
     context->lastLineNumber = lineNumber;
     return kOk;
 }

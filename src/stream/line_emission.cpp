@@ -10,6 +10,12 @@ namespace inkrow {
 
 void EmitEmptyLines(BufferNode* node, int n) {
     if (n <= 0) return;
+    if (n == 1) {
+        // The common case, a blank line: one byte, not a call.
+        *node->cursor++ = kEndOfLine;
+        AddPacketLength(node->base, 1);
+        return;
+    }
     std::memset(node->cursor, kEndOfLine, static_cast<std::size_t>(n));
     node->cursor += n;
     AddPacketLength(node->base, static_cast<std::uint16_t>(n));
