@@ -37,9 +37,8 @@ void EmitEncodedLine(BufferNode* node, const std::uint8_t* rowData, const LineSt
     AddPacketLength(node->base, static_cast<std::uint16_t>(written + 1));
 }
 
-std::uint32_t EncodedLineSize(const std::uint8_t* rowData, const LineState& line,
-                              std::uint32_t budget) {
-    if (line.blankFlag == kLineIsBlank) return 1;
+std::uint32_t EncodedInkedLineSize(const std::uint8_t* rowData, const LineState& line,
+                                   std::uint32_t budget) {
     const auto zeros = static_cast<std::uint32_t>(line.firstInkByte);
     const auto inked = static_cast<std::uint32_t>(line.lastInkByte - line.firstInkByte + 1);
     const std::uint32_t zeroRun = 2 * ((zeros + 127) / 128);
