@@ -38,33 +38,45 @@ extern "C" int16_t OutputComplete(OutputHandle* handle) {
         UnlockContext(handle);
         return result;
     }
-    LockBufferChain(&context->controlChain);
-    LockPackets(context);
     switch (context->pendingCompletion) {
         case kCompletionSameRow:
         case kCompletionFirstRow:
+            // Only the line records move: the packets are not touched, so not locked.
             TakeCurrentLines(context);
             break;
         case kCompletionRowChange:
+            LockPackets(context);
             DropRowsUpTo(context, context->planes[0].currentLine.rowNumber);
             MoveStagedPackets(context);
             TakeCurrentLines(context);
+            UnlockPackets(context);
             break;
         case kCompletionPageEnd:
+            LockPackets(context);
             ReleasePageBuffers(context, context->planeCount);
+            UnlockPackets(context);
             break;
         case kCompletionFormFeed:
+            LockPackets(context);
             DropRowsUpTo(context, context->formFeedLineLimit / context->linesPerRow);
             // Rows at and after the limit are dropped with the page: nothing of them
             // may be sent with the next page.
             for (int plane = 0; plane < context->planeCount; ++plane)
                 ResetPacket(&context->planes[plane].packetChain);
+            UnlockPackets(context);
             break;
         case kCompletionNone:
             break;
     }
-    UnlockPackets(context);
-    TrimControlChain(context);
+    // The control nodes the completed call listed go. Between calls a chain's handles
+    // and used lengths are its whole state (UnlockBufferChain records them), so a chain
+    // of one node that holds nothing, as after a band that wrote no command, is exactly
+    // what the trim would leave: it is neither locked nor trimmed.
+    BufferNode& control = context->controlChain;
+    if (control.nextHandle != nullptr || control.usedLength != 0) {
+        LockBufferChain(&control);
+        TrimControlChain(context);
+    }
     result = CommitCall(context->stateHandle, kCallComplete);
     UnlockContext(handle);
     return result;

@@ -67,15 +67,42 @@ CallState* LockCallState(Handle stateHandle) {
     return reinterpret_cast<CallState*>(LockBlock(stateHandle));
 }
 
-// The pair of callIndex that starts at the current state, or null.
-const Transition* FindTransition(const CallState* record, std::int16_t callIndex) {
-    const TransitionList& list =
-        (record->mode == kModeNormal ? kNormalTable : kFormFeedTable)[callIndex];
-    for (const Transition& pair : list.pairs) {
-        if (pair.from == kNoState) break;
-        if (pair.from == record->state) return &pair;
+constexpr int kStateCount = 20;
+
+// The two tables above, turned at compile time into one answer per mode, call index and
+// state: the state the call leads to, or kNoState. Every call is checked and committed,
+// so the lookup is two loads instead of a walk through the pairs; the pairs stay the
+// readable source of truth.
+struct NextStateTable {
+    CallStateId next[2][kMaxCallIndex + 1][kStateCount];
+};
+
+constexpr NextStateTable BuildNextStates() {
+    NextStateTable table{};
+    for (int mode = 0; mode < 2; ++mode) {
+        const TransitionList* lists = mode == 0 ? kNormalTable : kFormFeedTable;
+        for (int call = 0; call <= kMaxCallIndex; ++call) {
+            for (int state = 0; state < kStateCount; ++state)
+                table.next[mode][call][state] = kNoState;
+            // The first pair from a state wins, as the walk through the pairs did.
+            for (int k = 4; k >= 0; --k) {
+                const Transition& pair = lists[call].pairs[k];
+                bool listed = true;
+                for (int before = 0; before < k; ++before)
+                    if (lists[call].pairs[before].from == kNoState) listed = false;
+                if (listed && pair.from != kNoState) table.next[mode][call][pair.from] = pair.to;
+            }
+        }
     }
-    return nullptr;
+    return table;
+}
+
+constexpr NextStateTable kNextStates = BuildNextStates();
+
+// The state that callIndex leads to from the current state, or kNoState.
+CallStateId FindTransition(const CallState* record, std::int16_t callIndex) {
+    if (record->state < 0 || record->state >= kStateCount) return kNoState;
+    return kNextStates.next[record->mode == kModeNormal ? 0 : 1][callIndex][record->state];
 }
 
 }  // namespace
@@ -115,7 +142,7 @@ std::int16_t CheckCall(Handle stateHandle, std::int16_t callIndex) {
     CallState* record = LockCallState(stateHandle);
     if (record == nullptr || callIndex < 0 || callIndex > kMaxCallIndex) return kNever;
     std::int16_t result = kOk;
-    if (FindTransition(record, callIndex) == nullptr) {
+    if (FindTransition(record, callIndex) == kNoState) {
         const bool neverInMode = record->mode == kModeNormal &&
                                  (callIndex == kCallFormFeed || callIndex == kCallNoEntry9);
         result = neverInMode ? kNever : kNotNow;
@@ -127,10 +154,10 @@ std::int16_t CheckCall(Handle stateHandle, std::int16_t callIndex) {
 std::int16_t CommitCall(Handle stateHandle, std::int16_t callIndex) {
     CallState* record = LockCallState(stateHandle);
     if (record == nullptr || callIndex < 0 || callIndex > kMaxCallIndex) return kNever;
-    const Transition* pair = FindTransition(record, callIndex);
+    const CallStateId next = FindTransition(record, callIndex);
     std::int16_t result = kNever;
-    if (pair != nullptr) {
-        record->state = pair->to;
+    if (next != kNoState) {
+        record->state = next;
         result = kOk;
     }
     UnlockBlock(stateHandle);

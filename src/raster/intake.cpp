@@ -79,6 +79,9 @@ void IntakeDirectRows(OutputContext* context, const RasterBand* band) {
     // configures more direct planes than that.
     int planeCount = context->planeCount;
     if (planeCount > OUTPUT_MAX_BAND_PLANES) planeCount = OUTPUT_MAX_BAND_PLANES;
+    // The line's position in its row is the same for every plane: worked out once.
+    LineState position{};
+    StampLinePosition(position, band->lineNumber, context->linesPerRow);
 
     for (int i = 0; i < planeCount; ++i) {
         const BandPlane& entry = band->bandPlanes[i];
@@ -133,7 +136,9 @@ void IntakeDirectRows(OutputContext* context, const RasterBand* band) {
                                 (std::int32_t{row.rowEnd} - row.rowTrail - 1) >> shift, ink);
             }
         }
-        StampLinePosition(line, band->lineNumber, context->linesPerRow);
+        line.subLine = position.subLine;
+        line.lineNumber = position.lineNumber;
+        line.rowNumber = position.rowNumber;
     }
 }
 

@@ -118,13 +118,22 @@ std::int16_t ProduceBand(OutputContext* context, RasterBand* band) {
             ? static_cast<std::int64_t>(newRow) - plane0.previousLine.rowNumber - 1
             : 0;
 
-    // Control nodes: the page header (first node), then for a row change the owed
-    // skips, a selection and the skips over untouched rows. A call may list at most
-    // kSegmentCapacity entries, and each command is one.
+    // Control nodes: the page header (first node), then for a row change the commands
+    // that committing the built row writes (the owed skips and a selection, none for a
+    // blank row or one that keeps its selection) and the skips over untouched rows. A
+    // call may list at most kSegmentCapacity entries, and each command is one.
+    //
+    // The built row is wholly in the packets before this line is taken in (a row change
+    // stages the line elsewhere), so what its commit writes is known now, exactly: the
+    // count is the one CommitRow acts on, not a bound. Reserving exactly these nodes
+    // keeps a row change that writes no command from allocating a control node only to
+    // release it at the completion.
     std::int64_t nodes = sendHeader ? 1 : 0;
     std::int64_t fixedSegments = nodes;
+    RowCommitCounts builtRow{0, 0};
     if (completion == kCompletionRowChange) {
-        nodes += SkipCommandCount(context->pendingBlankRows) + 1 + SkipCommandCount(untouched);
+        builtRow = CountBuiltRow(context);
+        nodes += builtRow.commands + SkipCommandCount(untouched);
         fixedSegments += SkipCommandCount(untouched);
     }
     if (fixedSegments > kSegmentCapacity) return kFailed;
@@ -133,16 +142,21 @@ std::int16_t ProduceBand(OutputContext* context, RasterBand* band) {
 
     LineSnapshot snapshot;
     SaveLines(context, &snapshot);
-    for (int plane = 0; plane < context->planeCount; ++plane)
-        context->rows[plane].rowData = LockBlock(context->rowBufferHandles[plane]);
-    if (context->planes[0].twoBitSplit == 1)
+    // Only the split writes into the module's row buffers; the direct intake points
+    // every plane's row at the caller's line (IsValidBand has made sure that the band
+    // has an entry for every configured plane).
+    const bool split = context->planes[0].twoBitSplit == 1;
+    if (split) {
+        for (int plane = 0; plane < context->planeCount; ++plane)
+            context->rows[plane].rowData = LockBlock(context->rowBufferHandles[plane]);
         SplitTwoBitPlanes(context, band);
-    else
+    } else {
         IntakeDirectRows(context, band);
+    }
 
     bool fits = LinesFit(context, completion);
     if (fits && completion == kCompletionRowChange)
-        fits = fixedSegments + BuiltRowSegments(context) <= kSegmentCapacity;
+        fits = fixedSegments + builtRow.segments <= kSegmentCapacity;
     if (!fits) {
         RestoreLines(context, snapshot);
         TrimControlChain(context);
@@ -178,8 +192,10 @@ std::int16_t ProduceBand(OutputContext* context, RasterBand* band) {
         default:  // band production records no other kind
             break;
     }
-    for (int plane = 0; plane < context->planeCount; ++plane)
-        UnlockBlock(context->rowBufferHandles[plane]);
+    if (split) {
+        for (int plane = 0; plane < context->planeCount; ++plane)
+            UnlockBlock(context->rowBufferHandles[plane]);
+    }
     context->lastLineNumber = lineNumber;
     return kOk;
 }

@@ -110,16 +110,6 @@ void AddSegment(SegmentList* list, const BufferNode* node) {
     ++list->count;
 }
 
-std::uint16_t PacketLength(const std::uint8_t* packetStart) {
-    return static_cast<std::uint16_t>(packetStart[3] | (packetStart[4] << 8));
-}
-
-void AddPacketLength(std::uint8_t* packetStart, std::uint16_t n) {
-    const auto length = static_cast<std::uint16_t>(PacketLength(packetStart) + n);
-    packetStart[3] = static_cast<std::uint8_t>(length & 0xFF);
-    packetStart[4] = static_cast<std::uint8_t>(length >> 8);
-}
-
 void ResetPacket(BufferNode* node) {
     node->base[3] = 0;
     node->base[4] = 0;
@@ -143,10 +133,6 @@ void LockBufferChain(BufferNode* first) {
         node->next = reinterpret_cast<BufferNode*>(LockBlock(node->nextHandle));
         node = node->next;
     }
-}
-
-bool PacketHasRoom(const BufferNode* node, std::uint32_t bytes) {
-    return NodeUsed(node) + bytes <= node->capacity && PacketLength(node->base) + bytes <= 0xFFFF;
 }
 
 void LockPackets(OutputContext* context) {

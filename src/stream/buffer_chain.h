@@ -39,8 +39,16 @@ void TrimControlChain(OutputContext* context);
 void WriteControlCommand(OutputContext* context, const std::uint8_t* bytes, std::size_t length);
 
 void AddSegment(SegmentList* list, const BufferNode* node);
-void AddPacketLength(std::uint8_t* packetStart, std::uint16_t n);
-std::uint16_t PacketLength(const std::uint8_t* packetStart);
+
+// The 16-bit little-endian length field of the packet that starts at packetStart.
+inline std::uint16_t PacketLength(const std::uint8_t* packetStart) {
+    return static_cast<std::uint16_t>(packetStart[3] | (packetStart[4] << 8));
+}
+inline void AddPacketLength(std::uint8_t* packetStart, std::uint16_t n) {
+    const auto length = static_cast<std::uint16_t>(PacketLength(packetStart) + n);
+    packetStart[3] = static_cast<std::uint8_t>(length & 0xFF);
+    packetStart[4] = static_cast<std::uint8_t>(length >> 8);
+}
 void ResetPacket(BufferNode* node);
 // Writes the empty packet header at the node's start.
 void WritePacketHeader(BufferNode* node);
@@ -58,6 +66,8 @@ inline std::uint32_t NodeUsed(const BufferNode* node) {
 
 // Room left in a packet node for `bytes` more bytes, both in its block and in its
 // 16-bit length field.
-bool PacketHasRoom(const BufferNode* node, std::uint32_t bytes);
+inline bool PacketHasRoom(const BufferNode* node, std::uint32_t bytes) {
+    return NodeUsed(node) + bytes <= node->capacity && PacketLength(node->base) + bytes <= 0xFFFF;
+}
 
 }  // namespace inkrow

@@ -10,6 +10,12 @@ namespace inkrow {
 
 void EmitEmptyLines(BufferNode* node, int n) {
     if (n <= 0) return;
+    if (n == 1) {
+        // The common case, a blank line: one byte, not a call.
+        *node->cursor++ = kEndOfLine;
+        AddPacketLength(node->base, 1);
+        return;
+    }
     std::memset(node->cursor, kEndOfLine, static_cast<std::size_t>(n));
     node->cursor += n;
     AddPacketLength(node->base, static_cast<std::uint16_t>(n));
@@ -31,9 +37,8 @@ void EmitEncodedLine(BufferNode* node, const std::uint8_t* rowData, const LineSt
     AddPacketLength(node->base, static_cast<std::uint16_t>(written + 1));
 }
 
-std::uint32_t EncodedLineSize(const std::uint8_t* rowData, const LineState& line,
-                              std::uint32_t budget) {
-    if (line.blankFlag == kLineIsBlank) return 1;
+std::uint32_t EncodedInkedLineSize(const std::uint8_t* rowData, const LineState& line,
+                                   std::uint32_t budget) {
     const auto zeros = static_cast<std::uint32_t>(line.firstInkByte);
     const auto inked = static_cast<std::uint32_t>(line.lastInkByte - line.firstInkByte + 1);
     const std::uint32_t zeroRun = 2 * ((zeros + 127) / 128);

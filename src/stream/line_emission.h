@@ -14,10 +14,18 @@ inline constexpr std::uint8_t kEndOfLine = 0x80;
 // cursor and adds its size to the packet's length field.
 void EmitEncodedLine(BufferNode* node, const std::uint8_t* rowData, const LineState& line);
 
+// EncodedLineSize for a line that holds ink.
+std::uint32_t EncodedInkedLineSize(const std::uint8_t* rowData, const LineState& line,
+                                   std::uint32_t budget);
+
 // Bytes EmitEncodedLine will write for the line. The cheap upper bound is returned when
-// it is at most `budget`; otherwise the exact size is measured.
-std::uint32_t EncodedLineSize(const std::uint8_t* rowData, const LineState& line,
-                              std::uint32_t budget);
+// it is at most `budget`; otherwise the exact size is measured. Inline for the blank
+// line, which every band of a sparse page has in most planes.
+inline std::uint32_t EncodedLineSize(const std::uint8_t* rowData, const LineState& line,
+                                     std::uint32_t budget) {
+    if (line.blankFlag == kLineIsBlank) return 1;
+    return EncodedInkedLineSize(rowData, line, budget);
+}
 
 // Appends n empty lines to a packet.
 void EmitEmptyLines(BufferNode* node, int n);

@@ -181,10 +181,21 @@ void FinishRow(OutputContext* context) {
 }
 
 std::int32_t BuiltRowSegments(OutputContext* context) {
-    if (context->planeCount == 0) return 0;
+    return CountBuiltRow(context).segments;
+}
+
+RowCommitCounts CountBuiltRow(OutputContext* context) {
+    if (context->planeCount == 0) return {0, 0};
     const auto blankLength =
         static_cast<std::uint16_t>(context->planes[0].previousLine.subLine + 1);
-    return CommitSegmentCount(context, ClassifyRow(context, blankLength, false));
+    const std::int16_t rowClass = ClassifyRow(context, blankLength, false);
+    if (rowClass == kClassBlank) return {0, 0};
+    // The same decisions as CommitRow: the skips owed, then a selection when the class
+    // changed and has one.
+    std::int32_t commands = SkipCommandCount(context->pendingBlankRows);
+    if (rowClass != context->lastInkSelection && SelectionFor(rowClass, context->inkSetId))
+        ++commands;
+    return {CommitSegmentCount(context, rowClass), commands};
 }
 
 namespace {

@@ -50,6 +50,15 @@ void FinishRow(OutputContext* context);
 // finished (its blank packets then hold subLine + 1 empty lines).
 std::int32_t BuiltRowSegments(OutputContext* context);
 
+// What committing the row being built will list (segments) and how many of those are
+// control commands written into control nodes (the blank-row skips owed and an ink
+// selection); decided before the row is finished, as BuiltRowSegments.
+struct RowCommitCounts {
+    std::int32_t segments;
+    std::int32_t commands;
+};
+RowCommitCounts CountBuiltRow(OutputContext* context);
+
 // Commits the rows from the row being built up to endRow (exclusive, at most
 // ringDepth rows), then puts the row being built back where it was, so that the
 // completion finds it in previousLine again. Returns the row after the last committed.

@@ -4,6 +4,7 @@
 // and the form-feed page cycle from the first page to the job's end.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -391,6 +392,35 @@ TEST(OutOfMemory, AFailedPageSetupReleasesItsBlocksAndARetrySucceeds) {
     }
     EXPECT_EQ(OutputInitPart(&job.handle, &page), OUTPUT_OK);
     EXPECT_EQ(testheap::LiveBlocks(), live + 48);
+}
+
+TEST(OutOfMemory, ARowChangeReservesOnlyTheCommandsItWrites) {
+    // Rows 0, 2 and 4 inked in the same plane. The change to row 4 commits row 2, which
+    // keeps row 0's selection and owes no skips: its only command is the skip over
+    // row 3, which the chain's first node holds, so no allocation may be asked for.
+    Job job(20, 3, 8, MakePage(300));
+    std::vector<PlaneLine> planes(4);
+    planes[0] = Inked(1, 0x81);
+    ASSERT_EQ(SendLine(&job.handle, 0, planes, &job.stream), OUTPUT_OK);
+    ASSERT_EQ(SendLine(&job.handle, 17, planes, &job.stream), OUTPUT_OK);
+    RasterBand band = MakeBand(33, planes);
+    void* list = nullptr;
+    testheap::FailAllocation(1);
+    const int16_t result = OutputProduceTwo(&job.handle, &band, &list);
+    testheap::Reset();
+    ASSERT_EQ(result, OUTPUT_OK);
+    AppendSegments(list, &job.stream);
+    EXPECT_EQ(OutputComplete(&job.handle), OUTPUT_OK);
+    // The row change listed row 2's packets, no second selection, and the skip last.
+    const Bytes skip = {0x1B, 0x28, 0x65, 0x02, 0x00, 0x00, 0x01};
+    const auto at =
+        std::search(job.stream.begin(), job.stream.end(), kSelectCmyk.begin(), kSelectCmyk.end());
+    ASSERT_NE(at, job.stream.end());
+    EXPECT_EQ(std::search(at + 1, job.stream.end(), kSelectCmyk.begin(), kSelectCmyk.end()),
+              job.stream.end());
+    ASSERT_GE(job.stream.size(), skip.size());
+    EXPECT_TRUE(std::equal(skip.begin(), skip.end(),
+                           job.stream.end() - static_cast<std::ptrdiff_t>(skip.size())));
 }
 
 TEST(OutOfMemory, AProducingCallThatRunsOutRetriesAsIfNothingFailed) {
