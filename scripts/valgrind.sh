@@ -21,6 +21,10 @@ if ((${#programs[@]} == 0)); then
     exit 1
 fi
 
+# The line code's differential test pushes two million lines through two coders: the
+# sanitizer build runs it, and here it would take most of the time for nothing more.
+skip="PackBytesDifferential.EveryRunSearchWritesThePlainCodersBytes"
+
 failed=0
 passed=0
 for program in "${programs[@]}"; do
@@ -28,7 +32,7 @@ for program in "${programs[@]}"; do
     echo "== valgrind $name"
     start=$SECONDS
     if valgrind --tool=memcheck --error-exitcode=1 --leak-check=full --errors-for-leak-kinds=definite,indirect \
-        --quiet "$program" --gtest_brief=1; then
+        --quiet "$program" --gtest_brief=1 --gtest_filter="-$skip"; then
         passed=$((passed + 1))
     else
         failed=$((failed + 1))

@@ -1,6 +1,7 @@
 // Pixel expansion of decoded rasters, the renderings, and the PNG writer read back
 // through libpng.
 #include "picture.h"
+#include "test_seed.h"
 
 #include <gtest/gtest.h>
 #include <png.h>
@@ -170,8 +171,8 @@ TEST(WritePng, WritesReadablePictures) {
 // The row-by-row writers draw exactly what the whole-picture functions compute: random
 // rasters of every format, narrower and wider than the picture, shorter than it.
 TEST(RowByRow, MatchesWholePictures) {
-    const unsigned seed = testing::UnitTest::GetInstance()->random_seed() + 20261209u;
-    std::printf("seed %u\n", seed);
+    const std::uint32_t seed = testseed::TestSeed(20261209);
+    SCOPED_TRACE(testseed::SeedNote(seed));
     std::mt19937 random(seed);
     const std::filesystem::path directory =
         std::filesystem::path(testing::TempDir()) / "inkrow_decoder_rows";
