@@ -33,8 +33,8 @@
 #define CALLGRIND_START_INSTRUMENTATION
 #endif
 
-#include "core/context.h"
 #include "bench_pages.h"
+#include "core/context.h"
 #include "inkrow/output.h"
 #include "raster/split.h"
 #include "stream/line_code.h"

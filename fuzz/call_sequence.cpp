@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "context_fields.h"
 #include "core/call_state.h"
 #include "core/context.h"
-#include "context_fields.h"
 #include "inkrow/output.h"
 #include "test_heap.h"
 

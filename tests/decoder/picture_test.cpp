@@ -1,7 +1,6 @@
 // Pixel expansion of decoded rasters, the renderings, and the PNG writer read back
 // through libpng.
 #include "picture.h"
-#include "test_seed.h"
 
 #include <gtest/gtest.h>
 #include <png.h>
@@ -13,6 +12,8 @@
 #include <random>
 #include <string>
 #include <vector>
+
+#include "test_seed.h"
 
 namespace inkrow::decode {
 namespace {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "picture.h"
 #include "inkrow/render.h"
+#include "picture.h"
 
 namespace rendertest {
 
