@@ -163,34 +163,9 @@ constexpr int kPageK = 3;
 // One page from OutputOpen to OutputClose, every line through OutputProduceTwo and
 // OutputComplete; returns the bytes of the stream, 0 on a failed call.
 __attribute__((noinline)) std::size_t RunPage(std::vector<RasterBand>& bands) {
-    OutputHandle handle = nullptr;
-    if (OutputOpen(&handle) != OUTPUT_OPENED) return 0;
-    JobParams job{};
-    job.qualityCode = 10;
-    job.mediaCode = 1;
-    job.pixelWidth = benchpages::kWidth;
-    PageParams pageParams{};
-    pageParams.resolution = 600;
-    bool ok = OutputInitTwo(&handle, &job, OUTPUT_JOB_PARAMS_VERSION) == OUTPUT_OK &&
-              OutputInitPart(&handle, &pageParams) == OUTPUT_OK;
-    std::size_t bytes = 0;
-    auto sum = [&](void* list) {
-        const auto* segments = static_cast<const SegmentList*>(list);
-        for (int i = 0; i < segments->count; ++i)
-            bytes += segments->items[i].length;
-    };
-    for (RasterBand& band : bands) {
-        void* list = nullptr;
-        ok = ok && OutputProduceTwo(&handle, &band, &list) == OUTPUT_OK;
-        if (ok) sum(list);
-        ok = ok && OutputComplete(&handle) == OUTPUT_OK;
-    }
-    void* list = nullptr;
-    ok = ok && OutputFlush(&handle, &list) == OUTPUT_OK;
-    if (ok) sum(list);
-    ok = ok && OutputComplete(&handle) == OUTPUT_OK;
-    OutputClose(&handle);
-    return ok ? bytes : 0;
+    std::uint64_t bytes = 0;
+    const bool ok = benchpages::RunBands(10, 1, benchpages::kWidth, 600, bands, &bytes);
+    return ok ? static_cast<std::size_t>(bytes) : 0;
 }
 
 int CountPage(const std::string& coder, Content content) {

@@ -141,36 +141,9 @@ bool BuildSyntheticPage(int quality, int media, benchpages::Content content, Ren
 
 // One page from OutputOpen to OutputClose. False when any call does not succeed.
 bool RunPage(RenderedPage* page, std::uint64_t* outputBytes) {
-    OutputHandle handle = nullptr;
-    if (OutputOpen(&handle) != OUTPUT_OPENED) return false;
-    JobParams job{};
-    job.qualityCode = static_cast<int16_t>(page->quality);
-    job.mediaCode = static_cast<int16_t>(page->media);
-    job.pixelWidth = static_cast<int16_t>(page->width);
-    PageParams pageParams{};
-    pageParams.resolution = kDpi;
-    bool ok = OutputInitTwo(&handle, &job, OUTPUT_JOB_PARAMS_VERSION) == OUTPUT_OK &&
-              OutputInitPart(&handle, &pageParams) == OUTPUT_OK;
-    std::uint64_t bytes = 0;
-    auto sum = [&](void* list) {
-        const auto* segments = static_cast<const SegmentList*>(list);
-        for (int i = 0; i < segments->count; ++i)
-            bytes += segments->items[i].length;
-    };
-    for (RasterBand& band : page->bands) {
-        if (!ok) break;
-        void* list = nullptr;
-        ok = OutputProduceTwo(&handle, &band, &list) == OUTPUT_OK;
-        if (ok) sum(list);
-        ok = ok && OutputComplete(&handle) == OUTPUT_OK;
-    }
-    void* list = nullptr;
-    ok = ok && OutputFlush(&handle, &list) == OUTPUT_OK;
-    if (ok) sum(list);
-    ok = ok && OutputComplete(&handle) == OUTPUT_OK;
-    OutputClose(&handle);
-    *outputBytes = bytes;
-    return ok;
+    *outputBytes = 0;
+    return benchpages::RunBands(page->quality, page->media, page->width, kDpi, page->bands,
+                                outputBytes);
 }
 
 // Rendered once per mode and page, the first time a benchmark of them runs. Page -1 is

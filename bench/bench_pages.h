@@ -19,6 +19,8 @@
 #include <random>
 #include <vector>
 
+#include "inkrow/output.h"
+
 namespace benchpages {
 
 constexpr int kWidth = 4960;   // 210 mm at 600 dpi
@@ -154,6 +156,41 @@ inline Plane MakePlane(Content content, int bits, int variant) {
         }
     }
     return plane;
+}
+
+// One page from OutputOpen to OutputClose in the given print mode, every band through
+// OutputProduceTwo and OutputComplete, then the flush. Adds the stream's length to
+// *streamBytes; false when any call does not succeed.
+inline bool RunBands(int quality, int media, int width, int dpi, std::vector<RasterBand>& bands,
+                     std::uint64_t* streamBytes) {
+    OutputHandle handle = nullptr;
+    if (OutputOpen(&handle) != OUTPUT_OPENED) return false;
+    JobParams job{};
+    job.qualityCode = static_cast<std::int16_t>(quality);
+    job.mediaCode = static_cast<std::int16_t>(media);
+    job.pixelWidth = static_cast<std::int16_t>(width);
+    PageParams pageParams{};
+    pageParams.resolution = static_cast<std::int16_t>(dpi);
+    bool ok = OutputInitTwo(&handle, &job, OUTPUT_JOB_PARAMS_VERSION) == OUTPUT_OK &&
+              OutputInitPart(&handle, &pageParams) == OUTPUT_OK;
+    auto sum = [&](void* list) {
+        const auto* segments = static_cast<const SegmentList*>(list);
+        for (int i = 0; i < segments->count; ++i)
+            *streamBytes += segments->items[i].length;
+    };
+    for (RasterBand& band : bands) {
+        if (!ok) break;
+        void* list = nullptr;
+        ok = OutputProduceTwo(&handle, &band, &list) == OUTPUT_OK;
+        if (ok) sum(list);
+        ok = ok && OutputComplete(&handle) == OUTPUT_OK;
+    }
+    void* list = nullptr;
+    ok = ok && OutputFlush(&handle, &list) == OUTPUT_OK;
+    if (ok) sum(list);
+    ok = ok && OutputComplete(&handle) == OUTPUT_OK;
+    OutputClose(&handle);
+    return ok;
 }
 
 }  // namespace benchpages
