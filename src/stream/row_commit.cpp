@@ -106,11 +106,23 @@ std::int32_t SkipCommandCount(std::int64_t rows) {
     return commands > INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(commands);
 }
 
+namespace {
+
+// The control commands CommitRow writes for a row of this class: the skips owed, then a
+// selection when the class changed and has one. Every command is one segment.
+std::int32_t CommitCommandCount(const OutputContext* context, std::int16_t rowClass) {
+    if (rowClass == kClassBlank) return 0;
+    std::int32_t commands = SkipCommandCount(context->pendingBlankRows);
+    if (rowClass != context->lastInkSelection && SelectionFor(rowClass, context->inkSetId))
+        ++commands;
+    return commands;
+}
+
+}  // namespace
+
 std::int32_t CommitSegmentCount(const OutputContext* context, std::int16_t rowClass) {
     if (rowClass == kClassBlank) return 0;
-    std::int32_t segments = SkipCommandCount(context->pendingBlankRows);
-    if (rowClass != context->lastInkSelection && SelectionFor(rowClass, context->inkSetId))
-        ++segments;
+    std::int32_t segments = CommitCommandCount(context, rowClass);
     const int kPlane = KPlaneOf(context->inkSetId);
     const int lightKPlane = LightKPlaneOf(context->inkSetId);
     for (int plane = 0; plane < context->planeCount; ++plane)
@@ -189,13 +201,7 @@ RowCommitCounts CountBuiltRow(OutputContext* context) {
     const auto blankLength =
         static_cast<std::uint16_t>(context->planes[0].previousLine.subLine + 1);
     const std::int16_t rowClass = ClassifyRow(context, blankLength, false);
-    if (rowClass == kClassBlank) return {0, 0};
-    // The same decisions as CommitRow: the skips owed, then a selection when the class
-    // changed and has one.
-    std::int32_t commands = SkipCommandCount(context->pendingBlankRows);
-    if (rowClass != context->lastInkSelection && SelectionFor(rowClass, context->inkSetId))
-        ++commands;
-    return {CommitSegmentCount(context, rowClass), commands};
+    return {CommitSegmentCount(context, rowClass), CommitCommandCount(context, rowClass)};
 }
 
 namespace {
