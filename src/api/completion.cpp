@@ -68,15 +68,7 @@ extern "C" int16_t OutputComplete(OutputHandle* handle) {
         case kCompletionNone:
             break;
     }
-    // The control nodes the completed call listed go. Between calls a chain's handles
-    // and used lengths are its whole state (UnlockBufferChain records them), so a chain
-    // of one node that holds nothing, as after a band that wrote no command, is exactly
-    // what the trim would leave: it is neither locked nor trimmed.
-    BufferNode& control = context->controlChain;
-    if (control.nextHandle != nullptr || control.usedLength != 0) {
-        LockBufferChain(&control);
-        TrimControlChain(context);
-    }
+    ReleaseListedControlNodes(context);
     result = CommitCall(context->stateHandle, kCallComplete);
     UnlockContext(handle);
     return result;

@@ -93,6 +93,17 @@ void TrimControlChain(OutputContext* context) {
     first->cursor = first->base;
 }
 
+void ReleaseListedControlNodes(OutputContext* context) {
+    // Between calls a chain's handles and used lengths are its whole state
+    // (UnlockBufferChain records them), so a chain of one node that holds nothing, as
+    // after a band that wrote no command, is exactly what the trim would leave: it is
+    // neither locked nor trimmed.
+    BufferNode& control = context->controlChain;
+    if (control.nextHandle == nullptr && control.usedLength == 0) return;
+    LockBufferChain(&control);
+    TrimControlChain(context);
+}
+
 void WriteControlCommand(OutputContext* context, const std::uint8_t* bytes, std::size_t length) {
     BufferNode* node = FindEmptyControlNode(context);
     // Reserved up front, so never missing; a command is never written into a node that

@@ -33,6 +33,9 @@ bool ReserveControlNodes(OutputContext* context, int count);
 
 // Releases every control node after the first and empties the first.
 void TrimControlChain(OutputContext* context);
+// At a completion: frees the control nodes the completed call listed, leaving the chain
+// as its one empty first node.
+void ReleaseListedControlNodes(OutputContext* context);
 
 // Writes one control command into the first empty control node and lists that node.
 // The calls reserve their control nodes before they start, so a node is always there.
