@@ -26,6 +26,7 @@
 #   build/fuzz/fuzz/inkrow_fuzz_calls -merge=1 fuzz/corpus "$FUZZ_WORK/calls"
 set -euo pipefail
 cd "$(dirname "$0")/.."
+./scripts/setup.sh fuzz
 seconds=${1:-30}
 shift || true
 targets=${FUZZ_TARGETS:-calls allocation_failures decode}

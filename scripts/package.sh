@@ -4,7 +4,7 @@
 # Tags lintian still reports are explained in packaging/README.md.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-./scripts/setup.sh
+./scripts/setup.sh package
 build=build/package
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 CFLAGS=$(dpkg-buildflags --get CFLAGS) CXXFLAGS=$(dpkg-buildflags --get CXXFLAGS) \

@@ -1,19 +1,53 @@
 #!/usr/bin/env bash
-# Installs what building and testing inkrow needs, on a fresh Debian machine. Asks the
-# package manager only for what is missing, so it is quick where all is there.
+# Installs what one kind of work needs on a fresh Debian machine, and nothing more, so
+# that a newcomer's first command stays short. Asks the package manager only for what is
+# missing, so it is quick where all is there.
+#
+#   scripts/setup.sh [GROUP...]     GROUP: demo (the default), test, fuzz, valgrind,
+#                                   package, windows, ci (all of them)
+#
+# Every script installs its own group first; nothing in the build, the tests or the
+# scripts calls a program that is not installed here. A compiler launcher (ccache) is
+# used when one is on PATH, never required.
 set -euo pipefail
 
-packages=(cmake make g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
-          libbenchmark-dev libpng-dev libjpeg-dev zlib1g-dev libtiff-dev valgrind binutils clang-format
-          pkg-config ghostscript libcups2-dev libcupsimage2-dev libpappl-dev
-          cups-daemon cups-client cups-ipp-utils cups-ppdc cups-filters cups python3
-          help2man lintian dpkg-dev file fakeroot)
-# The Windows build (scripts/windows.sh): the 64-bit MinGW-w64 toolchain only, Wine to
-# run its tests, GoogleTest's sources to build for it.
-packages+=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
-           wine64 wine googletest)
+# Building the library, the render stage, the tools and the printer application (the
+# release preset builds the benchmarks too), and printing the sample document.
+demo=(cmake make g++ pkg-config libpng-dev libjpeg-dev zlib1g-dev libpappl-dev
+      libcups2-dev libcupsimage2-dev ghostscript help2man libbenchmark-dev libtiff-dev)
+# Every test of the plain and sanitizer builds: GoogleTest, the benchmarks (which the
+# plain build compiles), a real cupsd with its filters, the layout and format checks,
+# and the binary-interface check.
+test=("${demo[@]}" libgtest-dev libgmock-dev binutils
+      clang-format cups-daemon cups-client cups-ipp-utils cups-ppdc cups-filters cups
+      python3 abigail-tools)
+fuzz=(clang libclang-rt-14-dev)
+valgrind=(valgrind)
+package=(dpkg-dev lintian file fakeroot)
+# The 64-bit MinGW-w64 toolchain only, Wine to run its tests, GoogleTest's sources to
+# build for it.
+windows=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
+         wine64 wine googletest)
+
+groups=("$@")
+((${#groups[@]})) || groups=(demo)
+packages=()
+for group in "${groups[@]}"; do
+    case "$group" in
+        demo) packages+=("${demo[@]}") ;;
+        test) packages+=("${test[@]}") ;;
+        fuzz) packages+=("${test[@]}" "${fuzz[@]}") ;;
+        valgrind) packages+=("${test[@]}" "${valgrind[@]}") ;;
+        package) packages+=("${demo[@]}" "${package[@]}") ;;
+        windows) packages+=("${test[@]}" "${windows[@]}") ;;
+        ci) packages+=("${test[@]}" "${fuzz[@]}" "${valgrind[@]}" "${package[@]}" "${windows[@]}") ;;
+        *) echo "setup: unknown group '$group' (demo, test, fuzz, valgrind, package, windows, ci)" >&2
+           exit 2 ;;
+    esac
+done
+
 missing=()
-for package in "${packages[@]}"; do
+for package in $(printf '%s\n' "${packages[@]}" | sort -u); do
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
         missing+=("$package")
     fi

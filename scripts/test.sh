@@ -3,7 +3,7 @@
 # AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-./scripts/setup.sh
+./scripts/setup.sh test
 jobs=$(nproc)
 for preset in plain sanitize; do
     echo "== $preset build"

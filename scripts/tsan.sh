@@ -4,6 +4,7 @@
 # run alone. Any race between two contexts fails the test. About a minute from scratch.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+./scripts/setup.sh test
 start=$SECONDS
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan -j "$(nproc)"

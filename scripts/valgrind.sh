@@ -6,6 +6,7 @@
 #   BUILD_DIR=path scripts/valgrind.sh   uses an existing build instead
 set -euo pipefail
 cd "$(dirname "$0")/.."
+./scripts/setup.sh valgrind
 
 build=${BUILD_DIR:-}
 if [ -z "$build" ]; then

@@ -4,7 +4,7 @@
 # Linux library, byte for byte. Installs what it needs first (scripts/setup.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-./scripts/setup.sh
+./scripts/setup.sh windows
 jobs=$(nproc)
 start=$SECONDS
 echo "== windows: Linux reference for the stream comparison"

@@ -3,7 +3,8 @@
 # install), pkgconfig (the compiler line from pkg-config), buildtree (find_package on the
 # build directory) or embed (add_subdirectory of the source tree without libpng or
 # GoogleTest). Needs BUILD_DIR, SOURCE_DIR, WORK_DIR, VERSION, C_COMPILER; CONSUMER_FLAGS
-# go to the consumer's compile and link lines (a sanitized library needs them).
+# go to the consumer's compile and link lines (a sanitized library needs them); LAUNCHER,
+# if set, is the outer build's compiler launcher.
 cmake_minimum_required(VERSION 3.25)
 set(consumer ${SOURCE_DIR}/tests/install/consumer)
 set(stage ${WORK_DIR}/stage)
@@ -66,8 +67,14 @@ else()
     # An embedding project has neither libpng nor GoogleTest: any attempt to find them
     # fails the configure.
     list(APPEND configure -DINKROW_SOURCE_DIR=${SOURCE_DIR} -DCMAKE_DISABLE_FIND_PACKAGE_PNG=ON
-         -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DCMAKE_CXX_COMPILER_LAUNCHER=ccache
-         -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+         -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON)
+    # The nested build compiles the whole library again: it uses the outer build's
+    # launcher when that has one, and none otherwise, so it needs no tool setup did
+    # not install.
+    if(LAUNCHER)
+      list(APPEND configure -DCMAKE_CXX_COMPILER_LAUNCHER=${LAUNCHER}
+           -DCMAKE_C_COMPILER_LAUNCHER=${LAUNCHER})
+    endif()
   else()
     message(FATAL_ERROR "unknown MODE ${MODE}")
   endif()
