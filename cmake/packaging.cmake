@@ -51,16 +51,18 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR})
 
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libinkrow0)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
-# A shlibs file and the ldconfig trigger: CPack writes both for a package whose shlibs
-# are generated.
 # A shlibs file for the package that holds the library (the only one with a shared
 # object), and the ldconfig trigger: Debian runs ldconfig once per dpkg run through it.
 # CPack also writes postinst and postrm scripts that call ldconfig themselves;
-# scripts/package.sh drops them, since the trigger does that work.
+# scripts/package.sh drops them, since the trigger does that work. The symbols file lists
+# every entry point with its version node and the release that added it, so dependent
+# packages need only as new a library as the symbols they use; scripts/package.sh checks
+# it against the built library with dpkg-gensymbols.
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/triggers)
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/triggers
+  ${PROJECT_SOURCE_DIR}/packaging/symbols)
 set(CPACK_DEBIAN_RUNTIME_DESCRIPTION
   "output stage of an inkjet printer driver - shared library
 inkrow turns a printer driver's raster lines into an inkjet printer's raster

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Debian packages libinkrow0, libinkrow-dev and inkrow-tools with Debian's
-# build flags (hardening included) into out/packages, and checks them with lintian.
+# build flags (hardening included) into out/packages, and checks them with lintian and
+# the library's symbols file with dpkg-gensymbols.
 # Tags lintian still reports are explained in packaging/README.md.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -28,6 +29,10 @@ trap 'rm -rf "$work"' EXIT
 for deb in out/packages/libinkrow0_*.deb; do
     dpkg-deb --raw-extract "$deb" "$work/root"
     rm -f "$work/root/DEBIAN/postinst" "$work/root/DEBIAN/postrm"
+    # The symbols file must list exactly what the library exports: dpkg-gensymbols
+    # fails (-c4) on any symbol lost or added, or on a changed version node.
+    dpkg-gensymbols -c4 -plibinkrow0 -v"$(dpkg-deb -f "$deb" Version)" -Ipackaging/symbols \
+        -P"$work/root" -O"$work/symbols" -e"$(echo "$work"/root/usr/lib/*/libinkrow.so.0.*)"
     dpkg-deb --root-owner-group --build "$work/root" "$deb" >/dev/null
     rm -rf "$work/root"
 done
