@@ -97,8 +97,8 @@ TEST_P(PrintTest, StreamIsRenderJobsAndDecodes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Filter, PrintTest, testing::ValuesIn(kPrintCases),
-                         [](const testing::TestParamInfo<PrintCase>& info) {
-                             return std::string(info.param.name);
+                         [](const testing::TestParamInfo<PrintCase>& test) {
+                             return std::string(test.param.name);
                          });
 
 TEST(Filter, ReadsStandardInputLikeAFile) {
@@ -250,8 +250,8 @@ TEST_P(BadInputTest, FailsNamingTheCause) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Filter, BadInputTest, testing::ValuesIn(kBadInputCases),
-                         [](const testing::TestParamInfo<BadInputCase>& info) {
-                             return std::string(info.param.name);
+                         [](const testing::TestParamInfo<BadInputCase>& test) {
+                             return std::string(test.param.name);
                          });
 
 TEST(Filter, UnreadableInputIsNamed) {

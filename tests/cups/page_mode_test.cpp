@@ -132,8 +132,8 @@ TEST_P(RefusalTest, NamesTheField) {
 }
 
 INSTANTIATE_TEST_SUITE_P(PageMode, RefusalTest, testing::ValuesIn(kRefusals),
-                         [](const testing::TestParamInfo<RefusalCase>& info) {
-                             return std::string(info.param.name);
+                         [](const testing::TestParamInfo<RefusalCase>& test) {
+                             return std::string(test.param.name);
                          });
 
 TEST(PageMode, SameJobNeedsTheSameWidthSpaceAndMode) {

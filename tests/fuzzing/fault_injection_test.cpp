@@ -258,8 +258,8 @@ TEST_P(FaultInjection, EveryAllocationFailingOnceLeavesTheStreamAlone) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Jobs, FaultInjection, ::testing::ValuesIn(Plans()),
-                         [](const ::testing::TestParamInfo<JobPlan>& info) {
-                             std::string name = info.param.name;
+                         [](const ::testing::TestParamInfo<JobPlan>& test) {
+                             std::string name = test.param.name;
                              for (char& c : name)
                                  if (c == '-') c = '_';
                              return name;
