@@ -6,6 +6,9 @@
  * command stream. It never writes a file or a port: every producing call hands back a
  * segment list that points into buffers the module owns.
  *
+ * The stream's bytes, command by command, with their limits, order rules and a worked
+ * example, are described in doc/stream-format.md in the source tree.
+ *
  * Call order of a job (anything else is refused with OUTPUT_NOT_NOW or OUTPUT_NEVER):
  *
  *     OutputOpen(&h)                              -> OUTPUT_OPENED
