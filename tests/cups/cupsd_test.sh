@@ -42,7 +42,9 @@ fail() {
 # The scheduler runs filters as the unprivileged user "lp" when started by root: every
 # directory it or a filter reads must be open to that user. The filter and the module's
 # shared library are copied in so that they do not depend on the build tree's
-# permissions.
+# permissions (a checkout under /root is closed to lp). The scheduler drops LD_*
+# variables from SetEnv, so the filter it starts is a small script that points the
+# loader at the copied library and runs the copied filter.
 chmod 755 "$tmp"
 mkdir -p "$tmp"/{conf/ppd,spool/tmp,cache,state,log,lib,serverbin/filter,out}
 chmod 755 "$tmp"/{conf,cache,state,log,lib,serverbin,serverbin/filter}
@@ -55,9 +57,12 @@ done
 for program in "$system_serverbin"/filter/*; do
     ln -s "$program" "$tmp/serverbin/filter/"
 done
-install -m 755 "$filter" "$tmp/serverbin/filter/rastertoinkrow"
+install -m 755 "$filter" "$tmp/lib/rastertoinkrow"
 soname=$(objdump -p "$library" | awk '/SONAME/ {print $2}')
 install -m 644 "$library" "$tmp/lib/${soname:-$(basename "$library")}"
+printf '#!/bin/sh\nLD_LIBRARY_PATH=%s exec %s "$@"\n' "$tmp/lib" "$tmp/lib/rastertoinkrow" \
+    >"$tmp/serverbin/filter/rastertoinkrow"
+chmod 755 "$tmp/serverbin/filter/rastertoinkrow"
 
 gs -q -dBATCH -dNOPAUSE -dSAFER -sDEVICE=pdfwrite -sOutputFile="$tmp/testpage.pdf" "$testpage"
 chmod 644 "$tmp/testpage.pdf"
@@ -75,7 +80,6 @@ ErrorLog $tmp/log/error_log
 PageLog $tmp/log/page_log
 FileDevice Yes
 Printcap $tmp/state/printcap
-SetEnv LD_LIBRARY_PATH $tmp/lib
 CONF
 
 write_cupsd_conf() {
