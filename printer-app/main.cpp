@@ -27,7 +27,9 @@
 #include <vector>
 
 #include "app_config.h"
+#include "config_file.h"
 #include "drivers.h"
+#include "icons.h"
 #include "job_render.h"
 #include "mode_map.h"
 #include "web.h"
@@ -51,6 +53,11 @@ std::vector<pappl_pr_driver_t>& DriverList() {
 std::string& StateFileName() {
     static std::string name;
     return name;
+}
+// The settings of the file given with --config.
+Settings& FileSettings() {
+    static Settings settings;
+    return settings;
 }
 
 const char* Environment(const char* name) {
@@ -101,6 +108,7 @@ pappl_system_t* MakeSystem(int numOptions, cups_option_t* options, void* data) {
         input.options.emplace_back(options[i].name, options[i].value);
     input.getenv = Environment;
     input.root = getuid() == 0;
+    input.fileOptions = FileSettings();
     AppConfig config;
     std::string error;
     if (!ResolveConfig(input, &config, &error)) {
@@ -144,6 +152,7 @@ pappl_system_t* MakeSystem(int numOptions, cups_option_t* options, void* data) {
     papplSystemAddMIMEFilter(system, "application/postscript", "image/pwg-raster", FilterDocument,
                              nullptr);
     AddWebPages(system, config.loopbackOnly);
+    AddIconResources(system);
     papplSystemSetFooterHTML(system, kFooter);
     pappl_version_t version{};
     papplCopyString(version.name, kName, sizeof version.name);
@@ -248,6 +257,9 @@ void Usage(void* data) {
         "                   server-port, log-file, log-level, spool-directory.\n"
         "  -u URI           Talk to the printer at this ipp: URI.\n"
         "  -v DEVICE-URI    file:///DIR (one file per job), socket://HOST:PORT, usb://...\n"
+        "  --config FILE    Read server settings from FILE, one NAME = VALUE a line (the\n"
+        "                   names of the server's -o settings); -o and the environment\n"
+        "                   win over it. Give it to sub-commands too, to find the server.\n"
         "\n"
         "Environment (an -o setting wins):\n"
         "  INKROW_STATE_DIR  Directory for state, spool, log and the control socket;\n"
@@ -265,6 +277,16 @@ int main(int argc, char* argv[]) {
     // the whole application.
     std::signal(SIGPIPE, SIG_IGN);
 
+    std::string configError;
+    if (!TakeConfigOption(&argc, argv, &FileSettings(), &configError)) {
+        std::fprintf(stderr, "inkrow-printer-app: %s\n", configError.c_str());
+        return 1;
+    }
+    // The state directory also holds the control socket: a file's state-dir places it as
+    // INKROW_STATE_DIR does, so that sub-commands given the same file find the server.
+    const char* fileState = FindSetting(FileSettings(), "state-dir");
+    if (fileState != nullptr && std::getenv("INKROW_STATE_DIR") == nullptr)
+        setenv("INKROW_STATE_DIR", fileState, 1);
     const std::string state = StateDirectoryFromEnvironment(Environment);
     if (!state.empty()) {
         char absolute[PATH_MAX];
