@@ -25,7 +25,8 @@ test=("${demo[@]}" libgtest-dev libgmock-dev binutils
       python3 abigail-tools)
 fuzz=(clang libclang-rt-14-dev)
 valgrind=(valgrind)
-package=(dpkg-dev lintian file fakeroot)
+# systemd: systemd-sysusers and systemd-analyze for the printer application's package test.
+package=(dpkg-dev lintian file fakeroot systemd)
 # The 64-bit MinGW-w64 toolchain only, Wine to run its tests, GoogleTest's sources to
 # build for it.
 windows=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
