@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "config_file.h"
+
 namespace inkrow::app {
 
 struct AppConfig {
@@ -26,7 +28,7 @@ struct AppConfig {
 struct ConfigInput {
     std::vector<std::pair<std::string, std::string>> options;  // the server's -o options
     // The settings of a configuration file (config_file.h), below the environment.
-    std::vector<std::pair<std::string, std::string>> fileOptions;
+    Settings fileOptions;
     // Environment lookup; returns nullptr for an unset variable.
     const char* (*getenv)(const char* name) = nullptr;
     bool root = false;  // the server runs as root

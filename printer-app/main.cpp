@@ -27,9 +27,7 @@
 #include <vector>
 
 #include "app_config.h"
-#include "config_file.h"
 #include "drivers.h"
-#include "icons.h"
 #include "job_render.h"
 #include "mode_map.h"
 #include "web.h"
@@ -54,14 +52,15 @@ std::string& StateFileName() {
     static std::string name;
     return name;
 }
+
+const char* Environment(const char* name) {
+    return std::getenv(name);
+}
+
 // The settings of the file given with --config.
 Settings& FileSettings() {
     static Settings settings;
     return settings;
-}
-
-const char* Environment(const char* name) {
-    return std::getenv(name);
 }
 
 bool MakeDirectory(const std::string& path) {
@@ -152,7 +151,6 @@ pappl_system_t* MakeSystem(int numOptions, cups_option_t* options, void* data) {
     papplSystemAddMIMEFilter(system, "application/postscript", "image/pwg-raster", FilterDocument,
                              nullptr);
     AddWebPages(system, config.loopbackOnly);
-    AddIconResources(system);
     papplSystemSetFooterHTML(system, kFooter);
     pappl_version_t version{};
     papplCopyString(version.name, kName, sizeof version.name);
