@@ -2,8 +2,9 @@
 # The inkrow-printer-app package, installed into a throwaway root and run there as its
 # service would run it:
 #   - its contents: the server, the unit (ExecStart with the configuration file, the
-#     dedicated user, StateDirectory=; systemd-analyze verify), the sysusers.d file, the conffile, the manual page;
-#     the configuration file names every server setting and the server accepts each;
+#     dedicated user, StateDirectory=; systemd-analyze verify), the sysusers.d file,
+#     the conffile, the manual page; the configuration file names every server setting
+#     that --help lists and the server accepts each;
 #   - the dedicated user, made by systemd-sysusers from the package's file in the root
 #     (which starts with this machine's users, so the id it picks is free here too);
 #   - the server started as the unit's ExecStart, as that user (when run as root; else
@@ -66,14 +67,18 @@ findings=$(systemd-analyze verify --man=no "$work/units/inkrow-printer-app.servi
 zcat "$root/usr/share/man/man1/inkrow-printer-app.1.gz" | grep -q '^.SH "CONFIGURATION FILE"' ||
     fail "the manual page does not describe --config"
 
-# Every server setting is in the file, set or commented out, and the server takes each.
-settings=(state-dir spool-directory log-file log-level listen-hostname server-port
-          output-directories)
+# Every server setting (as --help lists them, and output-directories) is in the file,
+# set or commented out, and the server takes each.
+export LD_LIBRARY_PATH=$root/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+app=$root/usr/bin/inkrow-printer-app
+mapfile -t settings < <("$app" --help | sed -n '/server setting (server):/,/\.$/p' |
+    sed 's/.*(server)://' | tr ',' '\n' | sed -E 's/^[[:space:]]*([a-z-]+).*/\1/' |
+    grep -E '^[a-z-]+$')
+((${#settings[@]} >= 6)) || fail "--help lists no server settings: ${settings[*]}"
+settings+=(output-directories)
 for name in "${settings[@]}"; do
     grep -Eq "^#?$name = " "$conf" || fail "the configuration file lacks $name"
 done
-export LD_LIBRARY_PATH=$root/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)
-app=$root/usr/bin/inkrow-printer-app
 sed -E 's/^#([a-z-]+ = )/\1/' "$conf" >"$work/every-setting.conf"
 INKROW_STATE_DIR=$work/probe "$app" drivers --config "$work/every-setting.conf" >/dev/null ||
     fail "the server refuses its own configuration file with every setting on"
