@@ -57,89 +57,66 @@ TEST(ConfigFile, RefusesBadLinesNamingThem) {
     }
 }
 
-class ConfigOptionTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        char name[] = "/tmp/inkrow-config-test.XXXXXX";
-        const int fd = mkstemp(name);
-        ASSERT_GE(fd, 0);
-        const std::string text = "server-port = 8631\nstate-dir = /var/lib/app\n";
-        ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-        close(fd);
-        path = name;
-    }
-    void TearDown() override { std::remove(path.c_str()); }
-
-    // Runs TakeConfigOption on the words; returns what is left of argv.
-    bool Take(std::vector<std::string> words, std::vector<std::string>* left) {
+// --config FILE taken out of the arguments, the file read, and its settings below the
+// -o options and the environment.
+TEST(ConfigFile, OptionIsTakenOutAndRanksBelowOptionsAndEnvironment) {
+    char name[] = "/tmp/inkrow-config-test.XXXXXX";
+    const int fd = mkstemp(name);
+    ASSERT_GE(fd, 0);
+    const std::string text = "server-port = 8631\nstate-dir = /var/lib/app\n";
+    ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    close(fd);
+    const std::string path = name;
+    const struct {
+        std::vector<std::string> words, left;
+        std::string error;  // empty: taken
+    } cases[] = {
+        {{"app", "server", "--config", path, "-o", "x=y"}, {"app", "server", "-o", "x=y"}, ""},
+        {{"app", "jobs", "--config=" + path, "--", "--config"},
+         {"app", "jobs", "--", "--config"},
+         ""},
+        {{"app", "server", "--config"}, {}, "--config needs a file name"},
+        {{"app", "server", "--config="}, {}, "--config needs a file name"},
+        {{"app", "--config", path, "server", "--config", path}, {}, "--config is given twice"},
+        {{"app", "server", "--config", path + ".none"},
+         {},
+         "cannot read the configuration file " + path + ".none: No such file"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> words = c.words;
         std::vector<char*> argv;
         for (std::string& word : words)
             argv.push_back(word.data());
         argv.push_back(nullptr);
         int argc = static_cast<int>(words.size());
-        const bool ok = TakeConfigOption(&argc, argv.data(), &settings, &error);
-        left->assign(argv.begin(), argv.begin() + argc);
+        Settings settings;
+        std::string error;
+        const bool taken = TakeConfigOption(&argc, argv.data(), &settings, &error);
+        EXPECT_EQ(taken, c.error.empty()) << c.error;
+        if (!taken) {
+            EXPECT_NE(error.find(c.error), std::string::npos) << error;
+            continue;
+        }
+        EXPECT_EQ(std::vector<std::string>(argv.begin(), argv.begin() + argc), c.left);
         EXPECT_EQ(argv[static_cast<std::size_t>(argc)], nullptr);
-        return ok;
+
+        std::map<std::string, std::string> variables{{"HOME", "/home/ann"}};
+        environment = &variables;
+        ConfigInput input;
+        input.getenv = FakeGetenv;
+        input.fileOptions = settings;
+        AppConfig config;
+        ASSERT_TRUE(ResolveConfig(input, &config, &error)) << error;
+        EXPECT_EQ(config.port, 8631);
+        EXPECT_EQ(config.stateDirectory, "/var/lib/app");
+        variables["INKROW_PORT"] = "9000";
+        input.options = {{"state-dir", "/srv/state"}};
+        ASSERT_TRUE(ResolveConfig(input, &config, &error)) << error;
+        EXPECT_EQ(config.port, 9000);
+        EXPECT_EQ(config.stateDirectory, "/srv/state");
+        environment = nullptr;
     }
-
-    std::string path;
-    Settings settings;
-    std::string error;
-};
-
-TEST_F(ConfigOptionTest, TakesTheOptionOutOfTheArguments) {
-    std::vector<std::string> left;
-    ASSERT_TRUE(Take({"app", "server", "--config", path, "-o", "log-level=debug"}, &left)) << error;
-    EXPECT_EQ(left, (std::vector<std::string>{"app", "server", "-o", "log-level=debug"}));
-    ASSERT_NE(FindSetting(settings, "server-port"), nullptr);
-    EXPECT_STREQ(FindSetting(settings, "server-port"), "8631");
-
-    ASSERT_TRUE(Take({"app", "jobs", "--config=" + path, "--", "--config"}, &left)) << error;
-    EXPECT_EQ(left, (std::vector<std::string>{"app", "jobs", "--", "--config"}));
-    EXPECT_EQ(settings.size(), 2u);
-
-    ASSERT_TRUE(Take({"app", "server"}, &left));
-    EXPECT_TRUE(settings.empty());
-}
-
-TEST_F(ConfigOptionTest, RefusesAMissingOrRepeatedOrUnreadableFile) {
-    const struct {
-        std::vector<std::string> words;
-        std::string message;
-    } cases[] = {
-        {{"app", "server", "--config"}, "--config needs a file name"},
-        {{"app", "server", "--config="}, "--config needs a file name"},
-        {{"app", "--config", path, "server", "--config", path}, "--config is given twice"},
-        {{"app", "server", "--config", path + ".none"},
-         "cannot read the configuration file " + path + ".none: No such file"},
-    };
-    for (const auto& c : cases) {
-        std::vector<std::string> left;
-        EXPECT_FALSE(Take(c.words, &left)) << c.message;
-        EXPECT_NE(error.find(c.message), std::string::npos) << error;
-    }
-}
-
-TEST_F(ConfigOptionTest, FileSettingsRankBelowOptionsAndEnvironment) {
-    std::vector<std::string> left;
-    ASSERT_TRUE(Take({"app", "server", "--config", path}, &left)) << error;
-    std::map<std::string, std::string> variables{{"HOME", "/home/ann"}};
-    environment = &variables;
-    ConfigInput input;
-    input.getenv = FakeGetenv;
-    input.fileOptions = settings;
-    AppConfig config;
-    ASSERT_TRUE(ResolveConfig(input, &config, &error)) << error;
-    EXPECT_EQ(config.port, 8631);
-    EXPECT_EQ(config.stateDirectory, "/var/lib/app");
-
-    variables["INKROW_PORT"] = "9000";
-    input.options = {{"state-dir", "/srv/state"}};
-    ASSERT_TRUE(ResolveConfig(input, &config, &error)) << error;
-    EXPECT_EQ(config.port, 9000);
-    EXPECT_EQ(config.stateDirectory, "/srv/state");
-    environment = nullptr;
+    std::remove(path.c_str());
 }
 
 TEST(LocalePaper, LetterOnlyWhereTheTerritoryUsesIt) {
