@@ -57,6 +57,8 @@ for line in "ExecStart=/usr/bin/inkrow-printer-app server --config /etc/inkrow-p
     "User=inkrow-printer-app" "StateDirectory=inkrow-printer-app" "WantedBy=multi-user.target"; do
     grep -qx "$line" "$unit" || fail "the unit lacks the line $line"
 done
+! grep -Eq '^(ProtectClock|DeviceAllow|PrivateDevices)=' "$unit" ||
+    fail "the unit closes the devices (USB printers among them)"
 # The unit as systemd reads it: any unknown or misspelt directive is a finding (checked
 # on a copy that runs the extracted program, since verify wants ExecStart to exist).
 mkdir -p "$work/units"
