@@ -57,4 +57,52 @@ if(TARGET inkrow_man_pages)
     FILES_MATCHING PATTERN "*.1.gz")
 endif()
 
+# The printer application as a service: the server and its manual page, the systemd unit
+# that runs it as its own system user, the sysusers.d file that makes that user, and the
+# configuration file the unit names. Installed into /usr, the unit goes where the
+# system's systemd looks for units (Debian 12: /lib/systemd/system), the configuration
+# file to /etc.
+if(TARGET inkrow-printer-app)
+  if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+    find_package(PkgConfig QUIET)
+    if(PkgConfig_FOUND)
+      pkg_get_variable(INKROW_SYSTEMD_UNIT_DIR_FOUND systemd systemdsystemunitdir)
+      pkg_get_variable(INKROW_SYSUSERS_DIR_FOUND systemd sysusersdir)
+    endif()
+    if(NOT INKROW_SYSTEMD_UNIT_DIR_FOUND)
+      set(INKROW_SYSTEMD_UNIT_DIR_FOUND /lib/systemd/system)
+    endif()
+    if(NOT INKROW_SYSUSERS_DIR_FOUND)
+      set(INKROW_SYSUSERS_DIR_FOUND /usr/lib/sysusers.d)
+    endif()
+  else()
+    set(INKROW_SYSTEMD_UNIT_DIR_FOUND ${CMAKE_INSTALL_LIBDIR}/systemd/system)
+    set(INKROW_SYSUSERS_DIR_FOUND ${CMAKE_INSTALL_LIBDIR}/sysusers.d)
+  endif()
+  set(INKROW_SYSTEMD_UNIT_DIR ${INKROW_SYSTEMD_UNIT_DIR_FOUND} CACHE PATH
+    "Where the printer application's systemd unit is installed")
+  set(INKROW_SYSUSERS_DIR ${INKROW_SYSUSERS_DIR_FOUND} CACHE PATH
+    "Where the sysusers.d file of the printer application's user is installed")
+  set(app_build ${PROJECT_BINARY_DIR}/printer-app)
+  install(TARGETS inkrow-printer-app RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+    COMPONENT printer-app)
+  install(FILES ${app_build}/service/inkrow-printer-app.service
+    DESTINATION ${INKROW_SYSTEMD_UNIT_DIR} COMPONENT printer-app)
+  install(FILES ${PROJECT_SOURCE_DIR}/printer-app/service/sysusers.conf
+    DESTINATION ${INKROW_SYSUSERS_DIR} RENAME inkrow-printer-app.conf COMPONENT printer-app)
+  # /etc for the prefix /usr; below the prefix otherwise, so that a staged install stays
+  # inside its stage.
+  if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+    set(app_config_dir ${CMAKE_INSTALL_FULL_SYSCONFDIR})
+  else()
+    set(app_config_dir ${CMAKE_INSTALL_SYSCONFDIR})
+  endif()
+  install(FILES ${app_build}/service/inkrow-printer-app.conf
+    DESTINATION ${app_config_dir} COMPONENT printer-app)
+  if(INKROW_APP_MAN_PAGE)
+    install(FILES ${INKROW_APP_MAN_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+      COMPONENT printer-app)
+  endif()
+endif()
+
 include(${PROJECT_SOURCE_DIR}/cmake/packaging.cmake)

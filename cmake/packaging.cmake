@@ -1,6 +1,6 @@
 # Debian packages by CPack: libinkrow0 (the shared library), libinkrow-dev (header,
-# unversioned link, CMake package, pkg-config file) and inkrow-tools (the tools and
-# their manual pages). scripts/package.sh builds them with Debian's build flags and
+# unversioned link, CMake package, pkg-config file), inkrow-tools (the tools and
+# their manual pages) and inkrow-printer-app (the printer application as a service). scripts/package.sh builds them with Debian's build flags and
 # checks them with lintian. Included from cmake/install.cmake.
 
 # Each package carries its copyright file and changelog, as Debian wants.
@@ -17,7 +17,8 @@ if(INKROW_GZIP)
     message(FATAL_ERROR "gzip ${INKROW_DEB_CHANGELOG} failed")
   endif()
 endif()
-foreach(pair runtime:libinkrow0 development:libinkrow-dev tools:inkrow-tools)
+foreach(pair runtime:libinkrow0 development:libinkrow-dev tools:inkrow-tools
+    printer-app:inkrow-printer-app)
   string(REPLACE ":" ";" pair ${pair})
   list(GET pair 0 component)
   list(GET pair 1 package)
@@ -39,7 +40,7 @@ set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_GENERATOR DEB)
-set(CPACK_COMPONENTS_ALL runtime development tools)
+set(CPACK_COMPONENTS_ALL runtime development tools printer-app)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${PROJECT_HOMEPAGE_URL}")
@@ -95,5 +96,30 @@ command stream.
 This package holds inkrow-print (prints pictures and documents to a command
 stream), inkrow-page (the built-in test page) and inkrow-decode (reads a
 command stream back, checks it strictly and draws PNG previews).")
+
+# The printer application: its maintainer scripts make the system user
+# (systemd-sysusers) and enable and start the service, as debhelper's would; the
+# configuration file in /etc is a conffile, so an administrator's changes survive
+# upgrades.
+set(CPACK_DEBIAN_PRINTER-APP_PACKAGE_NAME inkrow-printer-app)
+set(CPACK_DEBIAN_PRINTER-APP_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_PRINTER-APP_PACKAGE_DEPENDS
+  "libinkrow0 (= ${PROJECT_VERSION}), ghostscript, systemd | systemd-standalone-sysusers")
+set(CPACK_DEBIAN_PRINTER-APP_PACKAGE_CONTROL_EXTRA
+  ${PROJECT_SOURCE_DIR}/packaging/printer-app/conffiles
+  ${PROJECT_SOURCE_DIR}/packaging/printer-app/postinst
+  ${PROJECT_SOURCE_DIR}/packaging/printer-app/prerm
+  ${PROJECT_SOURCE_DIR}/packaging/printer-app/postrm)
+set(CPACK_DEBIAN_PRINTER-APP_DESCRIPTION
+  "output stage of an inkjet printer driver - printer application
+inkrow turns a printer driver's raster lines into an inkjet printer's raster
+command stream.
+
+This package holds inkrow-printer-app, an IPP Everywhere printer application:
+CUPS, desktops and phones print PDF, PostScript, PWG and Apple raster, JPEG
+and PNG to inkrow printers without a driver. It runs as the systemd service
+inkrow-printer-app under its own system user, keeps its state in
+/var/lib/inkrow-printer-app, takes its settings from
+/etc/inkrow-printer-app.conf and logs to the journal.")
 
 include(CPack)

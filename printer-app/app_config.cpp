@@ -10,7 +10,11 @@ namespace {
 const char* Lookup(const ConfigInput& input, const char* option, const char* variable) {
     for (auto it = input.options.rbegin(); it != input.options.rend(); ++it)
         if (it->first == option) return it->second.c_str();
-    return input.getenv != nullptr ? input.getenv(variable) : nullptr;
+    const char* value = input.getenv != nullptr ? input.getenv(variable) : nullptr;
+    if (value != nullptr) return value;
+    for (const auto& [name, setting] : input.fileOptions)
+        if (name == option) return setting.c_str();
+    return nullptr;
 }
 
 bool IsLogLevel(const std::string& level) {

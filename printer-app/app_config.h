@@ -3,12 +3,14 @@
 // papplMainloop hands the server's `-o NAME=VALUE` options to the system callback; every
 // setting also has an environment variable, which the sub-commands that talk to a
 // running server read as well (see main.cpp for why the socket follows the state
-// directory). An `-o` option wins over the environment; without either a per-user
-// default applies.
+// directory). An `-o` option wins over the environment, which wins over the server's
+// configuration file; without any of them a per-user default applies.
 #pragma once
 
 #include <string>
 #include <vector>
+
+#include "config_file.h"
 
 namespace inkrow::app {
 
@@ -25,6 +27,8 @@ struct AppConfig {
 
 struct ConfigInput {
     std::vector<std::pair<std::string, std::string>> options;  // the server's -o options
+    // The settings of a configuration file (config_file.h), below the environment.
+    Settings fileOptions;
     // Environment lookup; returns nullptr for an unset variable.
     const char* (*getenv)(const char* name) = nullptr;
     bool root = false;  // the server runs as root

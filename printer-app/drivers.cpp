@@ -5,9 +5,12 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
+#include "icons.h"
 #include "job_render.h"
+#include "locale_paper.h"
 #include "mode_map.h"
 
 namespace inkrow::app {
@@ -76,8 +79,11 @@ void FillMedia(pappl_media_col_t* media, const char* sizeName, const char* sourc
     papplCopyString(media->type, type, sizeof media->type);
 }
 
+// A4 unless the server's locale is one of a Letter country (PAPPL's own choice would
+// take Letter in the C locale, which is how a service starts).
 const char* DefaultSizeName() {
-    const char* local = papplLocGetDefaultMediaSizeName();
+    const char* local =
+        PaperSizeForLocale([](const char* name) -> const char* { return std::getenv(name); });
     for (const char* size : kMediaSizes)
         if (local != nullptr && std::strcmp(size, local) == 0) return size;
     return kMediaSizes[0];
@@ -170,6 +176,7 @@ bool DriverCallback(pappl_system_t* system, const char* driverName, const char* 
     data->rendjob_cb = RasterEndJob;
     data->status_cb = UpdateStatus;
     data->testpage_cb = WriteTestPage;
+    SetPrinterIcons(data);
     data->format = kRawFormat;
 
     data->kind = PAPPL_KIND_DOCUMENT | PAPPL_KIND_PHOTO | PAPPL_KIND_POSTCARD;

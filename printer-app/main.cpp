@@ -57,6 +57,12 @@ const char* Environment(const char* name) {
     return std::getenv(name);
 }
 
+// The settings of the file given with --config.
+Settings& FileSettings() {
+    static Settings settings;
+    return settings;
+}
+
 bool MakeDirectory(const std::string& path) {
     // Each missing level in turn; only the last one is private to this user.
     for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
@@ -101,6 +107,7 @@ pappl_system_t* MakeSystem(int numOptions, cups_option_t* options, void* data) {
         input.options.emplace_back(options[i].name, options[i].value);
     input.getenv = Environment;
     input.root = getuid() == 0;
+    input.fileOptions = FileSettings();
     AppConfig config;
     std::string error;
     if (!ResolveConfig(input, &config, &error)) {
@@ -231,8 +238,10 @@ void Usage(void* data) {
         "  server           Run the printer application (the other sub-commands talk to it).\n"
         "  add              Add a printer: -d NAME -m DRIVER -v DEVICE-URI.\n"
         "  submit           Print files: -d NAME [-o NAME=VALUE ...] FILE...\n"
+        "\n"
         "  printers, jobs, status, options, drivers, devices, default, modify, delete,\n"
         "  pause, resume, cancel (-d NAME -j ID, or -a), shutdown, autoadd.\n"
+        "\n"
         "  modes            List how print-quality, media-type and print-color-mode map\n"
         "                   to the printer's print modes, for every driver.\n"
         "\n"
@@ -248,6 +257,9 @@ void Usage(void* data) {
         "                   server-port, log-file, log-level, spool-directory.\n"
         "  -u URI           Talk to the printer at this ipp: URI.\n"
         "  -v DEVICE-URI    file:///DIR (one file per job), socket://HOST:PORT, usb://...\n"
+        "  --config FILE    Read server settings from FILE, one NAME = VALUE a line (the\n"
+        "                   names of the server's -o settings); -o and the environment\n"
+        "                   win over it. Give it to sub-commands too, to find the server.\n"
         "\n"
         "Environment (an -o setting wins):\n"
         "  INKROW_STATE_DIR  Directory for state, spool, log and the control socket;\n"
@@ -265,6 +277,16 @@ int main(int argc, char* argv[]) {
     // the whole application.
     std::signal(SIGPIPE, SIG_IGN);
 
+    std::string configError;
+    if (!TakeConfigOption(&argc, argv, &FileSettings(), &configError)) {
+        std::fprintf(stderr, "inkrow-printer-app: %s\n", configError.c_str());
+        return 1;
+    }
+    // The state directory also holds the control socket: a file's state-dir places it as
+    // INKROW_STATE_DIR does, so that sub-commands given the same file find the server.
+    const char* fileState = FindSetting(FileSettings(), "state-dir");
+    if (fileState != nullptr && std::getenv("INKROW_STATE_DIR") == nullptr)
+        setenv("INKROW_STATE_DIR", fileState, 1);
     const std::string state = StateDirectoryFromEnvironment(Environment);
     if (!state.empty()) {
         char absolute[PATH_MAX];

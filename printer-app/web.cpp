@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "icons.h"
 #include "mode_map.h"
 
 namespace inkrow::app {
@@ -199,6 +200,7 @@ pappl_devtype_t DeviceTypesToList(bool loopbackOnly) {
 void AddWebPages(pappl_system_t* system, bool loopbackOnly) {
     pageState.loopbackOnly = loopbackOnly;
     papplSystemAddResourceCallback(system, "/addprinter", "text/html", AddPrinterPage, nullptr);
+    AddIconResources(system);
 }
 
 int ListDevices() {

@@ -19,8 +19,8 @@ bool AvahiDaemonRunning();
 // only when the server is reachable from the network as well.
 pappl_devtype_t DeviceTypesToList(bool loopbackOnly);
 
-// Registers the application's "Add Printer" page at /addprinter; call before the system
-// runs, so that it takes the place of PAPPL's.
+// Registers the application's "Add Printer" page at /addprinter and its icons (icons.h);
+// call before the system runs, so that they take the place of PAPPL's.
 void AddWebPages(pappl_system_t* system, bool loopbackOnly);
 
 // The "devices" sub-command: prints "URI" "description" "device id" per device found.

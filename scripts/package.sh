@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Builds the Debian packages libinkrow0, libinkrow-dev and inkrow-tools with Debian's
-# build flags (hardening included) into out/packages, and checks them with lintian and
-# the library's symbols file with dpkg-gensymbols.
+# Builds the Debian packages libinkrow0, libinkrow-dev, inkrow-tools and
+# inkrow-printer-app with Debian's build flags (hardening included) into out/packages,
+# checks them with lintian and the library's symbols file with dpkg-gensymbols, and runs
+# the printer application's package from a throwaway root
+# (tests/packaging/printer_app_package.sh).
 # Tags lintian still reports are explained in packaging/README.md.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -15,6 +17,7 @@ LDFLAGS=$(dpkg-buildflags --get LDFLAGS) CPPFLAGS=$(dpkg-buildflags --get CPPFLA
     -DCMAKE_C_FLAGS_INIT="$(dpkg-buildflags --get CPPFLAGS)" \
     -DCMAKE_CXX_FLAGS_INIT="$(dpkg-buildflags --get CPPFLAGS)" >/dev/null
 cmake --build "$build" -j "$(nproc)" --target inkrow inkrow-decode inkrow-page inkrow-print \
+    inkrow-printer-app inkrow_printer_app_man_page \
     inkrow_man_pages
 rm -f "$build"/*.deb
 (cd "$build" && cpack -G DEB >/dev/null)
@@ -45,3 +48,6 @@ if [ -n "$report" ]; then
     exit 1
 fi
 echo "package: lintian reports nothing"
+# The printer application's package installed into a throwaway root and its service
+# run from there as its dedicated user, printing the sample to its output directory.
+tests/packaging/printer_app_package.sh out/packages

@@ -12,9 +12,11 @@
 set -euo pipefail
 
 # Building the library, the render stage, the tools and the printer application (the
-# release preset builds the benchmarks too), and printing the sample document.
+# release preset builds the benchmarks too; rsvg-convert renders the application's
+# icons), and printing the sample document.
 demo=(cmake make g++ pkg-config libpng-dev libjpeg-dev zlib1g-dev libpappl-dev
-      libcups2-dev libcupsimage2-dev cups-ppdc ghostscript help2man libbenchmark-dev libtiff-dev)
+      libcups2-dev libcupsimage2-dev cups-ppdc ghostscript help2man libbenchmark-dev libtiff-dev
+      librsvg2-bin)
 # Every test of the plain and sanitizer builds: GoogleTest, the benchmarks (which the
 # plain build compiles), a real cupsd with its filters, the layout and format checks,
 # and the binary-interface check.
@@ -23,7 +25,8 @@ test=("${demo[@]}" libgtest-dev libgmock-dev binutils
       python3 abigail-tools)
 fuzz=(clang libclang-rt-14-dev)
 valgrind=(valgrind)
-package=(dpkg-dev lintian file fakeroot)
+# systemd: systemd-sysusers and systemd-analyze for the printer application's package test.
+package=(dpkg-dev lintian file fakeroot systemd)
 # The 64-bit MinGW-w64 toolchain only, Wine to run its tests, GoogleTest's sources to
 # build for it.
 windows=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
