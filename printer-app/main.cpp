@@ -14,6 +14,7 @@
 // instances as an ordinary user.
 #include <pappl/pappl.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -27,9 +28,12 @@
 #include <vector>
 
 #include "app_config.h"
+#include "auth.h"
 #include "drivers.h"
+#include "job_gate.h"
 #include "job_render.h"
 #include "mode_map.h"
+#include "output_dirs.h"
 #include "web.h"
 
 namespace {
@@ -51,6 +55,19 @@ std::vector<pappl_pr_driver_t>& DriverList() {
 std::string& StateFileName() {
     static std::string name;
     return name;
+}
+// The name PAPPL gives the control socket: it follows the program's base name.
+std::string& ControlSocket() {
+    static std::string path;
+    return path;
+}
+GhostscriptLimits ghostscriptLimits;
+
+std::string ControlSocketPath(const char* program, const char* directory) {
+    const char* slash = std::strrchr(program, '/');
+    const std::string base = slash != nullptr ? slash + 1 : program;
+    if (getuid() == 0) return "/run/" + base + ".sock";
+    return std::string(directory) + "/" + base + std::to_string(getuid()) + ".sock";
 }
 
 const char* Environment(const char* name) {
@@ -89,6 +106,15 @@ bool WakeMainLoop(pappl_system_t* system, void* data) {
     return true;
 }
 
+// Once the server listens: the control socket for its own user only, and the jobs a
+// crash left behind.
+bool StartUp(pappl_system_t* system, void* data) {
+    (void)data;
+    ProtectControlSocket(ControlSocket());
+    RecoverJobs(system);
+    return false;  // once
+}
+
 void ForgetPrinterName(pappl_printer_t* printer, void* data) {
     (void)data;
     papplPrinterSetDNSSDName(printer, nullptr);
@@ -102,9 +128,9 @@ pappl_system_t* MakeSystem(int numOptions, cups_option_t* options, void* data) {
     input.getenv = Environment;
     input.root = getuid() == 0;
     AppConfig config;
-    std::string error;
-    if (!ResolveConfig(input, &config, &error)) {
-        std::fprintf(stderr, "inkrow-printer-app: %s\n", error.c_str());
+    std::string problem;
+    if (!ResolveConfig(input, &config, &problem)) {
+        std::fprintf(stderr, "inkrow-printer-app: %s\n", problem.c_str());
         return nullptr;
     }
     for (const std::string* directory : {&config.stateDirectory, &config.spoolDirectory}) {
@@ -115,6 +141,20 @@ pappl_system_t* MakeSystem(int numOptions, cups_option_t* options, void* data) {
         }
     }
     const bool privateServer = cupsGetOption("private-server", numOptions, options) != nullptr;
+    if (privateServer) {
+        // PAPPL starts a hidden server when a sub-command finds none; this one only
+        // serves after an explicit `server`, so that nothing runs unasked.
+        std::fprintf(stderr, "inkrow-printer-app: no server is running (start one with "
+                             "\"inkrow-printer-app server\")\n");
+        return nullptr;
+    }
+    std::string error;
+    if (!InstallOutputDevices(config.outputDirectories, &error)) {
+        std::fprintf(stderr, "inkrow-printer-app: %s\n", error.c_str());
+        return nullptr;
+    }
+    ghostscriptLimits.pageSeconds = config.ghostscriptPageSeconds;
+    ghostscriptLimits.memoryMegabytes = config.ghostscriptMemoryMegabytes;
 
     pappl_soptions_t systemOptions =
         PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_LOG;
@@ -128,7 +168,7 @@ pappl_system_t* MakeSystem(int numOptions, cups_option_t* options, void* data) {
         std::fprintf(stderr, "inkrow-printer-app: cannot create the printer system\n");
         return nullptr;
     }
-    if (!privateServer && !papplSystemAddListeners(system, config.listen.c_str())) {
+    if (!papplSystemAddListeners(system, config.listen.c_str())) {
         std::fprintf(stderr, "inkrow-printer-app: cannot listen on %s port %d (see %s)\n",
                      config.listen.c_str(), config.port, config.logFile.c_str());
         papplSystemDelete(system);
@@ -140,9 +180,10 @@ pappl_system_t* MakeSystem(int numOptions, cups_option_t* options, void* data) {
     papplSystemSetPrinterDrivers(system, static_cast<int>(drivers.size()), drivers.data(), nullptr,
                                  PrinterCreated, DriverCallback, nullptr);
     papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", FilterDocument,
-                             nullptr);
+                             &ghostscriptLimits);
     papplSystemAddMIMEFilter(system, "application/postscript", "image/pwg-raster", FilterDocument,
-                             nullptr);
+                             &ghostscriptLimits);
+    InstallAccessRules(system, config.stateDirectory);
     AddWebPages(system, config.loopbackOnly);
     papplSystemSetFooterHTML(system, kFooter);
     pappl_version_t version{};
@@ -161,11 +202,12 @@ pappl_system_t* MakeSystem(int numOptions, cups_option_t* options, void* data) {
     }
     papplSystemSetSaveCallback(system, SaveState, const_cast<char*>(StateFileName().c_str()));
     papplSystemAddTimerCallback(system, time(nullptr) + 1, 1, WakeMainLoop, nullptr);
+    papplSystemAddTimerCallback(system, time(nullptr), 0, StartUp, nullptr);
 
     papplLog(system, PAPPL_LOGLEVEL_INFO,
              "State directory %s, spool %s, listening on %s port %d%s.",
              config.stateDirectory.c_str(), config.spoolDirectory.c_str(),
-             privateServer ? "(domain socket only)" : config.listen.c_str(),
+             config.listen.c_str(),
              papplSystemGetHostPort(system), config.loopbackOnly ? " (loopback only)" : "");
     return system;
 }
@@ -235,6 +277,7 @@ void Usage(void* data) {
         "  pause, resume, cancel (-d NAME -j ID, or -a), shutdown, autoadd.\n"
         "  modes            List how print-quality, media-type and print-color-mode map\n"
         "                   to the printer's print modes, for every driver.\n"
+        "  passwd           Set the administrator password (read from standard input).\n"
         "\n"
         "Options:\n"
         "  -d PRINTER       The printer.\n"
@@ -245,7 +288,9 @@ void Usage(void* data) {
         "                   media=iso_a4_210x297mm, media-type=photographic-glossy,\n"
         "                   print-color-mode=color|monochrome, printer-resolution=600dpi;\n"
         "                   or a server setting (server): state-dir, listen-hostname,\n"
-        "                   server-port, log-file, log-level, spool-directory.\n"
+        "                   server-port, log-file, log-level, spool-directory,\n"
+        "                   output-directories=DIR[:DIR], ghostscript-page-seconds=N,\n"
+        "                   ghostscript-memory-mb=N.\n"
         "  -u URI           Talk to the printer at this ipp: URI.\n"
         "  -v DEVICE-URI    file:///DIR (one file per job), socket://HOST:PORT, usb://...\n"
         "\n"
@@ -255,7 +300,10 @@ void Usage(void* data) {
         "  INKROW_LISTEN     Address to listen on (default localhost: loopback only).\n"
         "  INKROW_PORT       TCP port (default: the first free one from 8000 + uid % 1000).\n"
         "  INKROW_LOG_FILE   Log file (default STATE_DIR/inkrow-printer-app.log; - for stderr).\n"
-        "  INKROW_LOG_LEVEL  debug, info (default), warn, error or fatal.");
+        "  INKROW_LOG_LEVEL  debug, info (default), warn, error or fatal.\n"
+        "  INKROW_OUTPUT_DIRS  Where file: devices may write (default STATE_DIR/output).\n"
+        "  INKROW_GS_PAGE_SECONDS, INKROW_GS_MEMORY_MB  Ghostscript's limits per page\n"
+        "                    (default 120 s, 2048 MB).");
 }
 
 }  // namespace
@@ -277,6 +325,27 @@ int main(int argc, char* argv[]) {
         // socket's directory must be absolute, for the server and the sub-commands alike.
         setenv("INKROW_STATE_DIR", absolute, 1);
         setenv("TMPDIR", absolute, 1);
+    }
+    ControlSocket() = ControlSocketPath(argv[0], papplGetTempDir());
+    if (ControlSocket().size() >= sizeof(sockaddr_un{}.sun_path)) {
+        std::fprintf(stderr,
+                     "inkrow-printer-app: the control socket %s would be longer than %zu bytes; "
+                     "choose a shorter INKROW_STATE_DIR\n",
+                     ControlSocket().c_str(), sizeof(sockaddr_un{}.sun_path) - 1);
+        return 1;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "passwd") == 0) {
+        ConfigInput input;
+        input.getenv = Environment;
+        input.root = getuid() == 0;
+        AppConfig config;
+        std::string problem;
+        if (!ResolveConfig(input, &config, &problem) || !MakeDirectory(config.stateDirectory)) {
+            std::fprintf(stderr, "inkrow-printer-app: %s\n",
+                         problem.empty() ? "cannot create the state directory" : problem.c_str());
+            return 1;
+        }
+        return SetAdminPassword(config.stateDirectory);
     }
     std::vector<pappl_pr_driver_t>& drivers = DriverList();
     if (argc == 2 && std::strcmp(argv[1], "devices") == 0) return ListDevices();

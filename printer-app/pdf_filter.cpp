@@ -21,6 +21,11 @@ CopyResult PrintDocumentOnce(JobRenderer& renderer, const pappl_pr_options_t& op
     pappl_job_t* job = renderer.job();
     RenderSource* source = nullptr;
     const int opened = RenderSourceOpen(papplJobGetFilename(job), &sourceOptions, &source);
+    if (opened != RENDER_OK && papplJobIsCanceled(job)) {
+        papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Canceled before page 1; Ghostscript stopped");
+        RenderSourceClose(source);
+        return CopyResult::kCanceled;
+    }
     if (opened != RENDER_OK) {
         const char* text = source != nullptr ? RenderSourceErrorText(source) : "";
         renderer.Fail(PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, "cannot read the document: %s",
@@ -35,6 +40,12 @@ CopyResult PrintDocumentOnce(JobRenderer& renderer, const pappl_pr_options_t& op
         RenderSourcePage page{};
         const int next = RenderSourceNextPage(source, &page);
         if (next == 0) break;
+        if (next < 0 && papplJobIsCanceled(job)) {
+            papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Canceled before page %u; Ghostscript stopped",
+                        pageNumber + 1);
+            result = CopyResult::kCanceled;
+            break;
+        }
         if (next < 0) {
             renderer.Fail(PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
                           "reading page %u of the document failed: %s", pageNumber + 1,
@@ -65,6 +76,13 @@ CopyResult PrintDocumentOnce(JobRenderer& renderer, const pappl_pr_options_t& op
                 break;
             }
             const int got = RenderSourceReadLine(source, line.data(), line.size());
+            if (got != RENDER_OK && papplJobIsCanceled(job)) {
+                papplLogJob(job, PAPPL_LOGLEVEL_INFO,
+                            "Canceled on page %u after %d of %d lines; Ghostscript stopped",
+                            pageNumber, y, page.height);
+                result = CopyResult::kCanceled;
+                break;
+            }
             if (got != RENDER_OK) {
                 renderer.Fail(PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
                               "reading line %d of page %u of the document failed: %s", y,
@@ -103,8 +121,16 @@ CopyResult PrintDocumentOnce(JobRenderer& renderer, const pappl_pr_options_t& op
 
 }  // namespace
 
+namespace {
+
+int IsCanceled(void* job) {
+    return papplJobIsCanceled(static_cast<pappl_job_t*>(job)) ? 1 : 0;
+}
+
+}  // namespace
+
 bool FilterDocument(pappl_job_t* job, pappl_device_t* device, void* data) {
-    (void)data;
+    const auto* limits = static_cast<const GhostscriptLimits*>(data);
     pappl_pr_options_t* options = papplJobCreatePrintOptions(job, 0, true);
     if (options == nullptr) {
         papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Job stopped: out of memory for the job's options");
@@ -122,6 +148,12 @@ bool FilterDocument(pappl_job_t* job, pappl_device_t* device, void* data) {
             sourceOptions.pageHeight = static_cast<int>(options->header.cupsHeight);
             sourceOptions.resolution = static_cast<int>(options->header.HWResolution[1]);
             sourceOptions.colorSpace = renderer.choice().grayInput ? RENDER_GRAY8 : RENDER_CMYK8;
+            if (limits != nullptr) {
+                sourceOptions.pageSeconds = limits->pageSeconds;
+                sourceOptions.memoryMegabytes = limits->memoryMegabytes;
+            }
+            sourceOptions.canceled = IsCanceled;
+            sourceOptions.cancelContext = job;
             papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Rendering %s at %dx%d pixels, %d dpi, %s",
                         papplJobGetFormat(job), sourceOptions.pageWidth, sourceOptions.pageHeight,
                         sourceOptions.resolution,
