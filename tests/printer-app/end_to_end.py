@@ -925,8 +925,8 @@ class Suite:
         job, _ = self.app.submit("sixteen", self.input_file("three.pdf"), title,
                                  ["printer-resolution=600dpi", "print-quality=high"])
         end = time.monotonic() + remaining(60)
-        stream = self.stream_of(title)
         while time.monotonic() < end:
+            stream = self.stream_of(title)
             if os.path.exists(stream) and os.path.getsize(stream) > 0:
                 break
             self.check(self.app.job_state("sixteen", job) in ("pending", "processing"),
