@@ -124,7 +124,8 @@ bool ResolveConfig(const ConfigInput& input, AppConfig* config, std::string* err
         std::string directory = list.substr(start, end - start);
         start = end + 1;
         if (directory.empty()) continue;
-        while (directory.size() > 1 && directory.back() == '/') directory.pop_back();
+        while (directory.size() > 1 && directory.back() == '/')
+            directory.pop_back();
         if (directory[0] != '/' || directory.find("/../") != std::string::npos ||
             directory.ends_with("/..")) {
             *error = "output directory \"" + directory + "\" is not an absolute path";

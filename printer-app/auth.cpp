@@ -215,9 +215,11 @@ int SetAdminPassword(const std::string& stateDirectory) {
     const std::string path = stateDirectory + kHashFile;
     const std::string temporary = path + ".new";
     unlink(temporary.c_str());
-    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int fd =
+        open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     const std::string line = std::string(hash) + "\n";
-    const bool written = fd >= 0 && write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+    const bool written =
+        fd >= 0 && write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
     if (fd >= 0) close(fd);
     if (!written || rename(temporary.c_str(), path.c_str()) != 0) {
         std::fprintf(stderr, "inkrow-printer-app: cannot write %s: %s\n", path.c_str(),

@@ -15,6 +15,8 @@
 // printer's gate, picks the printer's oldest pending spooled job itself (the job PAPPL
 // chose may already be running, done, or newer than another) and processes it; a thread
 // that finds nothing to do ends. Every other thread is created unchanged.
+#include "job_gate.h"
+
 #include <dlfcn.h>
 #include <pappl/pappl.h>
 #include <pthread.h>
@@ -24,8 +26,6 @@
 #include <mutex>
 #include <set>
 #include <thread>
-
-#include "job_gate.h"
 
 namespace {
 
@@ -78,7 +78,8 @@ void FindOldestPending(pappl_job_t* job, void* data) {
 }
 
 StartRoutine ProcessJob() {
-    static const auto process = reinterpret_cast<StartRoutine>(dlsym(RTLD_DEFAULT, "_papplJobProcess"));
+    static const auto process =
+        reinterpret_cast<StartRoutine>(dlsym(RTLD_DEFAULT, "_papplJobProcess"));
     return process;
 }
 
@@ -129,7 +130,6 @@ bool WasInterrupted(pappl_job_t* job) {
 extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attributes,
                               StartRoutine start, void* argument) {
     static const auto create = reinterpret_cast<CreateFunction>(dlsym(RTLD_NEXT, "pthread_create"));
-    if (start == ProcessJob())
-        return create(thread, attributes, RunJobInTurn, argument);
+    if (start == ProcessJob()) return create(thread, attributes, RunJobInTurn, argument);
     return create(thread, attributes, start, argument);
 }

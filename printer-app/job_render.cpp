@@ -427,11 +427,14 @@ constexpr off_t kMaxRawBytes = off_t{4} << 30;
 // at least one page, else what is wrong with it.
 std::string CheckRawStream(int fd) {
     struct stat info {};
-    if (fstat(fd, &info) != 0) return std::string("cannot read the print file: ") + std::strerror(errno);
+    if (fstat(fd, &info) != 0)
+        return std::string("cannot read the print file: ") + std::strerror(errno);
     if (info.st_size == 0) return "the stream is empty";
     if (info.st_size > kMaxRawBytes) return "the stream is larger than 4 GiB";
-    void* map = mmap(nullptr, static_cast<std::size_t>(info.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-    if (map == MAP_FAILED) return std::string("cannot read the print file: ") + std::strerror(errno);
+    void* map =
+        mmap(nullptr, static_cast<std::size_t>(info.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+    if (map == MAP_FAILED)
+        return std::string("cannot read the print file: ") + std::strerror(errno);
     inkrow::decode::DecodeOptions options;
     options.keepListing = false;
     options.keepRasters = false;

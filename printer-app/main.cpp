@@ -144,8 +144,9 @@ pappl_system_t* MakeSystem(int numOptions, cups_option_t* options, void* data) {
     if (privateServer) {
         // PAPPL starts a hidden server when a sub-command finds none; this one only
         // serves after an explicit `server`, so that nothing runs unasked.
-        std::fprintf(stderr, "inkrow-printer-app: no server is running (start one with "
-                             "\"inkrow-printer-app server\")\n");
+        std::fprintf(stderr,
+                     "inkrow-printer-app: no server is running (start one with "
+                     "\"inkrow-printer-app server\")\n");
         return nullptr;
     }
     std::string error;
@@ -206,8 +207,7 @@ pappl_system_t* MakeSystem(int numOptions, cups_option_t* options, void* data) {
 
     papplLog(system, PAPPL_LOGLEVEL_INFO,
              "State directory %s, spool %s, listening on %s port %d%s.",
-             config.stateDirectory.c_str(), config.spoolDirectory.c_str(),
-             config.listen.c_str(),
+             config.stateDirectory.c_str(), config.spoolDirectory.c_str(), config.listen.c_str(),
              papplSystemGetHostPort(system), config.loopbackOnly ? " (loopback only)" : "");
     return system;
 }

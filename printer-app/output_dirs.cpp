@@ -83,8 +83,8 @@ bool ParseFileUri(const char* uri, FileTarget* target, std::string* why) {
         target->extension = options.substr(4);
         bool plain = !target->extension.empty() && target->extension.size() <= 16;
         for (char c : target->extension)
-            plain = plain && ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                              (c >= '0' && c <= '9'));
+            plain = plain &&
+                    ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'));
         if (!plain) {
             *why = "the extension must be 1 to 16 letters or digits";
             return false;
@@ -108,21 +108,22 @@ bool ParseFileUri(const char* uri, FileTarget* target, std::string* why) {
         parts.push_back(part);
     }
     target->path.clear();
-    for (const std::string& part : parts) target->path += "/" + part;
+    for (const std::string& part : parts)
+        target->path += "/" + part;
     if (target->path.empty()) target->path = "/";
 
     for (const OutputRoot& root : Roots()) {
         const bool inside =
             target->path == root.path ||
-            (!root.characterDevice &&
-             target->path.compare(0, root.path.size(), root.path) == 0 &&
+            (!root.characterDevice && target->path.compare(0, root.path.size(), root.path) == 0 &&
              (root.path == "/" || target->path[root.path.size()] == '/'));
         if (inside && (target->root == nullptr || root.path.size() > target->root->path.size()))
             target->root = &root;
     }
     if (target->root == nullptr) {
         std::string list;
-        for (const OutputRoot& root : Roots()) list += (list.empty() ? "" : ", ") + root.path;
+        for (const OutputRoot& root : Roots())
+            list += (list.empty() ? "" : ", ") + root.path;
         *why = target->path + " is not inside the output directories (" + list + ")";
         return false;
     }
@@ -273,7 +274,8 @@ std::string MakeOutputFileName(int jobId, const char* jobName, const std::string
                            (ch >= '0' && ch <= '9') || ch == '-' || ch == '_' || ch == '.';
         name += plain ? ch : '_';
     }
-    while (!name.empty() && name.front() == '.') name.erase(0, 1);
+    while (!name.empty() && name.front() == '.')
+        name.erase(0, 1);
     if (name.empty()) name = "untitled";
     std::string result = std::to_string(jobId) + "-" + name;
     if (!extension.empty()) result += "." + extension;
@@ -291,8 +293,8 @@ bool InstallOutputDevices(const std::vector<std::string>& directories, std::stri
         char* resolved = realpath(directory.c_str(), nullptr);
         if (resolved == nullptr || stat(resolved, &info) != 0 ||
             (!S_ISDIR(info.st_mode) && !S_ISCHR(info.st_mode))) {
-            *error = "output directory " + directory +
-                     " is neither a directory nor a character device";
+            *error =
+                "output directory " + directory + " is neither a directory nor a character device";
             std::free(resolved);
             return false;
         }
@@ -314,8 +316,9 @@ bool IsAllowedDeviceUri(const char* uri, std::string* why) {
     const int fd = OpenTarget(target, &directory);
     if (fd < 0) {
         *why = errno == ELOOP || errno == ENOTDIR
-                   ? target.path + " is not a directory (a link or a file: a file: device "
-                                   "names a directory, one file per job)"
+                   ? target.path +
+                         " is not a directory (a link or a file: a file: device "
+                         "names a directory, one file per job)"
                    : target.path + ": " + std::strerror(errno);
         return false;
     }

@@ -6,8 +6,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <ctime>
 #include <cstring>
+#include <ctime>
 #include <utility>
 
 namespace inkrow::source {
