@@ -14,13 +14,14 @@ set -euo pipefail
 # Building the library, the render stage, the tools and the printer application (the
 # release preset builds the benchmarks too), and printing the sample document.
 demo=(cmake make g++ pkg-config libpng-dev libjpeg-dev zlib1g-dev libpappl-dev
-      libcups2-dev libcupsimage2-dev ghostscript help2man libbenchmark-dev libtiff-dev)
+      libcups2-dev libcupsimage2-dev libcrypt-dev ghostscript help2man libbenchmark-dev
+      libtiff-dev)
 # Every test of the plain and sanitizer builds: GoogleTest, the benchmarks (which the
 # plain build compiles), a real cupsd with its filters, the layout and format checks,
 # and the binary-interface check.
 test=("${demo[@]}" libgtest-dev libgmock-dev binutils
       clang-format cups-daemon cups-client cups-ipp-utils cups-ppdc cups-filters cups
-      python3 abigail-tools)
+      python3 abigail-tools curl util-linux)
 fuzz=(clang libclang-rt-14-dev)
 valgrind=(valgrind)
 package=(dpkg-dev lintian file fakeroot)
