@@ -15,6 +15,12 @@
 // printer's gate, picks the printer's oldest pending spooled job itself (the job PAPPL
 // chose may already be running, done, or newer than another) and processes it; a thread
 // that finds nothing to do ends. Every other thread is created unchanged.
+//
+// A PWG or Apple raster is not spooled: PAPPL prints it straight from the client's
+// connection and answers server-error-busy while another job prints. The application
+// also defines _papplJobCopyDocumentData (PAPPL calls it through its own symbol table),
+// which for a raster first waits for the printer's gate: the client's data waits in the
+// connection until the job before it has ended, and the raster then prints in its turn.
 #include "job_gate.h"
 
 #include <dlfcn.h>
@@ -22,6 +28,7 @@
 #include <pthread.h>
 
 #include <climits>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <set>
@@ -126,6 +133,21 @@ bool WasInterrupted(pappl_job_t* job) {
 }
 
 }  // namespace inkrow::app
+
+extern "C" void _papplJobCopyDocumentData(pappl_client_t* client, pappl_job_t* job) {
+    using CopyFunction = void (*)(pappl_client_t*, pappl_job_t*);
+    static const auto copy =
+        reinterpret_cast<CopyFunction>(dlsym(RTLD_NEXT, "_papplJobCopyDocumentData"));
+    const char* format = papplJobGetFormat(job);
+    if (format == nullptr ||
+        (std::strcmp(format, "image/pwg-raster") != 0 && std::strcmp(format, "image/urf") != 0)) {
+        copy(client, job);
+        return;
+    }
+    Gate& gate = GateOf(papplJobGetPrinter(job));
+    std::lock_guard<std::mutex> hold(gate.lock);
+    copy(client, job);
+}
 
 extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attributes,
                               StartRoutine start, void* argument) {

@@ -5,7 +5,8 @@ One private instance on loopback (run as "nobody" when started by root, the atta
 being "daemon"): devices outside the output directories are refused through the web page
 and IPP and nothing is written there; a malformed raw stream never reaches the device; a
 stranger can neither change the system, cancel another's job nor read the log; three
-clients x ten jobs of mixed formats, several rounds, all complete; jobs queued while the
+clients x ten jobs of mixed formats (PDF, JPEG, PWG, PNG, raw), several rounds, all
+complete; jobs queued while the
 printer is paused print oldest first; looping PostScript is canceled, or stopped by the
 page time limit, within seconds; a cut PDF does not complete; after kill -9 the
 interrupted job comes back aborted, its output marked partial, and the queue moves on
@@ -130,7 +131,8 @@ class Attack(e2e.Suite):
                    "a stranger deleted the printer")
 
     def case_load(self):
-        kinds = [("sample.pdf", []), ("picture.jpg", []), ("picture.png", []),
+        # PWG raster streams from its client and waits for the printer in turn.
+        kinds = [("sample.pdf", []), ("picture.jpg", []), ("page.pwg", []), ("picture.png", []),
                  (None, ["document-format=application/vnd.inkrow"])]
         crashes = 0
         started = time.monotonic()
