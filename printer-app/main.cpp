@@ -12,7 +12,9 @@
 // directory TMPDIR before PAPPL starts, for the server and the sub-commands alike.
 // A server run as root always uses PAPPL's fixed socket under /run; run private
 // instances as an ordinary user.
+#include <netinet/in.h>
 #include <pappl/pappl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -20,6 +22,7 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -98,12 +101,60 @@ bool SaveState(pappl_system_t* system, void* data) {
     return papplSystemSaveState(system, static_cast<const char*>(data));
 }
 
+// PAPPL rotates a full log (1 MB) to NAME.O, replacing the one before; the history is
+// kept as NAME.1 (newest) to NAME.5 by moving each NAME.O on as soon as it appears.
+constexpr int kLogHistory = 5;
+std::string& LogFile() {
+    static std::string path;
+    return path;
+}
+
+void KeepLogHistory() {
+    if (LogFile().empty() || LogFile()[0] != '/') return;
+    const std::string rotated = LogFile() + ".O";
+    struct stat info {};
+    if (stat(rotated.c_str(), &info) != 0) return;
+    for (int n = kLogHistory - 1; n >= 1; --n)
+        rename((LogFile() + "." + std::to_string(n)).c_str(),
+               (LogFile() + "." + std::to_string(n + 1)).c_str());
+    rename(rotated.c_str(), (LogFile() + ".1").c_str());
+}
+
 // PAPPL's main loop sleeps in poll() for up to 30 seconds and only then notices a
 // shutdown asked for over IPP (the "shutdown" sub-command); a timer wakes it every second.
 bool WakeMainLoop(pappl_system_t* system, void* data) {
     (void)system;
     (void)data;
+    KeepLogHistory();
     return true;
+}
+
+// Whether another process listens on the loopback port already (PAPPL would then quietly
+// listen on the other loopback address alone).
+bool LoopbackPortTaken(int port) {
+    for (const int family : {AF_INET, AF_INET6}) {
+        const int fd = socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0) continue;
+        const int on = 1;
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        if (family == AF_INET6) setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
+        sockaddr_in6 address6{};
+        sockaddr_in address4{};
+        address4.sin_family = AF_INET;
+        address4.sin_port = htons(static_cast<std::uint16_t>(port));
+        address4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address6.sin6_family = AF_INET6;
+        address6.sin6_port = htons(static_cast<std::uint16_t>(port));
+        address6.sin6_addr = in6addr_loopback;
+        const bool taken =
+            (family == AF_INET
+                 ? bind(fd, reinterpret_cast<const sockaddr*>(&address4), sizeof address4)
+                 : bind(fd, reinterpret_cast<const sockaddr*>(&address6), sizeof address6)) != 0 &&
+            errno == EADDRINUSE;
+        close(fd);
+        if (taken) return true;
+    }
+    return false;
 }
 
 // Once the server listens: the control socket for its own user only, and the jobs a
@@ -149,6 +200,14 @@ pappl_system_t* MakeSystem(int numOptions, cups_option_t* options, void* data) {
                      "\"inkrow-printer-app server\")\n");
         return nullptr;
     }
+    if (config.port != 0 && config.loopbackOnly && LoopbackPortTaken(config.port)) {
+        std::fprintf(stderr,
+                     "inkrow-printer-app: port %d on the loopback interface is in use "
+                     "(another server?)\n",
+                     config.port);
+        return nullptr;
+    }
+    LogFile() = config.logFile;
     std::string error;
     if (!InstallOutputDevices(config.outputDirectories, &error)) {
         std::fprintf(stderr, "inkrow-printer-app: %s\n", error.c_str());

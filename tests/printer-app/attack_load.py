@@ -130,6 +130,24 @@ class Attack(e2e.Suite):
         self.check("photo" in self.app.command("printers").stdout.decode().split(),
                    "a stranger deleted the printer")
 
+    def case_small_points(self):
+        # Long, hidden and repeated job names: each job its own file, bounded, visible.
+        names = ["n" * 300, "..", ".", "twice", "twice"]
+        jobs = [self.app.submit("cmyk", self.input_file("white.png"), name)[0] for name in names]
+        for job in jobs:
+            self.check(self.app.wait_job("cmyk", job, 60) == "completed", "job %d" % job)
+        files = os.listdir(self.out)
+        for job, name in zip(jobs, names):
+            mine = [f for f in files if f.startswith("%d-" % job) and f.endswith(".prn")]
+            self.check(len(mine) == 1 and len(mine[0]) < 90 and not mine[0].startswith("."),
+                       "job %d %r wrote %r" % (job, name[:10], mine))
+        # A second server on the same port says so instead of starting on one address.
+        other = dict(self.app.env, INKROW_STATE_DIR=os.path.join(self.work, "other"))
+        result = run(self.app.prefix + [self.app.binary, "server"], env=other, check=False,
+                     timeout=20)
+        self.check(result.returncode != 0 and b"in use" in result.stderr,
+                   "a second server on port %d: %r" % (self.app.port, result.stderr))
+
     def case_load(self):
         # PWG raster streams from its client and waits for the printer in turn.
         kinds = [("sample.pdf", []), ("picture.jpg", []), ("page.pwg", []), ("picture.png", []),
@@ -235,7 +253,7 @@ class Attack(e2e.Suite):
         self.start_app()
         self.png_stream = self.make_raw_stream()
         for case in (self.case_device_outside, self.case_malformed_raw, self.case_strangers,
-                     self.case_load, self.case_paused_order, self.case_looping_postscript,
+                     self.case_small_points, self.case_load, self.case_paused_order, self.case_looping_postscript,
                      self.case_cut_pdf, self.case_crash_restart):
             started = time.monotonic()
             case()

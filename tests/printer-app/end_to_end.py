@@ -319,7 +319,7 @@ class App:
 
     def log_offset(self):
         """Where the log ends now: its file (PAPPL renames a full log to NAME.O and starts
-        a new one) and the size."""
+        a new one; the server keeps the older ones as NAME.1 to NAME.5) and the size."""
         try:
             info = os.stat(self.logfile)
             return (info.st_ino, info.st_size)
@@ -331,11 +331,13 @@ class App:
         text = b""
         try:
             if inode is not None and os.stat(self.logfile).st_ino != inode:
-                old = self.logfile + ".O"
-                if os.stat(old).st_ino == inode:
-                    with open(old, "rb") as f:
-                        f.seek(size)
-                        text = f.read()
+                # The server moves NAME.O on to NAME.1 (its history) within a second.
+                for old in (self.logfile + ".O", self.logfile + ".1"):
+                    if os.path.exists(old) and os.stat(old).st_ino == inode:
+                        with open(old, "rb") as f:
+                            f.seek(size)
+                            text = f.read()
+                        break
                 size = 0
         except OSError:
             size = 0
