@@ -260,7 +260,7 @@ bool GhostscriptProcess::Wait(int seconds, std::string* error) {
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
         const std::string reported = ReportedError();
         if (reported.empty()) return true;
-        *error = "Ghostscript reported an error: " + reported;
+        *error = "Ghostscript failed: " + reported;
         return false;
     }
     const std::string message = FirstErrorLine();

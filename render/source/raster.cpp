@@ -122,7 +122,7 @@ public:
             if (!reported.empty()) {
                 input_->Close();
                 process_->Stop();
-                *error = "Ghostscript reported an error: " + reported;
+                *error = "Ghostscript failed: " + reported;
                 return RENDER_BAD_ARGUMENT;
             }
         }
