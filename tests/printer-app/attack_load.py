@@ -17,6 +17,8 @@ import os
 import re
 import signal
 import shutil
+import socket
+import struct
 import sys
 import threading
 import time
@@ -141,6 +143,25 @@ class Attack(e2e.Suite):
             mine = [f for f in files if f.startswith("%d-" % job) and f.endswith(".prn")]
             self.check(len(mine) == 1 and len(mine[0]) < 90 and not mine[0].startswith("."),
                        "job %d %r wrote %r" % (job, name[:10], mine))
+        # 10,000 repeated requested-attributes answer at once (libcups alone takes minutes).
+        def value(tag, name, text):
+            return (struct.pack(">BH", tag, len(name)) + name.encode() +
+                    struct.pack(">H", len(text)) + text)
+        uri = "ipp://127.0.0.1:%d/ipp/print/cmyk" % self.app.port
+        request = (struct.pack(">BBHI", 2, 0, 0x000B, 1) + b"\x01" +
+                   value(0x47, "attributes-charset", b"utf-8") +
+                   value(0x48, "attributes-natural-language", b"en") +
+                   value(0x45, "printer-uri", uri.encode()) +
+                   value(0x44, "requested-attributes", b"all") +
+                   value(0x44, "", b"all") * 9999 + b"\x03")
+        started = time.monotonic()
+        with socket.create_connection(("127.0.0.1", self.app.port), timeout=30) as connection:
+            connection.sendall(b"POST /ipp/print/cmyk HTTP/1.1\r\nHost: localhost\r\n"
+                               b"Content-Type: application/ipp\r\nContent-Length: %d\r\n\r\n"
+                               % len(request) + request)
+            self.check(connection.recv(12) == b"HTTP/1.1 200", "no answer")
+        self.check(time.monotonic() - started < 5, "10,000 requested-attributes took %.0f s" % (
+            time.monotonic() - started))
         # A second server on the same port says so instead of starting on one address.
         other = dict(self.app.env, INKROW_STATE_DIR=os.path.join(self.work, "other"))
         result = run(self.app.prefix + [self.app.binary, "server"], env=other, check=False,
