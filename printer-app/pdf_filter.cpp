@@ -14,6 +14,17 @@ namespace {
 
 enum class CopyResult { kPrinted, kCanceled, kFailed };
 
+// The page source's words, with the spool file's path (which means nothing to the user
+// and shows the server's layout) as "the document".
+std::string WordsOf(RenderSource* source, pappl_job_t* job) {
+    std::string text = source != nullptr ? RenderSourceErrorText(source) : "";
+    const std::string path = papplJobGetFilename(job);
+    for (std::size_t at = text.find(path); !path.empty() && at != std::string::npos;
+         at = text.find(path, at))
+        text.replace(at, path.size(), "the document");
+    return text;
+}
+
 // One pass over the document: every page in page-ranges goes to the printer, the others
 // are read and dropped (Ghostscript renders pages in order).
 CopyResult PrintDocumentOnce(JobRenderer& renderer, const pappl_pr_options_t& options,
@@ -27,9 +38,9 @@ CopyResult PrintDocumentOnce(JobRenderer& renderer, const pappl_pr_options_t& op
         return CopyResult::kCanceled;
     }
     if (opened != RENDER_OK) {
-        const char* text = source != nullptr ? RenderSourceErrorText(source) : "";
+        const std::string text = WordsOf(source, job);
         renderer.Fail(PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, "cannot read the document: %s",
-                      *text != '\0' ? text : RenderStatusText(opened));
+                      !text.empty() ? text.c_str() : RenderStatusText(opened));
         RenderSourceClose(source);
         return CopyResult::kFailed;
     }
@@ -49,7 +60,7 @@ CopyResult PrintDocumentOnce(JobRenderer& renderer, const pappl_pr_options_t& op
         if (next < 0) {
             renderer.Fail(PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
                           "reading page %u of the document failed: %s", pageNumber + 1,
-                          RenderSourceErrorText(source));
+                          WordsOf(source, job).c_str());
             result = CopyResult::kFailed;
             break;
         }
@@ -86,7 +97,7 @@ CopyResult PrintDocumentOnce(JobRenderer& renderer, const pappl_pr_options_t& op
             if (got != RENDER_OK) {
                 renderer.Fail(PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
                               "reading line %d of page %u of the document failed: %s", y,
-                              pageNumber, RenderSourceErrorText(source));
+                              pageNumber, WordsOf(source, job).c_str());
                 result = CopyResult::kFailed;
                 break;
             }

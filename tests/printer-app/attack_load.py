@@ -143,6 +143,16 @@ class Attack(e2e.Suite):
             mine = [f for f in files if f.startswith("%d-" % job) and f.endswith(".prn")]
             self.check(len(mine) == 1 and len(mine[0]) < 90 and not mine[0].startswith("."),
                        "job %d %r wrote %r" % (job, name[:10], mine))
+        # A document of no known format, labelled PDF: the reason, without the spool path.
+        garbage = self.input_file("garbage.bin")
+        with open(garbage, "wb") as f:
+            f.write(b"\x00garbage" * 100)
+        os.chmod(garbage, 0o644)
+        offset = self.app.log_offset()
+        job, _ = self.app.submit("cmyk", garbage, "garbage", ["document-format=application/pdf"])
+        text = self.failed_job("cmyk", job, offset, ["the document is of an unknown format"])
+        self.check("/spool/" not in text.split("unknown format")[0][-300:],
+                   "the message shows the spool path:\n" + text[-1000:])
         # 10,000 repeated requested-attributes answer at once (libcups alone takes minutes).
         def value(tag, name, text):
             return (struct.pack(">BH", tag, len(name)) + name.encode() +
