@@ -126,6 +126,19 @@ class Attack(e2e.Suite):
                          check=False)
             self.check(result.stdout.decode() == "401", "a stranger got %s: %s" % (
                 page, result.stdout.decode()))
+        # The administrator password opens what the stranger's own identity does not.
+        short = run(self.app.prefix + [self.app.binary, "passwd"], env=self.app.env,
+                    input_bytes=b"short\n", check=False)
+        self.check(short.returncode != 0 and b"8 to 256" in short.stderr, "a short password")
+        run(self.app.prefix + [self.app.binary, "passwd"], env=self.app.env,
+            input_bytes=b"correct horse battery\n")
+        for password, code in (("wrong one", "401"), ("correct horse battery", "206")):
+            result = run(self.stranger + ["curl", "-s", "-o", "/dev/null", "-w", "%{http_code}",
+                                          "-u", "admin:" + password,
+                                          "http://127.0.0.1:%d/logfile.txt" % self.app.port],
+                         check=False)
+            self.check(result.stdout.decode() == code, "password %r gave %s" % (
+                password, result.stdout.decode()))
         self.check(self.app.job_state("photo", job) == "pending", "the victim's job was touched")
         self.app.command("cancel", "-d", "photo", "-j", str(job))
         self.app.command("resume", "-d", "photo")
@@ -172,6 +185,11 @@ class Attack(e2e.Suite):
             self.check(connection.recv(12) == b"HTTP/1.1 200", "no answer")
         self.check(time.monotonic() - started < 5, "10,000 requested-attributes took %.0f s" % (
             time.monotonic() - started))
+        # A state directory whose control socket path cannot fit is refused up front.
+        deep = dict(self.app.env, INKROW_STATE_DIR=os.path.join(self.work, "d" * 120))
+        result = run(self.app.prefix + [self.app.binary, "server"], env=deep, check=False)
+        self.check(result.returncode != 0 and b"shorter INKROW_STATE_DIR" in result.stderr,
+                   "a long state directory: %r" % result.stderr)
         # A second server on the same port says so instead of starting on one address.
         other = dict(self.app.env, INKROW_STATE_DIR=os.path.join(self.work, "other"))
         result = run(self.app.prefix + [self.app.binary, "server"], env=other, check=False,
