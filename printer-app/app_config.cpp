@@ -17,6 +17,16 @@ const char* Lookup(const ConfigInput& input, const char* option, const char* var
     return nullptr;
 }
 
+// A whole number in [low, high] from an option, or false.
+bool ParseLimit(const char* text, long low, long high, int* value) {
+    char* end = nullptr;
+    errno = 0;
+    const long parsed = std::strtol(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0' || parsed < low || parsed > high) return false;
+    *value = static_cast<int>(parsed);
+    return true;
+}
+
 bool IsLogLevel(const std::string& level) {
     return level == "debug" || level == "info" || level == "warn" || level == "error" ||
            level == "fatal";
@@ -108,6 +118,40 @@ bool ResolveConfig(const ConfigInput& input, AppConfig* config, std::string* err
             return false;
         }
         config->port = static_cast<int>(value);
+    }
+
+    const char* outputs = Lookup(input, "output-directories", "INKROW_OUTPUT_DIRS");
+    const std::string list = outputs != nullptr ? outputs : config->stateDirectory + "/output";
+    for (std::size_t start = 0; start <= list.size();) {
+        std::size_t end = list.find(':', start);
+        if (end == std::string::npos) end = list.size();
+        std::string directory = list.substr(start, end - start);
+        start = end + 1;
+        if (directory.empty()) continue;
+        while (directory.size() > 1 && directory.back() == '/')
+            directory.pop_back();
+        if (directory[0] != '/' || directory.find("/../") != std::string::npos ||
+            directory.ends_with("/..")) {
+            *error = "output directory \"" + directory + "\" is not an absolute path";
+            return false;
+        }
+        config->outputDirectories.push_back(directory);
+    }
+    if (config->outputDirectories.empty()) {
+        *error = "no output directory given";
+        return false;
+    }
+
+    const char* seconds = Lookup(input, "ghostscript-page-seconds", "INKROW_GS_PAGE_SECONDS");
+    if (seconds != nullptr && !ParseLimit(seconds, 1, 86400, &config->ghostscriptPageSeconds)) {
+        *error = std::string("bad Ghostscript time limit \"") + seconds + "\" (1 to 86400 s)";
+        return false;
+    }
+    const char* memory = Lookup(input, "ghostscript-memory-mb", "INKROW_GS_MEMORY_MB");
+    if (memory != nullptr &&
+        !ParseLimit(memory, 64, 1 << 20, &config->ghostscriptMemoryMegabytes)) {
+        *error = std::string("bad Ghostscript memory limit \"") + memory + "\" (64 to 1048576 MB)";
+        return false;
     }
     return true;
 }

@@ -23,6 +23,11 @@ struct AppConfig {
     std::string listen;          // host name or address to listen on
     int port = 0;                // 0: the first free port from 8000 + uid % 1000
     bool loopbackOnly = true;    // listen names only this machine's loopback
+    // The only places a file: device may write (absolute, without a trailing slash): a
+    // directory, where each job gets a file of its own, or a character device.
+    std::vector<std::string> outputDirectories;  // default stateDirectory + "/output"
+    int ghostscriptPageSeconds = 120;            // how long Ghostscript may take per page
+    int ghostscriptMemoryMegabytes = 2048;       // address space Ghostscript may take
 };
 
 struct ConfigInput {
@@ -35,7 +40,8 @@ struct ConfigInput {
 };
 
 // Resolves the configuration; false with *error set for a bad value (a port that is no
-// number, an unknown log level, an empty directory).
+// number, an unknown log level, an empty directory, an output directory that is not an
+// absolute path, a limit out of range).
 bool ResolveConfig(const ConfigInput& input, AppConfig* config, std::string* error);
 
 // Whether a listen name only reaches this machine: "localhost", 127.x.x.x, [::1] or a

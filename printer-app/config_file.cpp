@@ -11,8 +11,9 @@ namespace {
 
 // Every setting the server takes as `-o NAME=VALUE` (app_config.cpp reads them).
 constexpr const char* kSettingNames[] = {
-    "state-dir",       "spool-directory", "log-file",           "log-level",
-    "listen-hostname", "server-port",     "output-directories",
+    "state-dir",          "spool-directory",          "log-file",
+    "log-level",          "listen-hostname",          "server-port",
+    "output-directories", "ghostscript-page-seconds", "ghostscript-memory-mb",
 };
 
 bool IsSettingName(const std::string& name) {

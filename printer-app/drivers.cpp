@@ -12,6 +12,7 @@
 #include "job_render.h"
 #include "locale_paper.h"
 #include "mode_map.h"
+#include "output_dirs.h"
 
 namespace inkrow::app {
 
@@ -152,9 +153,16 @@ std::vector<pappl_pr_driver_t> MakeDriverList() {
 bool DriverCallback(pappl_system_t* system, const char* driverName, const char* deviceUri,
                     const char* deviceId, pappl_pr_driver_data_t* data, ipp_t** attributes,
                     void* context) {
-    (void)deviceUri;
     (void)deviceId;
     (void)context;
+    // Every way a printer comes to be (the web page, IPP Create-Printer, the saved state)
+    // passes here, so this is where a device outside the output directories is refused.
+    std::string why;
+    if (!IsAllowedDeviceUri(deviceUri, &why)) {
+        papplLog(system, PAPPL_LOGLEVEL_ERROR, "Refused the device \"%s\": %s.",
+                 deviceUri != nullptr ? deviceUri : "", why.c_str());
+        return false;
+    }
     const DriverInfo* info = FindDriver(driverName);
     if (info == nullptr || data == nullptr) {
         papplLog(system, PAPPL_LOGLEVEL_ERROR, "Unknown driver \"%s\".",

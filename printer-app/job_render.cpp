@@ -1,6 +1,8 @@
 #include "job_render.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -8,6 +10,11 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <span>
+
+#include "decode.h"
+#include "job_gate.h"
+#include "output_dirs.h"
 
 namespace inkrow::app {
 
@@ -100,7 +107,13 @@ std::string DescribeChoice(const ModeChoice& choice) {
 }
 
 JobRenderer::JobRenderer(pappl_job_t* job, pappl_device_t* device)
-    : job_(job), device_(device), deviceBytesAtStart_(DeviceBytesWritten(device)) {}
+    : job_(job), device_(device), deviceBytesAtStart_(DeviceBytesWritten(device)) {
+    NameOutputFile(device, papplJobGetID(job), papplJobGetName(job));
+    if (WasInterrupted(job))
+        Fail(PAPPL_JREASON_ABORTED_BY_SYSTEM,
+             "the server stopped while this job was printing; its output was left as a "
+             ".partial file and the job is not printed again");
+}
 
 JobRenderer::~JobRenderer() {
     // Only failure paths get here with a job open; its result no longer matters.
@@ -146,6 +159,7 @@ int JobRenderer::WriteToDevice(void* context, const std::uint8_t* bytes, std::si
 }
 
 bool JobRenderer::ChooseMode(const pappl_pr_options_t& options) {
+    if (failed_) return false;
     pappl_printer_t* printer = papplJobGetPrinter(job_);
     const DriverInfo* driver = FindDriver(papplPrinterGetDriverName(printer));
     if (driver == nullptr) {
@@ -306,6 +320,8 @@ bool JobRenderer::Finish() {
              "the printer took %llu of the %llu bytes of the job (the output is incomplete)",
              static_cast<unsigned long long>(written),
              static_cast<unsigned long long>(bytesToDevice_));
+    // Only a whole job's file gets its real name; the rest stay NAME.partial.
+    if (!failed_ && !papplJobIsCanceled(job_)) MarkOutputComplete(device_);
     if (!failed_)
         papplLogJob(job_, PAPPL_LOGLEVEL_INFO, "Sent %llu bytes to the printer, %d page%s.",
                     static_cast<unsigned long long>(bytesToDevice_), pagesEnded_,
@@ -402,6 +418,41 @@ bool RasterEndJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*
 
 // ---- Raw jobs ----------------------------------------------------------------------
 
+namespace {
+
+// The largest raw stream taken: far beyond any page the printer can print.
+constexpr off_t kMaxRawBytes = off_t{4} << 30;
+
+// Reads the whole stream with the strict decoder: "" when it is a well-formed stream of
+// at least one page, else what is wrong with it.
+std::string CheckRawStream(int fd) {
+    struct stat info {};
+    if (fstat(fd, &info) != 0)
+        return std::string("cannot read the print file: ") + std::strerror(errno);
+    if (info.st_size == 0) return "the stream is empty";
+    if (info.st_size > kMaxRawBytes) return "the stream is larger than 4 GiB";
+    void* map =
+        mmap(nullptr, static_cast<std::size_t>(info.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+    if (map == MAP_FAILED)
+        return std::string("cannot read the print file: ") + std::strerror(errno);
+    inkrow::decode::DecodeOptions options;
+    options.keepListing = false;
+    options.keepRasters = false;
+    inkrow::decode::Decoded decoded;
+    const inkrow::decode::Error error = inkrow::decode::DecodeStream(
+        std::span<const std::uint8_t>(static_cast<const std::uint8_t*>(map),
+                                      static_cast<std::size_t>(info.st_size)),
+        options, &decoded);
+    munmap(map, static_cast<std::size_t>(info.st_size));
+    if (error.code != inkrow::decode::ErrorCode::kNone)
+        return "the stream is malformed at byte " + std::to_string(error.offset) + ": " +
+               error.message;
+    if (decoded.totals.pages == 0) return "the stream holds no page";
+    return "";
+}
+
+}  // namespace
+
 bool PrintRawFile(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {
     (void)options;
     JobRenderer renderer(job, device);
@@ -410,6 +461,20 @@ bool PrintRawFile(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*
     if (fd < 0) {
         renderer.Fail(PAPPL_JREASON_ABORTED_BY_SYSTEM, "cannot open the print file: %s",
                       std::strerror(errno));
+        return false;
+    }
+    // A stream already in the printer's language reaches the printer only when it reads
+    // back strictly: a malformed one could leave the printer in any state.
+    const std::string fault = CheckRawStream(fd);
+    if (!fault.empty()) {
+        close(fd);
+        renderer.Fail(PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, "%s", fault.c_str());
+        renderer.Finish();
+        return false;
+    }
+    if (renderer.failed()) {
+        close(fd);
+        renderer.Finish();
         return false;
     }
     papplJobSetImpressions(job, 1);

@@ -96,7 +96,14 @@ bool RasterEndJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*
 // format), with the same checks.
 bool PrintRawFile(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
 
-// The MIME filter for PDF and PostScript documents (pdf_filter.cpp).
+// Bounds on Ghostscript per page; the MIME filter's data.
+struct GhostscriptLimits {
+    int pageSeconds = 120;
+    int memoryMegabytes = 2048;
+};
+
+// The MIME filter for PDF and PostScript documents (pdf_filter.cpp); `data` points to
+// the GhostscriptLimits.
 bool FilterDocument(pappl_job_t* job, pappl_device_t* device, void* data);
 
 // Words for a print mode: "quality 10, media 27, inks CMYcmk, 600 dpi (16 lines a row)".

@@ -12,13 +12,17 @@
 // directory TMPDIR before PAPPL starts, for the server and the sub-commands alike.
 // A server run as root always uses PAPPL's fixed socket under /run; run private
 // instances as an ordinary user.
+#include <netinet/in.h>
 #include <pappl/pappl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -27,9 +31,12 @@
 #include <vector>
 
 #include "app_config.h"
+#include "auth.h"
 #include "drivers.h"
+#include "job_gate.h"
 #include "job_render.h"
 #include "mode_map.h"
+#include "output_dirs.h"
 #include "web.h"
 
 namespace {
@@ -51,6 +58,19 @@ std::vector<pappl_pr_driver_t>& DriverList() {
 std::string& StateFileName() {
     static std::string name;
     return name;
+}
+// The name PAPPL gives the control socket: it follows the program's base name.
+std::string& ControlSocket() {
+    static std::string path;
+    return path;
+}
+GhostscriptLimits ghostscriptLimits;
+
+std::string ControlSocketPath(const char* program, const char* directory) {
+    const char* slash = std::strrchr(program, '/');
+    const std::string base = slash != nullptr ? slash + 1 : program;
+    if (getuid() == 0) return "/run/" + base + ".sock";
+    return std::string(directory) + "/" + base + std::to_string(getuid()) + ".sock";
 }
 
 const char* Environment(const char* name) {
@@ -87,12 +107,69 @@ bool SaveState(pappl_system_t* system, void* data) {
     return papplSystemSaveState(system, static_cast<const char*>(data));
 }
 
+// PAPPL rotates a full log (1 MB) to NAME.O, replacing the one before; the history is
+// kept as NAME.1 (newest) to NAME.5 by moving each NAME.O on as soon as it appears.
+constexpr int kLogHistory = 5;
+std::string& LogFile() {
+    static std::string path;
+    return path;
+}
+
+void KeepLogHistory() {
+    if (LogFile().empty() || LogFile()[0] != '/') return;
+    const std::string rotated = LogFile() + ".O";
+    struct stat info {};
+    if (stat(rotated.c_str(), &info) != 0) return;
+    for (int n = kLogHistory - 1; n >= 1; --n)
+        rename((LogFile() + "." + std::to_string(n)).c_str(),
+               (LogFile() + "." + std::to_string(n + 1)).c_str());
+    rename(rotated.c_str(), (LogFile() + ".1").c_str());
+}
+
 // PAPPL's main loop sleeps in poll() for up to 30 seconds and only then notices a
 // shutdown asked for over IPP (the "shutdown" sub-command); a timer wakes it every second.
 bool WakeMainLoop(pappl_system_t* system, void* data) {
     (void)system;
     (void)data;
+    KeepLogHistory();
     return true;
+}
+
+// Whether another process listens on the loopback port already (PAPPL would then quietly
+// listen on the other loopback address alone).
+bool LoopbackPortTaken(int port) {
+    for (const int family : {AF_INET, AF_INET6}) {
+        const int fd = socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0) continue;
+        const int on = 1;
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        if (family == AF_INET6) setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
+        sockaddr_in6 address6{};
+        sockaddr_in address4{};
+        address4.sin_family = AF_INET;
+        address4.sin_port = htons(static_cast<std::uint16_t>(port));
+        address4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address6.sin6_family = AF_INET6;
+        address6.sin6_port = htons(static_cast<std::uint16_t>(port));
+        address6.sin6_addr = in6addr_loopback;
+        const bool taken =
+            (family == AF_INET
+                 ? bind(fd, reinterpret_cast<const sockaddr*>(&address4), sizeof address4)
+                 : bind(fd, reinterpret_cast<const sockaddr*>(&address6), sizeof address6)) != 0 &&
+            errno == EADDRINUSE;
+        close(fd);
+        if (taken) return true;
+    }
+    return false;
+}
+
+// Once the server listens: the control socket for its own user only, and the jobs a
+// crash left behind.
+bool StartUp(pappl_system_t* system, void* data) {
+    (void)data;
+    ProtectControlSocket(ControlSocket());
+    RecoverJobs(system);
+    return false;  // once
 }
 
 void ForgetPrinterName(pappl_printer_t* printer, void* data) {
@@ -109,9 +186,9 @@ pappl_system_t* MakeSystem(int numOptions, cups_option_t* options, void* data) {
     input.root = getuid() == 0;
     input.fileOptions = FileSettings();
     AppConfig config;
-    std::string error;
-    if (!ResolveConfig(input, &config, &error)) {
-        std::fprintf(stderr, "inkrow-printer-app: %s\n", error.c_str());
+    std::string problem;
+    if (!ResolveConfig(input, &config, &problem)) {
+        std::fprintf(stderr, "inkrow-printer-app: %s\n", problem.c_str());
         return nullptr;
     }
     for (const std::string* directory : {&config.stateDirectory, &config.spoolDirectory}) {
@@ -122,6 +199,29 @@ pappl_system_t* MakeSystem(int numOptions, cups_option_t* options, void* data) {
         }
     }
     const bool privateServer = cupsGetOption("private-server", numOptions, options) != nullptr;
+    if (privateServer) {
+        // PAPPL starts a hidden server when a sub-command finds none; this one only
+        // serves after an explicit `server`, so that nothing runs unasked.
+        std::fprintf(stderr,
+                     "inkrow-printer-app: no server is running (start one with "
+                     "\"inkrow-printer-app server\")\n");
+        return nullptr;
+    }
+    if (config.port != 0 && config.loopbackOnly && LoopbackPortTaken(config.port)) {
+        std::fprintf(stderr,
+                     "inkrow-printer-app: port %d on the loopback interface is in use "
+                     "(another server?)\n",
+                     config.port);
+        return nullptr;
+    }
+    LogFile() = config.logFile;
+    std::string error;
+    if (!InstallOutputDevices(config.outputDirectories, &error)) {
+        std::fprintf(stderr, "inkrow-printer-app: %s\n", error.c_str());
+        return nullptr;
+    }
+    ghostscriptLimits.pageSeconds = config.ghostscriptPageSeconds;
+    ghostscriptLimits.memoryMegabytes = config.ghostscriptMemoryMegabytes;
 
     pappl_soptions_t systemOptions =
         PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_LOG;
@@ -135,7 +235,7 @@ pappl_system_t* MakeSystem(int numOptions, cups_option_t* options, void* data) {
         std::fprintf(stderr, "inkrow-printer-app: cannot create the printer system\n");
         return nullptr;
     }
-    if (!privateServer && !papplSystemAddListeners(system, config.listen.c_str())) {
+    if (!papplSystemAddListeners(system, config.listen.c_str())) {
         std::fprintf(stderr, "inkrow-printer-app: cannot listen on %s port %d (see %s)\n",
                      config.listen.c_str(), config.port, config.logFile.c_str());
         papplSystemDelete(system);
@@ -147,9 +247,10 @@ pappl_system_t* MakeSystem(int numOptions, cups_option_t* options, void* data) {
     papplSystemSetPrinterDrivers(system, static_cast<int>(drivers.size()), drivers.data(), nullptr,
                                  PrinterCreated, DriverCallback, nullptr);
     papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", FilterDocument,
-                             nullptr);
+                             &ghostscriptLimits);
     papplSystemAddMIMEFilter(system, "application/postscript", "image/pwg-raster", FilterDocument,
-                             nullptr);
+                             &ghostscriptLimits);
+    InstallAccessRules(system, config.stateDirectory);
     AddWebPages(system, config.loopbackOnly);
     papplSystemSetFooterHTML(system, kFooter);
     pappl_version_t version{};
@@ -168,11 +269,11 @@ pappl_system_t* MakeSystem(int numOptions, cups_option_t* options, void* data) {
     }
     papplSystemSetSaveCallback(system, SaveState, const_cast<char*>(StateFileName().c_str()));
     papplSystemAddTimerCallback(system, time(nullptr) + 1, 1, WakeMainLoop, nullptr);
+    papplSystemAddTimerCallback(system, time(nullptr), 0, StartUp, nullptr);
 
     papplLog(system, PAPPL_LOGLEVEL_INFO,
              "State directory %s, spool %s, listening on %s port %d%s.",
-             config.stateDirectory.c_str(), config.spoolDirectory.c_str(),
-             privateServer ? "(domain socket only)" : config.listen.c_str(),
+             config.stateDirectory.c_str(), config.spoolDirectory.c_str(), config.listen.c_str(),
              papplSystemGetHostPort(system), config.loopbackOnly ? " (loopback only)" : "");
     return system;
 }
@@ -244,6 +345,7 @@ void Usage(void* data) {
         "\n"
         "  modes            List how print-quality, media-type and print-color-mode map\n"
         "                   to the printer's print modes, for every driver.\n"
+        "  passwd           Set the administrator password (read from standard input).\n"
         "\n"
         "Options:\n"
         "  -d PRINTER       The printer.\n"
@@ -254,7 +356,9 @@ void Usage(void* data) {
         "                   media=iso_a4_210x297mm, media-type=photographic-glossy,\n"
         "                   print-color-mode=color|monochrome, printer-resolution=600dpi;\n"
         "                   or a server setting (server): state-dir, listen-hostname,\n"
-        "                   server-port, log-file, log-level, spool-directory.\n"
+        "                   server-port, log-file, log-level, spool-directory,\n"
+        "                   output-directories=DIR[:DIR], ghostscript-page-seconds=N,\n"
+        "                   ghostscript-memory-mb=N.\n"
         "  -u URI           Talk to the printer at this ipp: URI.\n"
         "  -v DEVICE-URI    file:///DIR (one file per job), socket://HOST:PORT, usb://...\n"
         "  --config FILE    Read server settings from FILE, one NAME = VALUE a line (the\n"
@@ -267,7 +371,10 @@ void Usage(void* data) {
         "  INKROW_LISTEN     Address to listen on (default localhost: loopback only).\n"
         "  INKROW_PORT       TCP port (default: the first free one from 8000 + uid % 1000).\n"
         "  INKROW_LOG_FILE   Log file (default STATE_DIR/inkrow-printer-app.log; - for stderr).\n"
-        "  INKROW_LOG_LEVEL  debug, info (default), warn, error or fatal.");
+        "  INKROW_LOG_LEVEL  debug, info (default), warn, error or fatal.\n"
+        "  INKROW_OUTPUT_DIRS  Where file: devices may write (default STATE_DIR/output).\n"
+        "  INKROW_GS_PAGE_SECONDS, INKROW_GS_MEMORY_MB  Ghostscript's limits per page\n"
+        "                    (default 120 s, 2048 MB).");
 }
 
 }  // namespace
@@ -299,6 +406,27 @@ int main(int argc, char* argv[]) {
         // socket's directory must be absolute, for the server and the sub-commands alike.
         setenv("INKROW_STATE_DIR", absolute, 1);
         setenv("TMPDIR", absolute, 1);
+    }
+    ControlSocket() = ControlSocketPath(argv[0], papplGetTempDir());
+    if (ControlSocket().size() >= sizeof(sockaddr_un{}.sun_path)) {
+        std::fprintf(stderr,
+                     "inkrow-printer-app: the control socket %s would be longer than %zu bytes; "
+                     "choose a shorter INKROW_STATE_DIR\n",
+                     ControlSocket().c_str(), sizeof(sockaddr_un{}.sun_path) - 1);
+        return 1;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "passwd") == 0) {
+        ConfigInput input;
+        input.getenv = Environment;
+        input.root = getuid() == 0;
+        AppConfig config;
+        std::string problem;
+        if (!ResolveConfig(input, &config, &problem) || !MakeDirectory(config.stateDirectory)) {
+            std::fprintf(stderr, "inkrow-printer-app: %s\n",
+                         problem.empty() ? "cannot create the state directory" : problem.c_str());
+            return 1;
+        }
+        return SetAdminPassword(config.stateDirectory);
     }
     std::vector<pappl_pr_driver_t>& drivers = DriverList();
     if (argc == 2 && std::strcmp(argv[1], "devices") == 0) return ListDevices();

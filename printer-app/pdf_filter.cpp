@@ -14,6 +14,17 @@ namespace {
 
 enum class CopyResult { kPrinted, kCanceled, kFailed };
 
+// The page source's words, with the spool file's path (which means nothing to the user
+// and shows the server's layout) as "the document".
+std::string WordsOf(RenderSource* source, pappl_job_t* job) {
+    std::string text = source != nullptr ? RenderSourceErrorText(source) : "";
+    const std::string path = papplJobGetFilename(job);
+    for (std::size_t at = text.find(path); !path.empty() && at != std::string::npos;
+         at = text.find(path, at))
+        text.replace(at, path.size(), "the document");
+    return text;
+}
+
 // One pass over the document: every page in page-ranges goes to the printer, the others
 // are read and dropped (Ghostscript renders pages in order).
 CopyResult PrintDocumentOnce(JobRenderer& renderer, const pappl_pr_options_t& options,
@@ -21,10 +32,15 @@ CopyResult PrintDocumentOnce(JobRenderer& renderer, const pappl_pr_options_t& op
     pappl_job_t* job = renderer.job();
     RenderSource* source = nullptr;
     const int opened = RenderSourceOpen(papplJobGetFilename(job), &sourceOptions, &source);
+    if (opened != RENDER_OK && papplJobIsCanceled(job)) {
+        papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Canceled before page 1; Ghostscript stopped");
+        RenderSourceClose(source);
+        return CopyResult::kCanceled;
+    }
     if (opened != RENDER_OK) {
-        const char* text = source != nullptr ? RenderSourceErrorText(source) : "";
+        const std::string text = WordsOf(source, job);
         renderer.Fail(PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, "cannot read the document: %s",
-                      *text != '\0' ? text : RenderStatusText(opened));
+                      !text.empty() ? text.c_str() : RenderStatusText(opened));
         RenderSourceClose(source);
         return CopyResult::kFailed;
     }
@@ -35,10 +51,16 @@ CopyResult PrintDocumentOnce(JobRenderer& renderer, const pappl_pr_options_t& op
         RenderSourcePage page{};
         const int next = RenderSourceNextPage(source, &page);
         if (next == 0) break;
+        if (next < 0 && papplJobIsCanceled(job)) {
+            papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Canceled before page %u; Ghostscript stopped",
+                        pageNumber + 1);
+            result = CopyResult::kCanceled;
+            break;
+        }
         if (next < 0) {
             renderer.Fail(PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
                           "reading page %u of the document failed: %s", pageNumber + 1,
-                          RenderSourceErrorText(source));
+                          WordsOf(source, job).c_str());
             result = CopyResult::kFailed;
             break;
         }
@@ -65,10 +87,17 @@ CopyResult PrintDocumentOnce(JobRenderer& renderer, const pappl_pr_options_t& op
                 break;
             }
             const int got = RenderSourceReadLine(source, line.data(), line.size());
+            if (got != RENDER_OK && papplJobIsCanceled(job)) {
+                papplLogJob(job, PAPPL_LOGLEVEL_INFO,
+                            "Canceled on page %u after %d of %d lines; Ghostscript stopped",
+                            pageNumber, y, page.height);
+                result = CopyResult::kCanceled;
+                break;
+            }
             if (got != RENDER_OK) {
                 renderer.Fail(PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
                               "reading line %d of page %u of the document failed: %s", y,
-                              pageNumber, RenderSourceErrorText(source));
+                              pageNumber, WordsOf(source, job).c_str());
                 result = CopyResult::kFailed;
                 break;
             }
@@ -103,8 +132,16 @@ CopyResult PrintDocumentOnce(JobRenderer& renderer, const pappl_pr_options_t& op
 
 }  // namespace
 
+namespace {
+
+int IsCanceled(void* job) {
+    return papplJobIsCanceled(static_cast<pappl_job_t*>(job)) ? 1 : 0;
+}
+
+}  // namespace
+
 bool FilterDocument(pappl_job_t* job, pappl_device_t* device, void* data) {
-    (void)data;
+    const auto* limits = static_cast<const GhostscriptLimits*>(data);
     pappl_pr_options_t* options = papplJobCreatePrintOptions(job, 0, true);
     if (options == nullptr) {
         papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Job stopped: out of memory for the job's options");
@@ -122,6 +159,12 @@ bool FilterDocument(pappl_job_t* job, pappl_device_t* device, void* data) {
             sourceOptions.pageHeight = static_cast<int>(options->header.cupsHeight);
             sourceOptions.resolution = static_cast<int>(options->header.HWResolution[1]);
             sourceOptions.colorSpace = renderer.choice().grayInput ? RENDER_GRAY8 : RENDER_CMYK8;
+            if (limits != nullptr) {
+                sourceOptions.pageSeconds = limits->pageSeconds;
+                sourceOptions.memoryMegabytes = limits->memoryMegabytes;
+            }
+            sourceOptions.canceled = IsCanceled;
+            sourceOptions.cancelContext = job;
             papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Rendering %s at %dx%d pixels, %d dpi, %s",
                         papplJobGetFormat(job), sourceOptions.pageWidth, sourceOptions.pageHeight,
                         sourceOptions.resolution,

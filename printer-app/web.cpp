@@ -11,6 +11,7 @@
 
 #include "icons.h"
 #include "mode_map.h"
+#include "output_dirs.h"
 
 namespace inkrow::app {
 
@@ -94,12 +95,15 @@ bool AddPrinterPage(pappl_client_t* client, void* data) {
                 device.erase(bar);
             }
             uri = device;
+            std::string why;
             if (name.empty()) {
                 status = "Please enter a printer name.";
             } else if (FindDriver(driver.c_str()) == nullptr) {
                 status = "Please select a driver.";
             } else if (uri.empty()) {
                 status = "Please select a device or enter its URI.";
+            } else if (!IsAllowedDeviceUri(uri.c_str(), &why)) {
+                status = "That device is refused: " + why + ".";
             } else if (!papplDeviceIsSupported(uri.c_str())) {
                 status =
                     "That device URI is not supported (use file:///DIRECTORY?ext=prn, "

@@ -38,7 +38,8 @@ ldd "$build/printer-app/inkrow-printer-app" | awk -v b="$PWD/$build" 'index($3, 
     xargs -r -I{} cp {} "$work/bin/"
 cp "$sample" "$work/in/sample.pdf"
 chmod -R a+rX "$work" && chmod 777 "$work" "$work/out"
-as_app=(env INKROW_STATE_DIR="$work/state" LD_LIBRARY_PATH="$work/bin" HOME="$work")
+as_app=(env INKROW_STATE_DIR="$work/state" INKROW_OUTPUT_DIRS="$work/out"
+        LD_LIBRARY_PATH="$work/bin" HOME="$work")
 if [ "$(id -u)" -eq 0 ]; then
     as_app=(setpriv --reuid=nobody --regid=nogroup --clear-groups "${as_app[@]}")
 fi
@@ -71,7 +72,7 @@ if [ "$state" != completed ]; then
     exit 1
 fi
 
-cp "$work/out/sample.prn" out/sample.prn
+cp "$work/out/$id-sample.prn" out/sample.prn
 mode=$(grep -o 'Print mode: quality [0-9]*, media [0-9]*[^(]*([^)]*)' "$log" | head -1)
 quality=$(sed -n 's/.*quality \([0-9]*\),.*/\1/p' <<<"$mode")
 media=$(sed -n 's/.*media \([0-9]*\),.*/\1/p' <<<"$mode")

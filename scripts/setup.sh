@@ -15,14 +15,14 @@ set -euo pipefail
 # release preset builds the benchmarks too; rsvg-convert renders the application's
 # icons), and printing the sample document.
 demo=(cmake make g++ pkg-config libpng-dev libjpeg-dev zlib1g-dev libpappl-dev
-      libcups2-dev libcupsimage2-dev cups-ppdc ghostscript help2man libbenchmark-dev libtiff-dev
-      librsvg2-bin)
+      libcups2-dev libcupsimage2-dev libcrypt-dev cups-ppdc ghostscript help2man
+      libbenchmark-dev libtiff-dev librsvg2-bin)
 # Every test of the plain and sanitizer builds: GoogleTest, the benchmarks (which the
 # plain build compiles), a real cupsd with its filters, the layout and format checks,
 # and the binary-interface check.
 test=("${demo[@]}" libgtest-dev libgmock-dev binutils
       clang-format cups-daemon cups-client cups-ipp-utils cups-filters cups
-      python3 abigail-tools)
+      python3 abigail-tools curl util-linux)
 fuzz=(clang libclang-rt-14-dev)
 valgrind=(valgrind)
 # systemd: systemd-sysusers and systemd-analyze for the printer application's package test.

@@ -52,6 +52,15 @@ typedef struct RenderSourceOptions {
     int colorSpace;          /* wanted RenderColorSpace for PDF: RENDER_CMYK8 or RENDER_GRAY8;
                                 pictures and rasters deliver their own (gray, RGB or CMYK) */
     const char* ghostscript; /* program to run; NULL for "gs" on the PATH */
+    /* Bounds on Ghostscript (PDF and PostScript): seconds it may take for one page
+       (0: no limit), megabytes of address space it may use (0: no limit), and a
+       callback asked several times a second while it renders that returns non-zero to
+       stop it. A page over time, a cancel or an error Ghostscript prints stops the
+       process (SIGTERM, then SIGKILL) and fails the read with words saying which. */
+    int pageSeconds;
+    int memoryMegabytes;
+    int (*canceled)(void* context);
+    void* cancelContext;
 } RenderSourceOptions;
 
 void RenderSourceOptionsInit(RenderSourceOptions* options);

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -144,6 +145,11 @@ std::string FindFirstErrorLine(const std::string& messages) {
     return fallback;
 }
 
+std::string FindReportedError(const std::string& messages) {
+    const std::string line = FindFirstErrorLine(messages);
+    return line.empty() || messages.find("Error") == std::string::npos ? "" : line;
+}
+
 GhostscriptProcess::~GhostscriptProcess() {
     Stop();
     if (messages_ >= 0) ::close(messages_);
@@ -251,7 +257,12 @@ bool GhostscriptProcess::Wait(int seconds, std::string* error) {
         *error = "Ghostscript did not end within " + std::to_string(seconds) + " s and was stopped";
         return false;
     }
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+        const std::string reported = ReportedError();
+        if (reported.empty()) return true;
+        *error = "Ghostscript failed: " + reported;
+        return false;
+    }
     const std::string message = FirstErrorLine();
     if (WIFSIGNALED(status)) {
         *error = "Ghostscript was killed by signal " + std::to_string(WTERMSIG(status)) + " (" +
@@ -266,19 +277,43 @@ bool GhostscriptProcess::Wait(int seconds, std::string* error) {
     return false;
 }
 
+void GhostscriptProcess::LimitMemory(int megabytes) {
+    if (pid_ <= 0 || megabytes <= 0) return;
+    const rlimit limit{static_cast<rlim_t>(megabytes) << 20, static_cast<rlim_t>(megabytes) << 20};
+    ::prlimit(pid_, RLIMIT_AS, &limit, nullptr);
+}
+
 void GhostscriptProcess::Stop() {
     if (pid_ <= 0) return;
-    ::kill(pid_, SIGKILL);
+    ::kill(pid_, SIGTERM);
     int status = 0;
+    for (int step = 0; step < 200; ++step) {
+        if (Reap(false, &status)) return;
+        const timespec pause{0, 10'000'000};
+        ::nanosleep(&pause, nullptr);
+    }
+    ::kill(pid_, SIGKILL);
     Reap(true, &status);
 }
 
-std::string GhostscriptProcess::FirstErrorLine() const {
-    if (messages_ < 0) return "";
+namespace {
+
+std::string ReadMessages(int fd) {
+    if (fd < 0) return "";
     std::string text(65536, '\0');
-    const ssize_t got = ::pread(messages_, text.data(), text.size(), 0);
+    const ssize_t got = ::pread(fd, text.data(), text.size(), 0);
     text.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
-    return FindFirstErrorLine(text);
+    return text;
+}
+
+}  // namespace
+
+std::string GhostscriptProcess::FirstErrorLine() const {
+    return FindFirstErrorLine(ReadMessages(messages_));
+}
+
+std::string GhostscriptProcess::ReportedError() const {
+    return FindReportedError(ReadMessages(messages_));
 }
 
 std::unique_ptr<Reader> OpenGhostscript(std::unique_ptr<Input> input, const std::string& path,
@@ -315,7 +350,9 @@ std::unique_ptr<Reader> OpenGhostscript(std::unique_ptr<Input> input, const std:
                         &output, error)) {
         return nullptr;
     }
+    process->LimitMemory(request.memoryMegabytes);
     auto raster = std::make_unique<Input>(output, true, "Ghostscript's output");
+    raster->SetWatch(request.watch);
     return OpenGhostscriptRaster(std::move(raster), std::move(process), request.pageWidth,
                                  request.pageHeight, error, status);
 }

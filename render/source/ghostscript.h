@@ -25,16 +25,21 @@ public:
     // when it cannot be started.
     bool Start(const std::string& program, const std::vector<std::string>& arguments, int* output,
                std::string* error);
+    // Limits the process's address space (call right after Start; 0 for none).
+    void LimitMemory(int megabytes);
 
     // Waits for the process to end, at most `seconds` (then kills it). True when it
     // exited with status 0; otherwise *error says what went wrong, with Ghostscript's
     // first error message when it printed one.
     bool Wait(int seconds, std::string* error);
-    // Kills and reaps the process when it is still running.
+    // Stops and reaps the process when it is still running: SIGTERM, then SIGKILL
+    // when it has not ended within two seconds.
     void Stop();
 
     // Ghostscript's first error message (progress lines left out), "" when none.
     std::string FirstErrorLine() const;
+    // The first line of its messages that reports an error, "" when none.
+    std::string ReportedError() const;
 
     bool running() const { return pid_ > 0; }
 
@@ -57,5 +62,7 @@ std::vector<std::string> MakeGhostscriptArguments(const std::string& inputPath, 
 
 // Picks the useful line out of Ghostscript's messages (exposed for tests).
 std::string FindFirstErrorLine(const std::string& messages);
+// The first line that reports an error ("Error" in it), "" when none (exposed for tests).
+std::string FindReportedError(const std::string& messages);
 
 }  // namespace inkrow::source

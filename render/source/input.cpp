@@ -1,11 +1,13 @@
 #include "input.h"
 
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <utility>
 
 namespace inkrow::source {
@@ -22,6 +24,46 @@ void Input::Close() {
     fd_ = -1;
 }
 
+namespace {
+
+long long NowMilliseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1'000'000;
+}
+
+}  // namespace
+
+void Input::SetWatch(const Watch& watch) {
+    watch_ = watch;
+    RestartClock();
+}
+
+void Input::RestartClock() {
+    deadline_ = watch_.seconds > 0 ? NowMilliseconds() + watch_.seconds * 1000LL : 0;
+}
+
+bool Input::WaitReadable() {
+    if (watch_.seconds <= 0 && watch_.canceled == nullptr) return true;
+    for (;;) {
+        if (watch_.canceled != nullptr && watch_.canceled(watch_.context) != 0) {
+            lastError_ = "canceled while " + name_ + " was awaited";
+            watchStopped_ = true;
+            return false;
+        }
+        if (deadline_ != 0 && NowMilliseconds() >= deadline_) {
+            lastError_ = "no page within the time limit of " + std::to_string(watch_.seconds) +
+                         " s (" + name_ + ")";
+            watchStopped_ = true;
+            return false;
+        }
+        pollfd ready{fd_, POLLIN, 0};
+        const int got = ::poll(&ready, 1, 100);
+        if (got > 0) return true;
+        if (got < 0 && errno != EINTR) return true;  // the read itself reports the fault
+    }
+}
+
 bool Input::IsRegularFile() const {
     struct stat info {};
     return fd_ >= 0 && ::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode);
@@ -32,6 +74,10 @@ bool Input::ReadPrefix(std::string* error) {
     prefixUsed_ = 0;
     // Read straight from the descriptor: the prefix is what the file starts with.
     while (prefixLength_ < kPrefixBytes) {
+        if (!WaitReadable()) {
+            *error = lastError_;
+            return false;
+        }
         const ssize_t got = ::read(fd_, prefix_ + prefixLength_, kPrefixBytes - prefixLength_);
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) {
@@ -57,6 +103,7 @@ ssize_t Input::Read(void* buffer, std::size_t length) {
         return -1;
     }
     for (;;) {
+        if (!WaitReadable()) return -1;
         const ssize_t got = ::read(fd_, buffer, length);
         if (got >= 0) return got;
         if (errno == EINTR) continue;

@@ -10,6 +10,14 @@
 
 namespace inkrow::source {
 
+// Bounds a wait for input from another process: a time limit that restarts with each
+// RestartClock, and a cancel callback asked several times a second.
+struct Watch {
+    int seconds = 0;  // 0: no time limit
+    int (*canceled)(void* context) = nullptr;
+    void* context = nullptr;
+};
+
 class Input {
 public:
     // `ownsFd`: the descriptor is closed with the input. `name` is used in messages.
@@ -42,6 +50,12 @@ public:
     // Closes the descriptor early (when another process reads the file by its name).
     void Close();
 
+    // Bounds every later read (see Watch); a read the watch stops fails with
+    // watchStopped() true.
+    void SetWatch(const Watch& watch);
+    void RestartClock();
+    bool watchStopped() const { return watchStopped_; }
+
     static constexpr std::size_t kPrefixBytes = 16;
 
 private:
@@ -52,6 +66,12 @@ private:
     std::size_t prefixLength_ = 0;
     std::size_t prefixUsed_ = 0;
     std::string lastError_;
+    Watch watch_;
+    long long deadline_ = 0;  // monotonic milliseconds; 0 for none
+    bool watchStopped_ = false;
+
+    // Waits until the descriptor is readable; false with lastError_ when the watch stops.
+    bool WaitReadable();
 };
 
 }  // namespace inkrow::source

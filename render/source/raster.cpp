@@ -115,6 +115,18 @@ public:
     }
 
     int NextPage(PageInfo* page, std::string* error) override {
+        // Any error Ghostscript prints ends the document: it may still exit with 0 and
+        // leave the page it failed on blank (a damaged PDF: "Page drawing error").
+        if (process_) {
+            const std::string reported = process_->ReportedError();
+            if (!reported.empty()) {
+                input_->Close();
+                process_->Stop();
+                *error = "Ghostscript failed: " + reported;
+                return RENDER_BAD_ARGUMENT;
+            }
+        }
+        input_->RestartClock();
         if (!pending_) {
             switch (ReadHeader(error)) {
                 case HeaderResult::kPage:
@@ -275,6 +287,7 @@ private:
     // A fault in Ghostscript's output is most likely Ghostscript failing: its own words
     // are the better explanation when it did.
     int Fail(const std::string& message, std::string* error) {
+        if (process_ && input_->watchStopped()) return StopProcess(error);
         if (process_) {
             std::string processError;
             input_->Close();  // a Ghostscript still writing gets a broken pipe and ends
@@ -291,6 +304,7 @@ private:
 
     // Ghostscript gave no raster at all: its exit says why.
     int FailFromProcess(const char* otherwise, std::string* error) {
+        if (input_->watchStopped()) return StopProcess(error);
         input_->Close();
         std::string processError;
         if (!process_->Wait(kExitSeconds, &processError)) {
@@ -299,6 +313,14 @@ private:
             const std::string message = process_->FirstErrorLine();
             *error = message.empty() ? std::string(otherwise) : "Ghostscript failed: " + message;
         }
+        return RENDER_BAD_ARGUMENT;
+    }
+
+    // Over time or canceled: Ghostscript is stopped, whatever it is doing.
+    int StopProcess(std::string* error) {
+        *error = input_->LastError();
+        input_->Close();
+        process_->Stop();
         return RENDER_BAD_ARGUMENT;
     }
 

@@ -38,6 +38,8 @@ struct Request {
     int resolution = 0;
     int colorSpace = 0;
     std::string ghostscript;
+    Watch watch;              // bounds the wait for Ghostscript's output
+    int memoryMegabytes = 0;  // Ghostscript's address space; 0 for no limit
 };
 
 // Readers by format. Each returns null with *error and *status set when the document

@@ -90,6 +90,9 @@ std::string CheckOptions(const RenderSourceOptions& options) {
         return "colour space " + std::to_string(options.colorSpace) +
                " is not one of RENDER_GRAY8, RENDER_RGB8 and RENDER_CMYK8";
     }
+    if (options.pageSeconds < 0 || options.memoryMegabytes < 0) {
+        return "the Ghostscript limits must not be negative";
+    }
     if (options.ghostscript != nullptr && options.ghostscript[0] == '\0') {
         return "the Ghostscript program name is empty";
     }
@@ -148,6 +151,10 @@ int OpenInput(RenderSource* source, std::unique_ptr<Input> input, const std::str
     request.resolution = options.resolution;
     request.colorSpace = options.colorSpace;
     if (options.ghostscript != nullptr) request.ghostscript = options.ghostscript;
+    request.watch.seconds = options.pageSeconds;
+    request.watch.canceled = options.canceled;
+    request.watch.context = options.cancelContext;
+    request.memoryMegabytes = options.memoryMegabytes;
 
     int status = RENDER_BAD_ARGUMENT;
     switch (found) {
@@ -234,6 +241,10 @@ extern "C" {
 void RenderSourceOptionsInit(RenderSourceOptions* options) {
     if (options == nullptr) return;
     options->kind = RENDER_SOURCE_AUTO;
+    options->pageSeconds = 0;
+    options->memoryMegabytes = 0;
+    options->canceled = nullptr;
+    options->cancelContext = nullptr;
     options->pageWidth = 0;
     options->pageHeight = 0;
     options->resolution = 600;

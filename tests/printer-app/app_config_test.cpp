@@ -104,17 +104,43 @@ TEST_F(AppConfigTest, BadValuesAreRefusedByName) {
         const char* value;
         const char* words;
     } cases[] = {
-        {"server-port", "abc", "port"},    {"server-port", "70000", "port"},
-        {"server-port", "-1", "port"},     {"server-port", "80x", "port"},
-        {"server-port", "", "port"},       {"log-level", "verbose", "verbose"},
-        {"listen-hostname", "", "listen"}, {"log-file", "", "log"},
+        {"server-port", "abc", "port"},
+        {"server-port", "70000", "port"},
+        {"server-port", "-1", "port"},
+        {"server-port", "80x", "port"},
+        {"server-port", "", "port"},
+        {"log-level", "verbose", "verbose"},
+        {"listen-hostname", "", "listen"},
+        {"log-file", "", "log"},
         {"spool-directory", "", "spool"},
+        {"output-directories", "relative/out", "absolute"},
+        {"output-directories", "/a/../etc", "absolute"},
+        {"output-directories", ":", "no output directory"},
+        {"ghostscript-page-seconds", "0", "time limit"},
+        {"ghostscript-page-seconds", "5s", "time limit"},
+        {"ghostscript-memory-mb", "63", "memory limit"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.option) + "=" + c.value);
         EXPECT_FALSE(Resolve({{c.option, c.value}}));
         EXPECT_NE(error.find(c.words), std::string::npos) << error;
     }
+}
+
+TEST_F(AppConfigTest, OutputDirectoriesAndGhostscriptLimits) {
+    variables["INKROW_STATE_DIR"] = "/s";
+    ASSERT_TRUE(Resolve()) << error;
+    EXPECT_EQ(config.outputDirectories, std::vector<std::string>{"/s/output"});
+    EXPECT_EQ(config.ghostscriptPageSeconds, 120);
+    EXPECT_EQ(config.ghostscriptMemoryMegabytes, 2048);
+    variables["INKROW_OUTPUT_DIRS"] = "/srv/prints/::/dev/usb/lp0";
+    variables["INKROW_GS_PAGE_SECONDS"] = "30";
+    ASSERT_TRUE(Resolve({{"ghostscript-memory-mb", "512"}})) << error;
+    EXPECT_EQ(config.outputDirectories, (std::vector<std::string>{"/srv/prints", "/dev/usb/lp0"}));
+    EXPECT_EQ(config.ghostscriptPageSeconds, 30);
+    EXPECT_EQ(config.ghostscriptMemoryMegabytes, 512);
+    ASSERT_TRUE(Resolve({{"output-directories", "/only"}})) << error;
+    EXPECT_EQ(config.outputDirectories, std::vector<std::string>{"/only"});
 }
 
 TEST(AppConfig, LoopbackNames) {

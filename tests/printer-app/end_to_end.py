@@ -242,6 +242,10 @@ class App:
             "INKROW_STATE_DIR": self.state,
             "INKROW_PORT": str(self.port),
             "INKROW_LOG_LEVEL": "info",
+            # file: devices write only here (the tests' output directory, the one made
+            # unwritable, and a device that is always full).
+            "INKROW_OUTPUT_DIRS": ":".join((os.path.join(work, "out"),
+                                            os.path.join(work, "blocked"), "/dev/full")),
         }
         for name in ("ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "LD_LIBRARY_PATH"):
             if name in os.environ:
@@ -315,7 +319,7 @@ class App:
 
     def log_offset(self):
         """Where the log ends now: its file (PAPPL renames a full log to NAME.O and starts
-        a new one) and the size."""
+        a new one; the server keeps the older ones as NAME.1 to NAME.5) and the size."""
         try:
             info = os.stat(self.logfile)
             return (info.st_ino, info.st_size)
@@ -327,11 +331,13 @@ class App:
         text = b""
         try:
             if inode is not None and os.stat(self.logfile).st_ino != inode:
-                old = self.logfile + ".O"
-                if os.stat(old).st_ino == inode:
-                    with open(old, "rb") as f:
-                        f.seek(size)
-                        text = f.read()
+                # The server moves NAME.O on to NAME.1 (its history) within a second.
+                for old in (self.logfile + ".O", self.logfile + ".1"):
+                    if os.path.exists(old) and os.stat(old).st_ino == inode:
+                        with open(old, "rb") as f:
+                            f.seek(size)
+                            text = f.read()
+                        break
                 size = 0
         except OSError:
             size = 0
@@ -509,7 +515,7 @@ class Suite:
         os.chmod(self.work, 0o777)
         self.inputs = os.path.join(self.work, "in")
         self.out = os.path.join(self.work, "out")
-        for directory in (self.inputs, self.out):
+        for directory in (self.inputs, self.out, os.path.join(self.work, "blocked")):
             os.makedirs(directory)
             os.chmod(directory, 0o777)
         self.app = App(args, self.work)
@@ -522,8 +528,13 @@ class Suite:
     def input_file(self, name):
         return os.path.join(self.inputs, name)
 
-    def stream_of(self, title):
-        return os.path.join(self.out, title + ".prn")
+    def stream_of(self, title, directory=None):
+        """The job's output file: JOB-ID-TITLE.prn, or .prn.partial while it is incomplete
+        (a canceled or failed job keeps that name)."""
+        directory = directory or self.out
+        pattern = re.compile(r"\d+-%s\.prn(\.partial)?$" % re.escape(title))
+        names = [n for n in os.listdir(directory) if pattern.match(n)]
+        return os.path.join(directory, sorted(names)[-1] if names else title + ".prn")
 
     def check(self, condition, message):
         if not condition:
@@ -916,8 +927,8 @@ class Suite:
         job, _ = self.app.submit("sixteen", self.input_file("three.pdf"), title,
                                  ["printer-resolution=600dpi", "print-quality=high"])
         end = time.monotonic() + remaining(60)
-        stream = self.stream_of(title)
         while time.monotonic() < end:
+            stream = self.stream_of(title)
             if os.path.exists(stream) and os.path.getsize(stream) > 0:
                 break
             self.check(self.app.job_state("sixteen", job) in ("pending", "processing"),
@@ -988,7 +999,6 @@ class Suite:
 
     def test_directory_unwritable(self):
         blocked = os.path.join(self.work, "blocked")
-        os.makedirs(blocked)
         os.chmod(blocked, 0o777)
         self.app.add_printer("blocked", "inkrow-photo", "file://%s?ext=prn" % blocked)
         os.chmod(blocked, 0o555)  # the printer's output directory becomes unwritable
@@ -1008,7 +1018,7 @@ class Suite:
         state = self.app.wait_job("blocked", job, 60)
         self.check(state == "completed", "after the directory opened again the job ended " +
                    state + ":\n" + self.app.log_since(offset)[-2000:])
-        self.check(os.path.getsize(os.path.join(blocked, "unblocked-job.prn")) > 0,
+        self.check(os.path.getsize(self.stream_of("unblocked-job", blocked)) > 0,
                    "no output after the directory opened again")
 
     def test_next_job_prints(self):

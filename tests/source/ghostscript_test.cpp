@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -240,10 +241,53 @@ TEST(GhostscriptSource, AFailureAfterSomePagesFailsTheNextPage) {
                                        "/no-such-operator-at-all cvx exec\n");
     const ReadResult result = ReadDocument(dir.Path("late.ps"), GsOptions(20, 20, 10));
     EXPECT_EQ(result.openStatus, RENDER_OK);
-    EXPECT_EQ(result.pages.size(), 2u);
+    // The error stops the document as soon as it is seen: after the pages rendered
+    // before it, or earlier when Ghostscript printed it before they were read.
+    EXPECT_LE(result.pages.size(), 2u);
     EXPECT_EQ(result.endStatus, RENDER_BAD_ARGUMENT);
     EXPECT_NE(result.error.find("Ghostscript failed: /undefined in"), std::string::npos)
         << result.error;
+}
+
+int CancelAfterAFewLooks(void* context) {
+    return ++*static_cast<int*>(context) > 5 ? 1 : 0;
+}
+
+TEST(GhostscriptSource, BoundedByTimeCancelAndItsOwnErrors) {
+    TempDir dir;
+    WriteText(dir.Path("loop.ps"), "%!PS\n{} loop\n");
+    // Ghostscript may exit 0 after printing an error (a damaged PDF's blank page).
+    WriteText(dir.Path("said.ps"), "%!PS\n" + PageWithGray(0.5) +
+                                       "(   **** Error: Page drawing error occurred.\n) print "
+                                       "flush\n" +
+                                       PageWithGray(0.2));
+    int looks = 0;
+    RenderSourceOptions timed = GsOptions(20, 20, 10);
+    timed.pageSeconds = 1;
+    timed.memoryMegabytes = 1024;
+    RenderSourceOptions canceled = GsOptions(20, 20, 10);
+    canceled.canceled = CancelAfterAFewLooks;
+    canceled.cancelContext = &looks;
+    const struct {
+        const char* file;
+        RenderSourceOptions options;
+        std::size_t pages;  // at most
+        const char* words;
+    } cases[] = {
+        {"loop.ps", timed, 0, "no page within the time limit of 1 s"},
+        {"loop.ps", canceled, 0, "canceled"},
+        // Seen at the next page or at the end, however far Ghostscript got by then.
+        {"said.ps", GsOptions(20, 20, 10), 2, "Ghostscript failed: Page drawing error"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.words);
+        const auto started = std::chrono::steady_clock::now();
+        const ReadResult result = ReadDocument(dir.Path(c.file), c.options);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+        EXPECT_LE(result.pages.size(), c.pages);
+        EXPECT_NE(result.error.find(c.words), std::string::npos) << result.error;
+        EXPECT_TRUE(ListChildren().empty());
+    }
 }
 
 TEST(GhostscriptSource, ClosingEarlyLeavesNoProcess) {
