@@ -1,11 +1,11 @@
 // The print-mode description: what a quality and media pair and the page flags ask of a
-// caller. It is answered by the module's own page-configuration rules and tables,
-// compiled into this library from the module's source, so the two cannot drift apart.
+// caller. It is answered by the module's own page-configuration rules and tables, the
+// catalogue linked into both, so the two cannot drift apart.
 #include <cstdint>
 #include <limits>
 
+#include "catalog/print_modes.h"
 #include "inkrow/render.h"
-#include "mode/print_mode.h"
 
 namespace {
 
@@ -31,7 +31,7 @@ void DescribeSplitInputs(RenderMode* mode) {
     mode->split = 1;
     for (int i = 0; i < 6; ++i) {
         RenderPlaneInfo& plane = mode->planes[i];
-        plane.ink = inkrow::kInkSetInks[9][i];
+        plane.ink = inkrow::kInkSets[inkrow::kInkSetSixteen].inks[i];
         plane.inkCode = static_cast<std::uint8_t>(plane.ink);
         plane.bitsPerPixel = 4;
         plane.split = 1;
@@ -46,7 +46,7 @@ void DescribeSplitInputs(RenderMode* mode) {
 void DescribeDirectPlanes(const inkrow::PageConfiguration& configuration, RenderMode* mode) {
     mode->printerPlanes = configuration.planeCount;
     mode->planeCount = configuration.planeCount;
-    const char* inks = inkrow::kInkSetInks[configuration.inkSetId];
+    const char* inks = inkrow::InkSetOf(configuration.inkSetId).inks;
     for (int i = 0; i < configuration.planeCount; ++i) {
         RenderPlaneInfo& plane = mode->planes[i];
         plane.ink = inks[i];
@@ -102,13 +102,13 @@ int RenderDescribeMode(const RenderModeRequest* request, RenderMode* mode) {
     const auto quality = static_cast<std::int16_t>(request->qualityCode);
     const auto media = static_cast<std::int16_t>(request->mediaCode);
     // The job is refused before any page flag is looked at.
-    if (inkrow::LookupInkSet(quality, media, inkrow::InkSetTable) == 0)
+    if (inkrow::LookupInkSet(quality, media, inkrow::InkSetTable) == inkrow::kInkSetNone)
         return RENDER_UNSUPPORTED_MODE;
     inkrow::PageConfiguration configuration{};
-    if (inkrow::ChoosePageConfiguration(
+    if (!inkrow::ChoosePageConfiguration(
             quality, media, static_cast<std::int16_t>(request->blackOnly),
             static_cast<std::int16_t>(request->kForBlack),
-            static_cast<std::int16_t>(request->keepColor), &configuration) != inkrow::kOk)
+            static_cast<std::int16_t>(request->keepColor), &configuration))
         return RENDER_UNSUPPORTED_MODE;
     mode->inkSetId = configuration.inkSetId;
     mode->linesPerRow = inkrow::ChooseLinesPerRow(static_cast<std::int16_t>(request->resolution),
@@ -124,14 +124,12 @@ int RenderDescribeMode(const RenderModeRequest* request, RenderMode* mode) {
 
 int RenderListModePairs(RenderModePair* pairs, int capacity) {
     // One media code per column of the tables, in column order.
-    static constexpr std::int16_t kMediaOfColumn[inkrow::kMediaColumns] = {
-        0, 7, 27, 1, 18, 15, 16, 26, 28, 29, 31, 36, 37};
-    static constexpr std::int16_t kQualities[] = {20, 15, 10, 5, 0};
     int count = 0;
-    for (std::int16_t quality : kQualities) {
-        for (std::int16_t media : kMediaOfColumn) {
+    for (std::int16_t quality : inkrow::kQualityOfRow) {
+        for (const inkrow::MediaColumnEntry& column : inkrow::kMediaColumnsOf) {
+            const std::int16_t media = column.codes[0];
             const std::int16_t inkSet = inkrow::LookupInkSet(quality, media, inkrow::InkSetTable);
-            if (inkSet == 0) continue;
+            if (inkSet == inkrow::kInkSetNone) continue;
             if (pairs != nullptr && count < capacity) pairs[count] = {quality, media, inkSet};
             ++count;
         }

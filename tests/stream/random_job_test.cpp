@@ -11,7 +11,7 @@
 #include "core/context.h"
 #include "decode.h"
 #include "job_driver.h"
-#include "mode/print_mode.h"
+#include "catalog/print_modes.h"
 #include "test_heap.h"
 #include "test_seed.h"
 
