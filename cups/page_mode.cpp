@@ -3,7 +3,6 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <span>
 
 namespace inkrow::filter {
 
@@ -17,7 +16,7 @@ std::string Format(const char* format, ...) {
     char text[256];
     va_list arguments;
     va_start(arguments, format);
-    std::vsnprintf(text, sizeof text, format, arguments);
+    RenderFormatErrorV(text, sizeof text, format, arguments);
     va_end(arguments);
     return text;
 }
@@ -73,46 +72,34 @@ int RenderSpaceOf(unsigned space, bool* invert) {
     }
 }
 
+// A pair the module prints with inks the filter's printer has: every ink set of the
+// photo driver (the sixteen-ink mode is the printer application's alone).
 bool Supported(const RenderModeRequest& request) {
     RenderMode mode;
-    return RenderDescribeMode(&request, &mode) == RENDER_OK;
+    return RenderDescribeMode(&request, &mode) == RENDER_OK &&
+           PrintDriverAllowsInkSet(PRINT_DRIVER_PHOTO, mode.inkSetId);
 }
 
-// Picks the module's quality code for the page's print quality: the first candidate the
-// media supports, so that draft on a photo paper still prints (at the next quality up)
-// rather than failing.
+// Picks the module's quality code for the page's print quality: the first of the
+// catalogue's order for it that the media supports, so that draft on a photo paper still
+// prints (at the next quality up) rather than failing.
 bool ChooseQuality(unsigned printQuality, RenderModeRequest* request, std::string* error) {
-    static constexpr int kNormal[] = {10};
-    static constexpr int kDraft[] = {20, 15, 10};
-    static constexpr int kHigh[] = {5, 10};
-    std::span<const int> candidates;
-    const char* name;
-    switch (printQuality) {
-        case kQualityUnset:
-        case kQualityNormal:
-            candidates = kNormal;
-            name = "normal";
-            break;
-        case kQualityDraft:
-            candidates = kDraft;
-            name = "draft";
-            break;
-        case kQualityHigh:
-            candidates = kHigh;
-            name = "high";
-            break;
-        default:
-            *error = Format(
-                "print quality %u (cupsInteger%d) is not 3 (draft), 4 (normal) or "
-                "5 (high)",
-                printQuality, kPrintQualitySlot);
-            return false;
+    const unsigned quality = printQuality == kQualityUnset ? kQualityNormal : printQuality;
+    int order[5];
+    const PrintQualityInfo* info = PrintFindQuality(static_cast<int>(quality));
+    if (info == nullptr || PrintQualityOrder(PRINT_DRIVER_PHOTO, info->quality, order) != 5) {
+        *error = Format(
+            "print quality %u (cupsInteger%d) is not 3 (draft), 4 (normal) or "
+            "5 (high)",
+            printQuality, kPrintQualitySlot);
+        return false;
     }
-    for (int quality : candidates) {
-        request->qualityCode = quality;
+    for (int code : order) {
+        request->qualityCode = code;
         if (Supported(*request)) return true;
     }
-    *error = Format("media code %d has no print mode at %s quality", request->mediaCode, name);
+    *error =
+        Format("media code %d has no print mode at %s quality", request->mediaCode, info->ippName);
     return false;
 }
 

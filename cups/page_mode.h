@@ -5,9 +5,9 @@
 //   HWResolution      [x, y], equal, 300, 360 or 600   -> RenderModeRequest.resolution
 //   cupsMediaType     the module's media code 0 .. 37  -> RenderModeRequest.mediaCode
 //   cupsInteger[8]    print quality, IPP numbering (the slot PWG raster uses for it):
-//                     0 (unset) or 4 normal -> quality 10;
-//                     3 draft  -> 20, else 15, else 10: the first the media supports;
-//                     5 high   -> 5, else 10
+//                     3 draft, 4 normal (or 0, unset), 5 high; the quality code is the
+//                     first of the catalogue's order for it (inkrow/print.h) that the
+//                     media supports with the photo driver's inks
 //   cupsColorSpace    6 CMYK -> RENDER_CMYK8; 18 sw or 0 w -> RENDER_GRAY8;
 //                     3 k -> RENDER_GRAY8 inverted (255 is full ink in k);
 //                     19 sRGB or 1 RGB -> RENDER_RGB8.
@@ -23,6 +23,7 @@
 #include <cstddef>
 #include <string>
 
+#include "inkrow/print.h"
 #include "inkrow/render.h"
 
 namespace inkrow::filter {

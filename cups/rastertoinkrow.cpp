@@ -142,7 +142,7 @@ bool Filter::Fail(const char* format, ...) {
     char text[512];
     va_list arguments;
     va_start(arguments, format);
-    std::vsnprintf(text, sizeof text, format, arguments);
+    RenderFormatErrorV(text, sizeof text, format, arguments);
     va_end(arguments);
     std::fprintf(stderr, "ERROR: %s\n", text);
     return false;

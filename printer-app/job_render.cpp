@@ -113,7 +113,7 @@ void JobRenderer::Fail(pappl_jreason_t reason, const char* format, ...) {
     char text[512];
     va_list arguments;
     va_start(arguments, format);
-    std::vsnprintf(text, sizeof text, format, arguments);
+    RenderFormatErrorV(text, sizeof text, format, arguments);
     va_end(arguments);
     papplLogJob(job_, PAPPL_LOGLEVEL_ERROR, "Job stopped: %s", text);
     papplJobSetMessage(job_, "%s", text);
@@ -154,7 +154,7 @@ bool JobRenderer::ChooseMode(const pappl_pr_options_t& options) {
         return false;
     }
     JobSettings settings;
-    settings.driver = driver->kind;
+    settings.driver = static_cast<DriverKind>(driver->kind);
     settings.quality = QualityOf(options.print_quality);
     bool knownMedia = false;
     settings.mediaCode = MediaCodeOf(options.media.type, &knownMedia);

@@ -210,13 +210,14 @@ int ListModes(const char* baseName, int numOptions, cups_option_t* options, int 
         std::puts("|---|---|---|---|---|---|");
         for (int m = 0; m < MediaTypeCount(); ++m) {
             const MediaType& type = MediaTypeAt(m);
-            const bool offered = DriverSupportsMedia(driver.kind, type.mediaCode);
-            std::printf("| %s%s | %d | %s | %s | %s | %s |\n", type.keyword,
+            const DriverKind kind = static_cast<DriverKind>(driver.kind);
+            const bool offered = (type.drivers & PRINT_DRIVER_BIT(driver.kind)) != 0;
+            std::printf("| %s%s | %d | %s | %s | %s | %s |\n", type.ippKeyword,
                         offered ? "" : " (not offered)", type.mediaCode,
-                        Cell(driver.kind, Quality::kDraft, type.mediaCode, false).c_str(),
-                        Cell(driver.kind, Quality::kNormal, type.mediaCode, false).c_str(),
-                        Cell(driver.kind, Quality::kHigh, type.mediaCode, false).c_str(),
-                        Cell(driver.kind, Quality::kNormal, type.mediaCode, true).c_str());
+                        Cell(kind, Quality::kDraft, type.mediaCode, false).c_str(),
+                        Cell(kind, Quality::kNormal, type.mediaCode, false).c_str(),
+                        Cell(kind, Quality::kHigh, type.mediaCode, false).c_str(),
+                        Cell(kind, Quality::kNormal, type.mediaCode, true).c_str());
         }
     }
     return 0;

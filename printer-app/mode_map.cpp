@@ -7,35 +7,12 @@ namespace inkrow::app {
 
 namespace {
 
-constexpr DriverInfo kDrivers[] = {
-    {"inkrow-black", "inkrow Black (K)", DriverKind::kBlack, "K", "stationery"},
-    {"inkrow-cmyk", "inkrow Color (CMYK)", DriverKind::kCmyk, "CMYK", "stationery"},
-    {"inkrow-photo", "inkrow Photo (CMYKcmk)", DriverKind::kPhoto, "CMYKcmk", "stationery"},
-    {"inkrow-sixteen", "inkrow Photo Sixteen-Ink", DriverKind::kSixteen, "CMYKcmk (16 channels)",
-     "photographic-high-gloss"},
-};
-
-// The keywords a user meets in print dialogs, each on the module's media code of the
-// paper it names. Codes of one table column print alike.
-constexpr MediaType kMediaTypes[] = {
-    {"stationery", 0},                // plain paper
-    {"stationery-inkjet", 8},         // coated inkjet paper: the matte column
-    {"photographic-matte", 7},        // matte photo paper
-    {"photographic", 27},             // photo paper: glossy
-    {"photographic-glossy", 27},      // glossy photo paper
-    {"photographic-semi-gloss", 29},  // semi-gloss photo paper
-    {"photographic-high-gloss", 26},  // premium glossy: the sixteen-ink column
-    {"transparency", 1},              // transparency film
-    {"other", 0},                     // anything else prints as plain paper
-};
-
-constexpr int kInkSetBlack = 1;
-constexpr int kInkSetSixteen = 9;
-
 // The black-only configuration applies to the media of the first two table columns;
-// the render stage tells which by answering a black-only request with ink set 1.
+// the render stage tells which by answering a black-only request with an ink set that
+// the black driver prints.
 bool DescribesBlackOnly(const RenderModeRequest& request, RenderMode* mode) {
-    return RenderDescribeMode(&request, mode) == RENDER_OK && mode->inkSetId == kInkSetBlack;
+    return RenderDescribeMode(&request, mode) == RENDER_OK &&
+           DriverAllowsInkSet(DriverKind::kBlack, mode->inkSetId);
 }
 
 RenderModeRequest MakeRequest(int quality, int media, bool blackOnly, int resolution) {
@@ -82,64 +59,39 @@ bool ChooseForMedia(const JobSettings& settings, int media, ModeChoice* choice) 
 }  // namespace
 
 int DriverCount() {
-    return static_cast<int>(sizeof kDrivers / sizeof kDrivers[0]);
+    return PrintDriverCount();
 }
 
 const DriverInfo& DriverAt(int index) {
-    return kDrivers[index];
+    return *PrintDriverAt(index);
 }
 
 const DriverInfo* FindDriver(const char* name) {
-    if (name == nullptr) return nullptr;
-    for (const DriverInfo& driver : kDrivers)
-        if (std::strcmp(driver.name, name) == 0) return &driver;
-    return nullptr;
+    return name == nullptr ? nullptr : PrintFindDriver(name);
 }
 
 const char* QualityName(Quality quality) {
-    switch (quality) {
-        case Quality::kDraft:
-            return "draft";
-        case Quality::kHigh:
-            return "high";
-        case Quality::kNormal:
-            break;
-    }
-    return "normal";
+    const PrintQualityInfo* info = PrintFindQuality(static_cast<int>(quality));
+    return info != nullptr ? info->ippName : "normal";
 }
 
 int MediaTypeCount() {
-    return static_cast<int>(sizeof kMediaTypes / sizeof kMediaTypes[0]);
+    return PrintMediaTypeCount();
 }
 
 const MediaType& MediaTypeAt(int index) {
-    return kMediaTypes[index];
+    return *PrintMediaTypeAt(index);
 }
 
 int MediaCodeOf(const char* keyword, bool* known) {
-    if (known != nullptr) *known = false;
-    if (keyword == nullptr || *keyword == '\0') return 0;
-    for (const MediaType& type : kMediaTypes) {
-        if (std::strcmp(type.keyword, keyword) == 0) {
-            if (known != nullptr) *known = true;
-            return type.mediaCode;
-        }
-    }
-    return 0;
+    const PrintMediaType* type = keyword != nullptr ? PrintFindMediaType(keyword) : nullptr;
+    if (known != nullptr) *known = type != nullptr;
+    // An empty, missing or unknown keyword prints as the catalogue's first type, plain paper.
+    return type != nullptr ? type->mediaCode : PrintMediaTypeAt(0)->mediaCode;
 }
 
 bool DriverAllowsInkSet(DriverKind kind, int inkSetId) {
-    switch (kind) {
-        case DriverKind::kBlack:
-            return inkSetId == kInkSetBlack;
-        case DriverKind::kCmyk:
-            return inkSetId >= 1 && inkSetId <= 3;  // K, CMY, CMYK
-        case DriverKind::kPhoto:
-            return inkSetId >= 1 && inkSetId < kInkSetSixteen;
-        case DriverKind::kSixteen:
-            return inkSetId >= 1 && inkSetId <= kInkSetSixteen;
-    }
-    return false;
+    return PrintDriverAllowsInkSet(kind, inkSetId) != 0;
 }
 
 bool DriverSupportsMedia(DriverKind kind, int mediaCode) {
@@ -154,19 +106,8 @@ bool DriverSupportsMedia(DriverKind kind, int mediaCode) {
 }
 
 int QualityOrder(DriverKind driver, Quality quality, int codes[5]) {
-    // Lower codes print finer and slower. Each order starts at the requested quality,
-    // moves towards finer codes first (a job asked for at least this quality) and
-    // only then to coarser ones.
-    static constexpr int kDraft[5] = {20, 15, 10, 5, 0};
-    static constexpr int kNormal[5] = {10, 5, 0, 15, 20};
-    static constexpr int kHigh[5] = {5, 0, 10, 15, 20};
-    static constexpr int kHighSixteen[5] = {0, 5, 10, 15, 20};
-    const int* order = kNormal;
-    if (quality == Quality::kDraft) order = kDraft;
-    if (quality == Quality::kHigh) order = driver == DriverKind::kSixteen ? kHighSixteen : kHigh;
-    for (int i = 0; i < 5; ++i)
-        codes[i] = order[i];
-    return 5;
+    if (PrintQualityOrder(driver, static_cast<int>(quality), codes) == 5) return 5;
+    return PrintQualityOrder(driver, PRINT_QUALITY_NORMAL, codes);
 }
 
 bool ChooseMode(const JobSettings& settings, ModeChoice* choice) {
@@ -178,7 +119,7 @@ bool ChooseMode(const JobSettings& settings, ModeChoice* choice) {
                       "media code %d cannot be printed with this driver's inks; printing as "
                       "plain paper (media code 0)",
                       media);
-        media = 0;
+        media = PrintMediaTypeAt(0)->mediaCode;
         if (!ChooseForMedia(settings, media, choice)) return false;
         choice->note = note;
     }

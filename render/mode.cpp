@@ -1,7 +1,9 @@
 // The print-mode description: what a quality and media pair and the page flags ask of a
 // caller. It is answered by the module's own page-configuration rules and tables, the
 // catalogue linked into both, so the two cannot drift apart.
+#include <cstdarg>
 #include <cstdint>
+#include <cstdio>
 #include <limits>
 
 #include "catalog/print_modes.h"
@@ -89,6 +91,33 @@ const char* RenderStatusText(int status) {
         default:
             return "unknown status";
     }
+}
+
+const char* RenderOutputResultText(int16_t result) {
+    switch (result) {
+        case OUTPUT_OK:
+            return "OUTPUT_OK (success)";
+        case OUTPUT_OPENED:
+            return "OUTPUT_OPENED (context created)";
+        case OUTPUT_OPEN_FAILED:
+            return "OUTPUT_OPEN_FAILED (no context: null argument or out of memory)";
+        case OUTPUT_FAILED:
+            return "OUTPUT_FAILED (failed)";
+        case OUTPUT_NO_MEMORY:
+            return "OUTPUT_NO_MEMORY (out of memory)";
+        case OUTPUT_NOT_NOW:
+            return "OUTPUT_NOT_NOW (not allowed now)";
+        case OUTPUT_NEVER:
+            return "OUTPUT_NEVER (never allowed in this mode)";
+        default:
+            return "an unknown result";
+    }
+}
+
+const char* RenderFormatErrorV(char* text, size_t size, const char* format, va_list arguments) {
+    if (text == nullptr || size == 0) return text;
+    if (format == nullptr || std::vsnprintf(text, size, format, arguments) < 0) text[0] = '\0';
+    return text;
 }
 
 int RenderDescribeMode(const RenderModeRequest* request, RenderMode* mode) {

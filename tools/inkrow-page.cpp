@@ -144,27 +144,6 @@ int ParseArguments(int argc, char** argv, Options* options) {
     return 0;
 }
 
-const char* NameResult(int16_t result) {
-    switch (result) {
-        case OUTPUT_OK:
-            return "OUTPUT_OK";
-        case OUTPUT_OPENED:
-            return "OUTPUT_OPENED";
-        case OUTPUT_OPEN_FAILED:
-            return "OUTPUT_OPEN_FAILED";
-        case OUTPUT_FAILED:
-            return "OUTPUT_FAILED";
-        case OUTPUT_NO_MEMORY:
-            return "OUTPUT_NO_MEMORY";
-        case OUTPUT_NOT_NOW:
-            return "OUTPUT_NOT_NOW";
-        case OUTPUT_NEVER:
-            return "OUTPUT_NEVER";
-        default:
-            return "an unknown code";
-    }
-}
-
 // --- Print modes ----------------------------------------------------------------------
 
 std::int16_t PageFlag(bool flag) {
@@ -512,13 +491,14 @@ bool Expect(int16_t result, int16_t wanted, const char* call, int page, int line
     if (result == wanted) return true;
     if (line >= 0)
         std::fprintf(stderr, "inkrow-page: %s on page %d, line %d returned %s (0x%04X)\n", call,
-                     page + 1, line, NameResult(result), static_cast<unsigned>(result) & 0xFFFFu);
+                     page + 1, line, RenderOutputResultText(result),
+                     static_cast<unsigned>(result) & 0xFFFFu);
     else if (page >= 0)
         std::fprintf(stderr, "inkrow-page: %s on page %d returned %s (0x%04X)\n", call, page + 1,
-                     NameResult(result), static_cast<unsigned>(result) & 0xFFFFu);
+                     RenderOutputResultText(result), static_cast<unsigned>(result) & 0xFFFFu);
     else
-        std::fprintf(stderr, "inkrow-page: %s returned %s (0x%04X)\n", call, NameResult(result),
-                     static_cast<unsigned>(result) & 0xFFFFu);
+        std::fprintf(stderr, "inkrow-page: %s returned %s (0x%04X)\n", call,
+                     RenderOutputResultText(result), static_cast<unsigned>(result) & 0xFFFFu);
     return false;
 }
 

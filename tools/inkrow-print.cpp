@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "cli.h"
+#include "inkrow/print.h"
 #include "inkrow/render.h"
 #include "inkrow/source.h"
 #include "picture.h"
@@ -38,20 +39,39 @@ constexpr char kUsage[] =
     "\n"
     "options:\n"
     "  --quality Q          quality code of the job (default 10)\n"
-    "  --media M            media code of the job (default 0, plain paper)\n"
+    "  --media M            media code of the job, or a media type named below (default 0,\n"
+    "                       plain paper)\n"
     "  --resolution R       300, 600 or 360 dpi (default 600)\n"
     "  --black-only         page flag: print with the black plane alone where possible\n"
     "  --k-for-black        page flag: prefer configurations with a k plane\n"
     "  --keep-color         page flag: never fall back to black only\n"
     "  --form-feed          end pages with a form feed\n"
     "  --halftone H         diffusion (default) or ordered\n"
-    "  --paper P            a4 (default), letter, 4x6, 5x7, or WxH in pixels (e.g. 2400x3600)\n"
+    "  --paper P            a paper size named below (default a4), or WxH in pixels\n"
+    "                       (e.g. 2400x3600)\n"
     "  --gray               render PDF and PostScript in gray instead of CMYK\n"
     "  --output PATH        the stream file (default: FILE with the extension .prn)\n"
     "  --preview PNG        read the written stream back with the decoder and write a colour\n"
     "                       preview of page 1\n"
     "  --ghostscript PROG   the Ghostscript program to run (default gs on the PATH)\n"
     "  --help               show this text\n";
+
+// The usage, then the catalogue's media types and paper sizes, so that the list is the
+// one every front end offers.
+void PrintUsage(std::FILE* stream) {
+    std::fputs(kUsage, stream);
+    std::fputs("\nmedia types (--media):\n", stream);
+    for (int i = 0; i < PrintMediaTypeCount(); ++i) {
+        const PrintMediaType* type = PrintMediaTypeAt(i);
+        std::fprintf(stream, "  %-24s media code %d\n", type->ippKeyword, type->mediaCode);
+    }
+    std::fputs("\npaper sizes (--paper):\n", stream);
+    for (int i = 0; i < PrintPaperSizeCount(); ++i) {
+        const PrintPaperSize* paper = PrintPaperSizeAt(i);
+        std::fprintf(stream, "  %-24s %.1f x %.1f mm (%s)\n", paper->cliName, paper->width / 100.0,
+                     paper->length / 100.0, paper->pwgName);
+    }
+}
 
 struct Options {
     std::string input;
@@ -66,27 +86,13 @@ struct Options {
     bool gray = false;
 };
 
-struct Paper {
-    const char* name;
-    double widthInches;
-    double heightInches;
-};
-
-constexpr Paper kPapers[] = {
-    {"a4", 210 / 25.4, 297 / 25.4},
-    {"letter", 8.5, 11},
-    {"4x6", 4, 6},
-    {"5x7", 5, 7},
-};
-
-// Whole pixels that fit on the paper, as printing systems count them.
+// A paper of the catalogue, by its command-line name, or WxH in pixels.
 bool ChoosePaper(Options* options) {
-    for (const Paper& paper : kPapers) {
-        if (options->paper == paper.name) {
-            options->pageWidth =
-                static_cast<int>(paper.widthInches * options->mode.resolution + 1e-6);
-            options->pageHeight =
-                static_cast<int>(paper.heightInches * options->mode.resolution + 1e-6);
+    for (int i = 0; i < PrintPaperSizeCount(); ++i) {
+        const PrintPaperSize* paper = PrintPaperSizeAt(i);
+        if (options->paper == paper->cliName) {
+            PrintPaperPixels(paper, options->mode.resolution, &options->pageWidth,
+                             &options->pageHeight);
             return true;
         }
     }
@@ -125,12 +131,18 @@ int ParseArguments(int argc, char** argv, Options* options) {
             return true;
         };
         if (argument == "--help" || argument == "-h") {
-            std::fputs(kUsage, stdout);
+            PrintUsage(stdout);
             return -1;
         } else if (argument == "--quality") {
             if (!needNumber(-32768, 32767)) return 2;
             options->mode.qualityCode = static_cast<int>(number);
         } else if (argument == "--media") {
+            const PrintMediaType* type = i + 1 < argc ? PrintFindMediaType(argv[i + 1]) : nullptr;
+            if (type != nullptr) {
+                options->mode.mediaCode = type->mediaCode;
+                ++i;
+                continue;
+            }
             if (!needNumber(-32768, 32767)) return 2;
             options->mode.mediaCode = static_cast<int>(number);
         } else if (argument == "--resolution") {
@@ -170,7 +182,8 @@ int ParseArguments(int argc, char** argv, Options* options) {
         } else if (argument == "--ghostscript") {
             if (!needText(&options->ghostscript)) return 2;
         } else if (argument.size() > 1 && argument[0] == '-') {
-            std::fprintf(stderr, "inkrow-print: unknown option %s\n%s", argument.c_str(), kUsage);
+            std::fprintf(stderr, "inkrow-print: unknown option %s\n", argument.c_str());
+            PrintUsage(stderr);
             return 2;
         } else if (options->input.empty()) {
             options->input = argument;
@@ -180,12 +193,12 @@ int ParseArguments(int argc, char** argv, Options* options) {
         }
     }
     if (options->input.empty()) {
-        std::fputs(kUsage, stderr);
+        PrintUsage(stderr);
         return 2;
     }
     if (!ChoosePaper(options)) {
         std::fprintf(stderr,
-                     "inkrow-print: unknown paper %s (a4, letter, 4x6, 5x7 or WxH in pixels)\n",
+                     "inkrow-print: unknown paper %s (a size of --help, or WxH in pixels)\n",
                      options->paper.c_str());
         return 2;
     }

@@ -41,6 +41,7 @@
 #ifndef INKROW_RENDER_H
 #define INKROW_RENDER_H
 
+#include <stdarg.h>
 #include <stddef.h>
 #include <stdint.h>
 
@@ -65,6 +66,20 @@ typedef enum RenderStatus {
 
 /* A short English description of a status ("bad line length", ...). */
 const char* RenderStatusText(int status);
+
+/* The one text of each of the output module's result codes (inkrow/output.h), its name
+ * and its meaning: "OUTPUT_NO_MEMORY (out of memory)". Every program and library of the
+ * project words a module result with this; "an unknown result" for any other value. */
+const char* RenderOutputResultText(int16_t result);
+
+/* The one formatter of error messages: printf-style into text (size bytes, always
+ * terminated, cut short rather than overrun), the way every part of the project words
+ * them. Returns text. */
+const char* RenderFormatErrorV(char* text, size_t size, const char* format, va_list arguments)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 3, 0)))
+#endif
+    ;
 
 #define RENDER_MAX_PLANES 16
 #define RENDER_MAX_WIDTH 32767 /* pixels per line the module can address */

@@ -52,10 +52,11 @@ TEST(Ppd, OffersTheDocumentedChoices) {
     PpdFile ppd = OpenPpd();
     ASSERT_NE(ppd, nullptr);
     const std::map<std::string, std::vector<std::string>> expected = {
-        {"PageSize", {"A4", "Letter", "4x6", "5x7"}},
+        {"PageSize", {"A4", "Letter", "4x6", "5x7", "8x10"}},
         {"ColorModel", {"CMYK", "Gray"}},
         {"Resolution", {"300dpi", "600dpi", "360dpi"}},
-        {"MediaType", {"Plain", "Matte", "Glossy", "Photo"}},
+        {"MediaType",
+         {"Plain", "Inkjet", "Matte", "Photo", "Glossy", "SemiGloss", "HighGloss", "Transparency"}},
         {"cupsPrintQuality", {"Draft", "Normal", "High"}},
     };
     for (const auto& [keyword, choices] : expected)
@@ -66,11 +67,37 @@ TEST(Ppd, OffersTheDocumentedChoices) {
 
 // What each choice must turn into.
 const std::map<std::string, int> kMediaCodes = {
-    {"Plain", 0}, {"Matte", 7}, {"Glossy", 27}, {"Photo", 26}};
+    {"Plain", 0},   {"Inkjet", 8},     {"Matte", 7},      {"Photo", 26},
+    {"Glossy", 27}, {"SemiGloss", 29}, {"HighGloss", 26}, {"Transparency", 1}};
+// The first code of the quality's order with a print mode on the media's column.
 const std::map<std::string, std::map<std::string, int>> kQualityCodes = {
-    {"Draft", {{"Plain", 20}, {"Matte", 10}, {"Glossy", 15}, {"Photo", 10}}},
-    {"Normal", {{"Plain", 10}, {"Matte", 10}, {"Glossy", 10}, {"Photo", 10}}},
-    {"High", {{"Plain", 5}, {"Matte", 5}, {"Glossy", 5}, {"Photo", 5}}},
+    {"Draft",
+     {{"Plain", 20},
+      {"Inkjet", 10},
+      {"Matte", 10},
+      {"Photo", 10},
+      {"Glossy", 15},
+      {"SemiGloss", 15},
+      {"HighGloss", 10},
+      {"Transparency", 10}}},
+    {"Normal",
+     {{"Plain", 10},
+      {"Inkjet", 10},
+      {"Matte", 10},
+      {"Photo", 10},
+      {"Glossy", 10},
+      {"SemiGloss", 10},
+      {"HighGloss", 10},
+      {"Transparency", 10}}},
+    {"High",
+     {{"Plain", 5},
+      {"Inkjet", 5},
+      {"Matte", 5},
+      {"Photo", 5},
+      {"Glossy", 5},
+      {"SemiGloss", 5},
+      {"HighGloss", 5},
+      {"Transparency", 5}}},
 };
 
 TEST(Ppd, EveryCombinationMapsToASupportedMode) {
@@ -115,14 +142,15 @@ TEST(Ppd, EveryCombinationMapsToASupportedMode) {
                         EXPECT_EQ(std::to_string(settings.mode.resolution) + "dpi", resolution)
                             << name;
                         // Black only prints with the black ink alone on plain and matte.
-                        if (color == "Gray" && (media == "Plain" || media == "Matte")) {
+                        if (color == "Gray" &&
+                            (media == "Plain" || media == "Matte" || media == "Inkjet")) {
                             EXPECT_STREQ(mode.inks, "K") << name;
                         }
                         pairs.insert({settings.mode.qualityCode, settings.mode.mediaCode});
                         ++combinations;
                     }
-    EXPECT_EQ(combinations, 4 * 2 * 3 * 4 * 3);
-    EXPECT_EQ(pairs.size(), 10u);  // every (quality, media) pair the choices can reach
+    EXPECT_EQ(combinations, 5 * 2 * 3 * 8 * 3);
+    EXPECT_EQ(pairs.size(), 17u);  // every (quality, media) pair the choices can reach
 }
 
 }  // namespace
