@@ -88,6 +88,8 @@ const char* RenderStatusText(int status) {
             return "writing the stream failed";
         case RENDER_CALL_ORDER:
             return "call out of order";
+        case RENDER_CANCELED:
+            return "canceled";
         default:
             return "unknown status";
     }

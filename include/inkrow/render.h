@@ -62,6 +62,7 @@ typedef enum RenderStatus {
     RENDER_MODULE_REFUSED = -6, /* the output module refused a call (see the error text) */
     RENDER_WRITE_FAILED = -7,   /* the caller's write callback reported a failure */
     RENDER_CALL_ORDER = -8,     /* e.g. a line outside a page, or a job that failed before */
+    RENDER_CANCELED = -9,       /* the print layer's job was cancelled (inkrow/print.h) */
 } RenderStatus;
 
 /* A short English description of a status ("bad line length", ...). */

@@ -28,6 +28,7 @@ struct RenderSource {
     bool ended = false;
     PageInfo page;
     int linesRead = 0;
+    int resolution = 0;                 // requested; a page without its own resolution has this one
     std::vector<std::uint8_t> scratch;  // lines skipped when a page is left early
 };
 
@@ -147,6 +148,7 @@ int OpenInput(RenderSource* source, std::unique_ptr<Input> input, const std::str
     request.pageHeight = options.pageHeight;
     request.resolution = options.resolution;
     request.colorSpace = options.colorSpace;
+    source->resolution = options.resolution;
     if (options.ghostscript != nullptr) request.ghostscript = options.ghostscript;
 
     int status = RENDER_BAD_ARGUMENT;
@@ -289,6 +291,7 @@ int RenderSourceNextPage(RenderSource* source, RenderSourcePage* page) {
         page->height = info.height;
         page->colorSpace = info.colorSpace;
         page->lineBytes = info.lineBytes;
+        page->resolution = info.resolution != 0 ? info.resolution : source->resolution;
         return 1;
     });
 }
