@@ -139,10 +139,11 @@ pappl_system_t* MakeSystem(int numOptions, cups_option_t* options, void* data) {
     SetAdvertisePrinters(!config.loopbackOnly);
     papplSystemSetPrinterDrivers(system, static_cast<int>(drivers.size()), drivers.data(), nullptr,
                                  PrinterCreated, DriverCallback, nullptr);
-    papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", FilterDocument,
-                             nullptr);
-    papplSystemAddMIMEFilter(system, "application/postscript", "image/pwg-raster", FilterDocument,
-                             nullptr);
+    // Every document PAPPL spools goes through the project's page sources: registered for
+    // the driver's own format, these filters come before PAPPL's built-in decoders.
+    for (const char* format : kFilteredFormats)
+        papplSystemAddMIMEFilter(system, format, "application/vnd.inkrow", FilterDocument, nullptr);
+    papplSystemSetMIMECallback(system, DetectFormat, nullptr);
     AddWebPages(system, config.loopbackOnly);
     papplSystemSetFooterHTML(system, kFooter);
     pappl_version_t version{};

@@ -52,8 +52,11 @@ bool Canceled(PrintJob* job) {
     if (job->status == RENDER_CANCELED) return true;
     if (job->options.cancel == nullptr || job->options.cancel(job->options.cancelContext) == 0)
         return false;
-    Fail(job, RENDER_CANCELED, "canceled after %d whole page%s", job->pagesPrinted,
-         job->pagesPrinted == 1 ? "" : "s");
+    if (job->inPage)
+        Fail(job, RENDER_CANCELED, "canceled on page %d after %d of %d lines", job->pageNumber,
+             job->lines, job->page.height);
+    else
+        Fail(job, RENDER_CANCELED, "canceled before page %d", job->pageNumber + 1);
     return true;
 }
 
@@ -288,7 +291,7 @@ int PrintJobEndPage(PrintJob* job) {
         // A cancel ends the page wherever it stands; anything else cut it short.
         if (Canceled(job)) return job->status;
         return Fail(job, RENDER_BAD_LINE,
-                    "page %d ended after %d of its %d lines (the document is cut short)",
+                    "page %d ended after %d of its %d lines (the document is truncated)",
                     job->pageNumber, job->lines, job->page.height);
     }
     job->inPage = false;

@@ -176,7 +176,12 @@ TEST(PrintJob, EveryRefusalStopsTheJobWithItsWords) {
          -1,
          RENDER_UNSUPPORTED_MODE,
          "quality 30 with media 7: unsupported print mode"},
-        {"cancel", {small, small}, Defaults(), 6, RENDER_CANCELED, "canceled after 1 whole page"},
+        {"cancel",
+         {small, small},
+         Defaults(),
+         6,
+         RENDER_CANCELED,
+         "canceled on page 2 after 0 of 4 lines"},
         {"too wide",
          {MakePage(RENDER_MAX_WIDTH + 1, 1, RENDER_GRAY8, 600, &random)},
          Defaults(),
@@ -216,7 +221,7 @@ TEST(PrintJob, APageCutShortIsAnErrorAndTheStreamStaysWhole) {
     ASSERT_EQ(PrintJobPushLine(job, line.data(), line.size()), RENDER_OK);
     EXPECT_EQ(PrintJobEndPage(job), RENDER_BAD_LINE);
     EXPECT_STREQ(PrintJobErrorText(job),
-                 "page 1 ended after 1 of its 5 lines (the document is cut short)");
+                 "page 1 ended after 1 of its 5 lines (the document is truncated)");
     EXPECT_EQ(PrintJobClose(job), RENDER_BAD_LINE);
 }
 
