@@ -198,7 +198,11 @@ int PrintJobOpen(const PrintJobOptions* options, PrintJob** job);
 /* The next page of the document. 1: it prints; 0: it is outside the page range (its
  * lines are taken and dropped); a negative RenderStatus on failure. */
 int PrintJobStartPage(PrintJob* job, const PrintPage* page);
-/* The page's next line, lineBytes bytes. */
+/* The print mode of the pages that follow (its resolution is ignored: a page's own, or
+ * the job's). A page after a change starts a new render job, as a page change does. */
+int PrintJobSetMode(PrintJob* job, const RenderModeRequest* mode);
+/* The page's next line, lineBytes bytes. The page appears in the stream with its first
+ * line: a page that gets none leaves nothing behind. */
 int PrintJobPushLine(PrintJob* job, const uint8_t* line, size_t length);
 /* Ends the page: it must have had all its lines, unless the job was cancelled. */
 int PrintJobEndPage(PrintJob* job);

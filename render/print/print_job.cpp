@@ -18,6 +18,8 @@ struct PrintJob {
     int width = 0;  // the render job's page layout
     int colorSpace = 0;
     int resolution = 0;
+    bool modeChanged = false;     // PrintJobSetMode since the render job opened
+    bool renderPageOpen = false;  // the render job's page has started (with a line)
     int status = RENDER_OK;  // the first failure, or RENDER_CANCELED; sticky
     std::string error;
     bool finished = false;
@@ -120,6 +122,7 @@ int OpenRender(PrintJob* job) {
     job->width = job->page.width;
     job->colorSpace = job->page.colorSpace;
     job->resolution = job->page.resolution;
+    job->modeChanged = false;
     Report(job, PRINT_NEW_MODE);
     return RENDER_OK;
 }
@@ -224,8 +227,8 @@ int PrintJobStartPage(PrintJob* job, const PrintPage* page) {
     job->printing = InRange(job);
     if (!job->printing) return 0;
     if (job->render != nullptr &&
-        (job->page.width != job->width || job->page.colorSpace != job->colorSpace ||
-         job->page.resolution != job->resolution)) {
+        (job->modeChanged || job->page.width != job->width ||
+         job->page.colorSpace != job->colorSpace || job->page.resolution != job->resolution)) {
         const int closed = CloseRender(job);
         if (closed != RENDER_OK) return closed;
     }
@@ -233,9 +236,7 @@ int PrintJobStartPage(PrintJob* job, const PrintPage* page) {
         const int opened = OpenRender(job);
         if (opened != RENDER_OK) return opened;
     }
-    const int started = RenderJobStartPage(job->render);
-    if (started != RENDER_OK)
-        return Fail(job, started, "page %d: %s", number, RenderJobErrorText(job->render));
+    job->renderPageOpen = false;
     Report(job, PRINT_PAGE_STARTED);
     return 1;
 }
@@ -257,6 +258,24 @@ int PrintJobStartRasterPage(PrintJob* job, const cups_page_header2_t* header) {
     return PrintJobStartPage(job, &page);
 }
 
+int PrintJobSetMode(PrintJob* job, const RenderModeRequest* mode) {
+    if (job == nullptr || mode == nullptr) return RENDER_BAD_ARGUMENT;
+    if (job->status != RENDER_OK) return job->status;
+    if (job->inPage) return Fail(job, RENDER_CALL_ORDER, "the print mode changed inside a page");
+    const RenderModeRequest& current = job->options.mode;
+    const bool same = mode->qualityCode == current.qualityCode &&
+                      mode->mediaCode == current.mediaCode &&
+                      mode->blackOnly == current.blackOnly &&
+                      mode->kForBlack == current.kForBlack &&
+                      mode->keepColor == current.keepColor && mode->formFeed == current.formFeed;
+    if (same) return RENDER_OK;
+    const int resolution = current.resolution;
+    job->options.mode = *mode;
+    job->options.mode.resolution = resolution;
+    job->modeChanged = true;
+    return RENDER_OK;
+}
+
 int PrintJobPushLine(PrintJob* job, const uint8_t* line, size_t length) {
     if (job == nullptr || line == nullptr) return RENDER_BAD_ARGUMENT;
     if (job->status != RENDER_OK) return job->status;
@@ -270,6 +289,13 @@ int PrintJobPushLine(PrintJob* job, const uint8_t* line, size_t length) {
     if (Canceled(job)) return job->status;
     ++job->lines;
     if (!job->printing) return RENDER_OK;
+    if (!job->renderPageOpen) {
+        const int started = RenderJobStartPage(job->render);
+        if (started != RENDER_OK)
+            return Fail(job, started, "page %d: %s", job->pageNumber,
+                        RenderJobErrorText(job->render));
+        job->renderPageOpen = true;
+    }
     const std::uint8_t* pixels = line;
     if (job->page.invert != 0) {
         job->inverted.resize(length);
@@ -300,6 +326,7 @@ int PrintJobEndPage(PrintJob* job) {
         return RENDER_OK;
     }
     const int ended = RenderJobEndPage(job->render);
+    job->renderPageOpen = false;
     if (ended != RENDER_OK)
         return Fail(job, ended, "page %d: %s", job->pageNumber, RenderJobErrorText(job->render));
     ++job->pagesPrinted;

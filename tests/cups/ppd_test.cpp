@@ -61,7 +61,10 @@ TEST(Ppd, OffersTheDocumentedChoices) {
     };
     for (const auto& [keyword, choices] : expected)
         EXPECT_EQ(Choices(ppd.get(), keyword.c_str()), choices) << keyword;
-    ASSERT_EQ(ppd->num_filters, 1);
+    // CUPS raster, and the documents the page sources read, all to the one filter.
+    ASSERT_EQ(ppd->num_filters, 6);
+    for (int i = 0; i < ppd->num_filters; ++i)
+        EXPECT_NE(std::string(ppd->filters[i]).find(" 0 rastertoinkrow"), std::string::npos);
     EXPECT_STREQ(ppd->filters[0], "application/vnd.cups-raster 0 rastertoinkrow");
 }
 
@@ -136,7 +139,7 @@ TEST(Ppd, EveryCombinationMapsToASupportedMode) {
                         EXPECT_EQ(settings.mode.qualityCode, kQualityCodes.at(quality).at(media))
                             << name;
                         EXPECT_EQ(settings.mode.blackOnly, color == "Gray" ? 1 : 0) << name;
-                        EXPECT_EQ(settings.colorSpace,
+                        EXPECT_EQ(settings.page.colorSpace,
                                   color == "Gray" ? RENDER_GRAY8 : RENDER_CMYK8)
                             << name;
                         EXPECT_EQ(std::to_string(settings.mode.resolution) + "dpi", resolution)
