@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "catalog/print_modes.h"
+#include "catalog/split_tables.h"
 #include "inkrow/render.h"
 
 namespace {
@@ -21,27 +22,30 @@ bool FitsInt16(int value) {
 // value becomes two or four printer pixels of 0..3; some values add up to the same
 // amount of ink (4 and 5 on a two-way input), so the levels use one value per total,
 // in increasing order: every level one printer pixel step more than the one before.
-constexpr bool IsFourWayInput(int input) {
-    return input == 3 || input == 4;
+int SplitLevelValues(int input, std::uint8_t* values) {
+    const int inputLevels = inkrow::IsFourWayInput(input) ? 16 : 8;
+    int count = 0;
+    for (int value = 0; value < inputLevels; ++value) {
+        int total = 0;
+        for (int k = 0; k < inkrow::kSplitOutputs; ++k)
+            if (inkrow::kSplitSource[k] == input) total += inkrow::SplitLevel(k, value);
+        if (total == count) values[count++] = static_cast<std::uint8_t>(value);
+    }
+    return count;
 }
-constexpr std::uint8_t kTwoWayValues[] = {0, 1, 2, 3, 4, 6, 7};
-constexpr std::uint8_t kFourWayValues[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 11, 12, 14, 15};
 
 void DescribeSplitInputs(RenderMode* mode) {
-    mode->printerPlanes = 16;
-    mode->planeCount = 6;
+    mode->printerPlanes = inkrow::kSplitOutputs;
+    mode->planeCount = inkrow::kSplitInputs;
     mode->split = 1;
-    for (int i = 0; i < 6; ++i) {
+    for (int i = 0; i < inkrow::kSplitInputs; ++i) {
         RenderPlaneInfo& plane = mode->planes[i];
         plane.ink = inkrow::kInkSets[inkrow::kInkSetSixteen].inks[i];
         plane.inkCode = static_cast<std::uint8_t>(plane.ink);
         plane.bitsPerPixel = 4;
         plane.split = 1;
-        plane.splitOutputs = IsFourWayInput(i) ? 4 : 2;
-        const std::uint8_t* values = IsFourWayInput(i) ? kFourWayValues : kTwoWayValues;
-        plane.levels = IsFourWayInput(i) ? sizeof kFourWayValues : sizeof kTwoWayValues;
-        for (int level = 0; level < plane.levels; ++level)
-            plane.levelValues[level] = values[level];
+        plane.splitOutputs = inkrow::IsFourWayInput(i) ? 4 : 2;
+        plane.levels = SplitLevelValues(i, plane.levelValues);
     }
 }
 
@@ -151,6 +155,25 @@ int RenderDescribeMode(const RenderModeRequest* request, RenderMode* mode) {
     for (int i = 0; i < mode->planeCount; ++i)
         mode->inks[i] = mode->planes[i].ink;
     return RENDER_OK;
+}
+
+int RenderPrinterInks(const RenderMode* mode, uint8_t* codes) {
+    if (mode == nullptr || codes == nullptr) return 0;
+    if (mode->split != 0) {
+        const inkrow::InkSetEntry& sixteen = inkrow::kInkSets[inkrow::kInkSetSixteen];
+        for (int k = 0; k < sixteen.selectionLength; ++k)
+            codes[k] = sixteen.selection[k];
+        return sixteen.selectionLength;
+    }
+    for (int i = 0; i < mode->planeCount && i < RENDER_MAX_PLANES; ++i)
+        codes[i] = mode->planes[i].inkCode;
+    return mode->planeCount;
+}
+
+int RenderSplitLevel(int printerPlane, int inputLevel, int* inputPlane) {
+    if (printerPlane < 0 || printerPlane >= inkrow::kSplitOutputs) return -1;
+    if (inputPlane != nullptr) *inputPlane = inkrow::kSplitSource[printerPlane];
+    return inkrow::SplitLevel(printerPlane, inputLevel);
 }
 
 int RenderListModePairs(RenderModePair* pairs, int capacity) {

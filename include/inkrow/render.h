@@ -129,6 +129,16 @@ typedef struct RenderMode {
  * RENDER_OK, RENDER_BAD_ARGUMENT (null pointer) or RENDER_UNSUPPORTED_MODE. */
 int RenderDescribeMode(const RenderModeRequest* request, RenderMode* mode);
 
+/* The printer's ink codes of a mode's planes, in the order of its full ink selection:
+ * one per plane handed in, or the sixteen planes the split drives. Writes up to
+ * RENDER_MAX_PLANES codes and returns their count. */
+int RenderPrinterInks(const RenderMode* mode, uint8_t* codes);
+
+/* The sixteen-ink split: the 2-bit level printer plane `printerPlane` (0 .. 15, in the
+ * order of RenderPrinterInks) prints for a level of its input plane, which it stores in
+ * *inputPlane (may be NULL). -1 for a plane number out of range. */
+int RenderSplitLevel(int printerPlane, int inputLevel, int* inputPlane);
+
 typedef struct RenderModePair {
     int qualityCode;
     int mediaCode;
