@@ -23,9 +23,21 @@ std::vector<std::smatch> Matches(const std::string& text, const std::regex& patt
     return found;
 }
 
-std::string ReadDrv() {
-    std::ifstream file(INKROW_SOURCE_DIR "/cups/inkrow.drv");
+std::string ReadSource(const char* path) {
+    std::ifstream file(std::string(INKROW_SOURCE_DIR "/") + path);
     return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+std::string ReadDrv() {
+    return ReadSource("cups/inkrow.drv");
+}
+
+// The line of a text that starts with `start` (empty when none).
+std::string LineStarting(const std::string& text, const std::string& start) {
+    const std::size_t at = text.find("\n" + start);
+    if (at == std::string::npos) return {};
+    const std::size_t end = text.find('\n', at + 1);
+    return text.substr(at + 1, end - at - 1);
 }
 
 TEST(Choices, ThePpdOffersTheCatalogueMediaTypesInOrder) {
@@ -70,6 +82,30 @@ TEST(Choices, ThePpdQualityChoicesCarryTheIppNumbers) {
     for (std::size_t i = 0; i < choices.size(); ++i) {
         EXPECT_EQ(choices[i][1].str(), kQualities[i].ppdChoice);
         EXPECT_EQ(std::stoi(choices[i][2].str()), kQualities[i].quality);
+    }
+}
+
+// The READMEs' tables of the PPD's and the command line's choices name every entry.
+TEST(Choices, TheReadmesNameEveryChoice) {
+    const std::string cups = ReadSource("cups/README.md");
+    const std::string media = LineStarting(cups, "| `MediaType` |");
+    const std::string sizes = LineStarting(cups, "| `PageSize` |");
+    ASSERT_FALSE(media.empty());
+    ASSERT_FALSE(sizes.empty());
+    for (const PrintMediaType& type : kMediaTypes) {
+        if (type.ppdChoice == nullptr) continue;
+        EXPECT_NE(media.find(std::string("`") + type.ppdChoice + "`"), std::string::npos)
+            << type.ppdChoice;
+        EXPECT_NE(media.find(std::to_string(type.mediaCode)), std::string::npos) << type.ppdChoice;
+    }
+    const std::string top = ReadSource("README.md");
+    const std::size_t paper = top.find("`--paper ");
+    ASSERT_NE(paper, std::string::npos);
+    const std::string cli = top.substr(paper, top.find('`', paper + 1) - paper);
+    for (const PrintPaperSize& size : kPaperSizes) {
+        EXPECT_NE(sizes.find(std::string("`") + size.ppdName + "`"), std::string::npos)
+            << size.ppdName;
+        EXPECT_NE(cli.find(size.cliName), std::string::npos) << size.cliName;
     }
 }
 
