@@ -1,62 +1,6 @@
 #include "mode_map.h"
 
-#include <cstdio>
-#include <cstring>
-
 namespace inkrow::app {
-
-namespace {
-
-// The black-only configuration applies to the media of the first two table columns;
-// the render stage tells which by answering a black-only request with an ink set that
-// the black driver prints.
-bool DescribesBlackOnly(const RenderModeRequest& request, RenderMode* mode) {
-    return RenderDescribeMode(&request, mode) == RENDER_OK &&
-           DriverAllowsInkSet(DriverKind::kBlack, mode->inkSetId);
-}
-
-RenderModeRequest MakeRequest(int quality, int media, bool blackOnly, int resolution) {
-    RenderModeRequest request{};
-    request.qualityCode = quality;
-    request.mediaCode = media;
-    request.blackOnly = blackOnly ? 1 : 0;
-    request.resolution = resolution;
-    return request;
-}
-
-// The first quality in order that prints the media with the driver's inks.
-bool ChooseForMedia(const JobSettings& settings, int media, ModeChoice* choice) {
-    int order[5];
-    const int count = QualityOrder(settings.driver, settings.quality, order);
-    const bool wantBlackOnly = settings.driver == DriverKind::kBlack || settings.monochrome;
-    if (wantBlackOnly) {
-        for (int i = 0; i < count; ++i) {
-            const RenderModeRequest request =
-                MakeRequest(order[i], media, true, settings.resolution);
-            if (DescribesBlackOnly(request, &choice->mode)) {
-                choice->request = request;
-                choice->grayInput = true;
-                return true;
-            }
-        }
-        // Only a colour driver gets here: the media has no black-only configuration,
-        // so gray prints through the colour inks.
-        if (settings.driver == DriverKind::kBlack) return false;
-    }
-    for (int i = 0; i < count; ++i) {
-        const RenderModeRequest request = MakeRequest(order[i], media, false, settings.resolution);
-        RenderMode mode{};
-        if (RenderDescribeMode(&request, &mode) != RENDER_OK) continue;
-        if (!DriverAllowsInkSet(settings.driver, mode.inkSetId)) continue;
-        choice->request = request;
-        choice->mode = mode;
-        choice->grayInput = settings.monochrome;
-        return true;
-    }
-    return false;
-}
-
-}  // namespace
 
 int DriverCount() {
     return PrintDriverCount();
@@ -95,14 +39,7 @@ bool DriverAllowsInkSet(DriverKind kind, int inkSetId) {
 }
 
 bool DriverSupportsMedia(DriverKind kind, int mediaCode) {
-    for (Quality quality : {Quality::kDraft, Quality::kNormal, Quality::kHigh}) {
-        JobSettings settings;
-        settings.driver = kind;
-        settings.quality = quality;
-        ModeChoice choice;
-        if (ChooseForMedia(settings, mediaCode, &choice)) return true;
-    }
-    return false;
+    return PrintDriverOffersMedia(kind, mediaCode) != 0;
 }
 
 int QualityOrder(DriverKind driver, Quality quality, int codes[5]) {
@@ -112,28 +49,18 @@ int QualityOrder(DriverKind driver, Quality quality, int codes[5]) {
 
 bool ChooseMode(const JobSettings& settings, ModeChoice* choice) {
     *choice = ModeChoice{};
-    int media = settings.mediaCode;
-    if (!ChooseForMedia(settings, media, choice)) {
-        char note[160];
-        std::snprintf(note, sizeof note,
-                      "media code %d cannot be printed with this driver's inks; printing as "
-                      "plain paper (media code 0)",
-                      media);
-        media = PrintMediaTypeAt(0)->mediaCode;
-        if (!ChooseForMedia(settings, media, choice)) return false;
-        choice->note = note;
-    }
-    int order[5];
-    QualityOrder(settings.driver, settings.quality, order);
-    if (choice->request.qualityCode != order[0]) {
-        char note[160];
-        std::snprintf(note, sizeof note,
-                      "print-quality %s (quality code %d) is not available for media code %d "
-                      "with this driver; using quality code %d",
-                      QualityName(settings.quality), order[0], media, choice->request.qualityCode);
-        if (!choice->note.empty()) choice->note += "; ";
-        choice->note += note;
-    }
+    PrintModeWish wish{};
+    wish.driver = settings.driver;
+    wish.quality = static_cast<int>(settings.quality);
+    wish.mediaCode = settings.mediaCode;
+    wish.monochrome = settings.monochrome ? 1 : 0;
+    wish.resolution = settings.resolution;
+    PrintModeChoice chosen;
+    if (PrintChooseMode(&wish, &chosen) != RENDER_OK) return false;
+    choice->request = chosen.request;
+    choice->mode = chosen.mode;
+    choice->grayInput = chosen.grayInput != 0;
+    choice->note = chosen.note;
     return true;
 }
 

@@ -1,10 +1,11 @@
 // From IPP job settings to the module's print mode.
 //
 // A driver stands for the inks a printer has loaded. A job asks for a print-quality, a
-// media-type and a print-color-mode; this map turns them into the module's quality and
-// media codes and page flags, asking the render stage (RenderDescribeMode) which pairs
-// exist and which inks each one prints with, so that a job never reaches the module with
-// a pair it would refuse or with inks the driver does not have.
+// media-type and a print-color-mode; this map names them in IPP's words and hands them
+// to the print layer's mode choice (PrintChooseMode, inkrow/print.h), which asks the
+// render stage (RenderDescribeMode) which pairs exist and which inks each one prints
+// with, so that a job never reaches the module with a pair it would refuse or with inks
+// the driver does not have.
 //
 // Nothing here calls PAPPL, so the whole map can be tested and listed on its own.
 #pragma once

@@ -134,6 +134,35 @@ const PrintPaperSize* PrintFindPaperSize(const char* name);
 /* Whole pixels that fit on the paper at `resolution` dots per inch. */
 void PrintPaperPixels(const PrintPaperSize* paper, int resolution, int* width, int* height);
 
+/* How a job's wishes become a print mode. */
+typedef struct PrintModeWish {
+    int driver;     /* PrintDriverKind: the inks the printer has */
+    int quality;    /* PrintQuality */
+    int mediaCode;  /* the module's media code of the wished media type */
+    int monochrome; /* 1: print gray (black only where the media allows it) */
+    int resolution; /* dots per inch */
+} PrintModeWish;
+
+typedef struct PrintModeChoice {
+    RenderModeRequest request; /* what the render stage is opened with */
+    RenderMode mode;           /* what the module will print with */
+    int grayInput;             /* 1: feed gray lines (monochrome through colour inks) */
+    char note[400];            /* words on any fallback taken; "" when none */
+} PrintModeChoice;
+
+/* Chooses the print mode of a job:
+ *   1. the quality codes are tried in the catalogue's order for the quality and driver,
+ *      keeping the first pair the module supports whose inks the driver has;
+ *   2. monochrome first looks for the black-only configuration (one K plane) in that
+ *      order; where the media has none it prints gray through the driver's inks;
+ *   3. a media code no quality prints with the driver's inks falls back to plain paper.
+ * Every fallback is worded in choice->note. RENDER_OK, RENDER_BAD_ARGUMENT (an unknown
+ * driver or quality) or RENDER_UNSUPPORTED_MODE (nothing could be chosen). */
+int PrintChooseMode(const PrintModeWish* wish, PrintModeChoice* choice);
+
+/* 1 when some print quality prints the media code with the driver's inks. */
+int PrintDriverOffersMedia(int driverKind, int mediaCode);
+
 /* ---- 2. The print loop ---------------------------------------------------------------- */
 
 /* Non-zero once the job is to stop. */
