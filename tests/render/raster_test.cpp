@@ -246,6 +246,9 @@ TEST(RenderRaster, RefusesBadOptionsAndLines) {
     EXPECT_STREQ(RenderStatusText(RENDER_BAD_LINE), "bad line");
 }
 
+void FormatInto(char* text, std::size_t size, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+
 void FormatInto(char* text, std::size_t size, const char* format, ...) {
     va_list arguments;
     va_start(arguments, format);
