@@ -135,6 +135,34 @@ extern "C" int WriteStream(void* context, const uint8_t* bytes, size_t length) {
     return 0;
 }
 
+// Marks the job's options in the PPD: the IPP names a job carries through the catalogue
+// (print-quality, media-type and media to the PPD's choices of the same entries, and
+// print-color-mode), then the PPD's own option names, which win. (cupsMarkOptions would
+// do the IPP part through libcups's PPD cache, which leaks.)
+void MarkOptions(ppd_file_t* ppd, int count, cups_option_t* options) {
+    for (int i = 0; i < count; ++i) {
+        const std::string name = options[i].name;
+        const char* value = options[i].value;
+        if (name == "print-quality") {
+            if (const PrintQualityInfo* quality = PrintFindQuality(std::atoi(value)))
+                ppdMarkOption(ppd, "cupsPrintQuality", quality->ppdChoice);
+        } else if (name == "media-type") {
+            const PrintMediaType* type = PrintFindMediaType(value);
+            if (type != nullptr && type->ppdChoice != nullptr)
+                ppdMarkOption(ppd, "MediaType", type->ppdChoice);
+        } else if (name == "media") {
+            if (const PrintPaperSize* paper = PrintFindPaperSize(value))
+                ppdMarkOption(ppd, "PageSize", paper->ppdName);
+        } else if (name == "print-color-mode") {
+            ppdMarkOption(ppd, "ColorModel",
+                          std::strcmp(value, "monochrome") == 0 ? "Gray" : "CMYK");
+        }
+    }
+    for (int i = 0; i < count; ++i)
+        if (ppdFindOption(ppd, options[i].name) != nullptr)
+            ppdMarkOption(ppd, options[i].name, options[i].value);
+}
+
 bool IsRasterSync(const std::uint8_t* bytes, std::size_t length) {
     if (length < 4) return false;
     const std::string sync(reinterpret_cast<const char*>(bytes), 4);
@@ -349,18 +377,26 @@ bool Filter::PrintDocument(const char* path, int copies, const char* optionText)
     cups_option_t* options = nullptr;
     const int count = cupsParseOptions(optionText, 0, &options);
     ppdMarkDefaults(ppd);
-    cupsMarkOptions(ppd, count, options);
+    MarkOptions(ppd, count, options);
     cups_page_header2_t header;
     const bool interpreted = cupsRasterInterpretPPD(&header, ppd, count, options, nullptr) == 0;
-    const char* ranges = cupsGetOption("page-ranges", count, options);
+    const char* rangeOption = cupsGetOption("page-ranges", count, options);
+    const std::string ranges = rangeOption != nullptr ? rangeOption : "";
     int firstPage = 0;
     int lastPage = 0;
     bool rangesOk = true;
-    if (ranges != nullptr) {
-        char tail = '\0';
-        const int read = std::sscanf(ranges, "%d-%d%c", &firstPage, &lastPage, &tail);
-        if (read == 1) lastPage = firstPage;
-        rangesOk = (read == 1 || read == 2) && firstPage >= 1 && lastPage >= firstPage;
+    if (!ranges.empty()) {
+        // "N" or "N-M": one range.
+        int used = 0;
+        rangesOk = std::sscanf(ranges.c_str(), "%d%n", &firstPage, &used) == 1;
+        lastPage = firstPage;
+        if (rangesOk && ranges[static_cast<std::size_t>(used)] == '-') {
+            int more = 0;
+            rangesOk = std::sscanf(ranges.c_str() + used + 1, "%d%n", &lastPage, &more) == 1;
+            used += 1 + more;
+        }
+        rangesOk = rangesOk && static_cast<std::size_t>(used) == ranges.size() && firstPage >= 1 &&
+                   lastPage >= firstPage;
     }
     cupsFreeOptions(count, options);
     ppdClose(ppd);
@@ -368,7 +404,9 @@ bool Filter::PrintDocument(const char* path, int copies, const char* optionText)
     // pages out by it; the page sources ask it for exactly the page they want.
     unsetenv("PPD");
     if (!interpreted) return Fail("The PPD's options make no page: %s", cupsRasterErrorString());
-    if (!rangesOk) return Fail("page-ranges %s: one range of pages, please (\"2-5\")", ranges);
+    if (!rangesOk)
+        return Fail("page-ranges %s: only one range of pages can be printed (\"2-5\")",
+                    ranges.c_str());
     std::string why;
     if (!inkrow::filter::SettingsFromHeader(header, &settings_, &why))
         return Fail("The PPD's options: %s", why.c_str());
