@@ -23,10 +23,10 @@
 #include <utility>
 #include <vector>
 
-#include "../tools/testpage.h"
 #include "bench_pages.h"
 #include "inkrow/output.h"
 #include "inkrow/render.h"
+#include "testpage.h"
 
 namespace {
 

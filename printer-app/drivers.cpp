@@ -20,11 +20,6 @@ namespace {
 
 std::atomic<bool> advertise{true};
 
-constexpr const char* kMediaSizes[] = {
-    "iso_a4_210x297mm", "na_letter_8.5x11in",    "na_index-4x6_4x6in",
-    "na_5x7_5x7in",     "na_govt-letter_8x10in",
-};
-
 // Margins the printer cannot print into, in hundredths of millimetres.
 constexpr int kMarginSides = 300;
 constexpr int kMarginEnds = 300;
@@ -85,9 +80,10 @@ void FillMedia(pappl_media_col_t* media, const char* sizeName, const char* sourc
 const char* DefaultSizeName() {
     const char* local =
         PaperSizeForLocale([](const char* name) -> const char* { return std::getenv(name); });
-    for (const char* size : kMediaSizes)
-        if (local != nullptr && std::strcmp(size, local) == 0) return size;
-    return kMediaSizes[0];
+    for (int i = 0; i < PrintPaperSizeCount(); ++i)
+        if (local != nullptr && std::strcmp(PrintPaperSizeAt(i)->pwgName, local) == 0)
+            return PrintPaperSizeAt(i)->pwgName;
+    return PrintPaperSizeAt(0)->pwgName;
 }
 
 void Identify(pappl_printer_t* printer, pappl_identify_actions_t actions, const char* message) {
@@ -221,24 +217,26 @@ bool DriverCallback(pappl_system_t* system, const char* driverName, const char* 
     data->borderless = false;
     data->left_right = kMarginSides;
     data->bottom_top = kMarginEnds;
-    data->num_media = static_cast<int>(sizeof kMediaSizes / sizeof kMediaSizes[0]);
-    for (int i = 0; i < data->num_media; ++i)
-        data->media[i] = kMediaSizes[i];
+    data->num_media = 0;
+    for (int i = 0; i < PrintPaperSizeCount() && data->num_media < PAPPL_MAX_MEDIA; ++i)
+        data->media[data->num_media++] = PrintPaperSizeAt(i)->pwgName;
 
     data->num_type = 0;
     for (int i = 0; i < MediaTypeCount() && data->num_type < PAPPL_MAX_TYPE; ++i) {
         const MediaType& type = MediaTypeAt(i);
-        if (DriverSupportsMedia(info->kind, type.mediaCode))
-            data->type[data->num_type++] = type.keyword;
+        if ((type.drivers & PRINT_DRIVER_BIT(info->kind)) != 0)
+            data->type[data->num_type++] = type.ippKeyword;
     }
 
     data->num_source = 2;
     data->source[0] = "main";
     data->source[1] = "photo";
     FillMedia(&data->media_ready[0], DefaultSizeName(), "main", info->mediaDefault);
-    FillMedia(
-        &data->media_ready[1], "na_index-4x6_4x6in", "photo",
-        color && DriverSupportsMedia(info->kind, 27) ? "photographic-glossy" : info->mediaDefault);
+    // The photo tray holds 4x6 glossy paper where the driver offers it.
+    const PrintMediaType* glossy = PrintFindMediaType("photographic-glossy");
+    const bool offersGlossy = (glossy->drivers & PRINT_DRIVER_BIT(info->kind)) != 0;
+    FillMedia(&data->media_ready[1], PrintFindPaperSize("4x6")->pwgName, "photo",
+              color && offersGlossy ? glossy->ippKeyword : info->mediaDefault);
     data->media_default = data->media_ready[0];
 
     data->sides_supported = PAPPL_SIDES_ONE_SIDED;

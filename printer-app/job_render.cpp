@@ -44,44 +44,6 @@ const char* ColorSpaceName(int colorSpace) {
     }
 }
 
-// How the lines of a raster page reach the render stage.
-enum class LineKind { kUnsupported, kGray, kBlack, kRgb, kCmyk };
-
-LineKind LineKindOf(const cups_page_header2_t& header) {
-    if (header.cupsBitsPerColor != 8 || header.cupsColorOrder != CUPS_ORDER_CHUNKED)
-        return LineKind::kUnsupported;
-    switch (header.cupsColorSpace) {
-        case CUPS_CSPACE_W:
-        case CUPS_CSPACE_SW:
-            return header.cupsBitsPerPixel == 8 ? LineKind::kGray : LineKind::kUnsupported;
-        case CUPS_CSPACE_K:
-            return header.cupsBitsPerPixel == 8 ? LineKind::kBlack : LineKind::kUnsupported;
-        case CUPS_CSPACE_RGB:
-        case CUPS_CSPACE_SRGB:
-        case CUPS_CSPACE_ADOBERGB:
-            return header.cupsBitsPerPixel == 24 ? LineKind::kRgb : LineKind::kUnsupported;
-        case CUPS_CSPACE_CMYK:
-            return header.cupsBitsPerPixel == 32 ? LineKind::kCmyk : LineKind::kUnsupported;
-        default:
-            return LineKind::kUnsupported;
-    }
-}
-
-int RenderColorSpaceOf(LineKind kind) {
-    switch (kind) {
-        case LineKind::kGray:
-        case LineKind::kBlack:
-            return RENDER_GRAY8;
-        case LineKind::kRgb:
-            return RENDER_RGB8;
-        case LineKind::kCmyk:
-            return RENDER_CMYK8;
-        case LineKind::kUnsupported:
-            break;
-    }
-    return 0;
-}
-
 JobRenderer* RendererOf(pappl_job_t* job) {
     return static_cast<JobRenderer*>(papplJobGetData(job));
 }
@@ -117,7 +79,7 @@ JobRenderer::JobRenderer(pappl_job_t* job, pappl_device_t* device)
 
 JobRenderer::~JobRenderer() {
     // Only failure paths get here with a job open; its result no longer matters.
-    if (render_ != nullptr) RenderJobClose(render_);
+    if (print_ != nullptr) PrintJobClose(print_);
 }
 
 void JobRenderer::Fail(pappl_jreason_t reason, const char* format, ...) {
@@ -126,15 +88,14 @@ void JobRenderer::Fail(pappl_jreason_t reason, const char* format, ...) {
     char text[512];
     va_list arguments;
     va_start(arguments, format);
-    std::vsnprintf(text, sizeof text, format, arguments);
+    RenderFormatErrorV(text, sizeof text, format, arguments);
     va_end(arguments);
     papplLogJob(job_, PAPPL_LOGLEVEL_ERROR, "Job stopped: %s", text);
     papplJobSetMessage(job_, "%s", text);
     papplJobSetReasons(job_, reason, PAPPL_JREASON_NONE);
 }
 
-void JobRenderer::FailFromRender(int status, const char* what) {
-    const char* detail = render_ != nullptr ? RenderJobErrorText(render_) : "";
+void JobRenderer::FailFromPrint(int status) {
     if (status == RENDER_WRITE_FAILED) {
         Fail(PAPPL_JREASON_ABORTED_BY_SYSTEM,
              "writing to the printer failed after %llu bytes: %s (the output is incomplete)",
@@ -142,8 +103,90 @@ void JobRenderer::FailFromRender(int status, const char* what) {
              std::strerror(writeErrno_ != 0 ? writeErrno_ : EIO));
         return;
     }
-    Fail(PAPPL_JREASON_ABORTED_BY_SYSTEM, "%s failed: %s%s%s", what, RenderStatusText(status),
-         *detail != '\0' ? ": " : "", detail);
+    pappl_jreason_t reason = PAPPL_JREASON_ABORTED_BY_SYSTEM;
+    if (status == RENDER_BAD_ARGUMENT || status == RENDER_BAD_LINE || status == RENDER_BAD_WIDTH)
+        reason = PAPPL_JREASON_DOCUMENT_FORMAT_ERROR;
+    if (status == RENDER_UNSUPPORTED_MODE) reason = PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR;
+    // The spool file's path means nothing to the user and shows the server's layout: it
+    // reads "the document" instead.
+    std::string text = PrintJobErrorText(print_);
+    const char* spooled = papplJobGetFilename(job_);
+    const std::string path = spooled != nullptr ? spooled : "";
+    for (std::size_t at = text.find(path); !path.empty() && at != std::string::npos;
+         at = text.find(path, at))
+        text.replace(at, path.size(), "the document");
+    Fail(reason, "%s", text.c_str());
+}
+
+bool JobRenderer::Check(int status) {
+    if (status >= 0) return true;
+    if (status == RENDER_CANCELED) {
+        if (!canceled_)
+            papplLogJob(job_, PAPPL_LOGLEVEL_INFO, "C%s; the stream ends there",
+                        PrintJobErrorText(print_) + 1);
+        canceled_ = true;
+        return false;
+    }
+    if (!failed_) FailFromPrint(status);
+    return false;
+}
+
+int JobRenderer::IsCanceled(void* context) {
+    return papplJobIsCanceled(static_cast<JobRenderer*>(context)->job_) ? 1 : 0;
+}
+
+void JobRenderer::Progress(void* context, const PrintProgress* progress) {
+    auto* self = static_cast<JobRenderer*>(context);
+    if (progress->event == PRINT_PAGE_DONE) {
+        papplJobSetImpressionsCompleted(self->job_, 1);
+        return;
+    }
+    if (progress->event != PRINT_NEW_MODE || progress->mode == nullptr) return;
+    if (progress->pagesPrinted > 0 || progress->copy > 1)
+        papplLogJob(self->job_, PAPPL_LOGLEVEL_INFO,
+                    "Page %d changes to %d pixels, %s, %d dpi: starting a new render job",
+                    progress->page, progress->width, ColorSpaceName(progress->colorSpace),
+                    progress->resolution);
+    // The resolution is the page's: a raster brings its own.
+    self->choice_.request.resolution = progress->resolution;
+    self->choice_.mode = *progress->mode;
+    papplLogJob(self->job_, PAPPL_LOGLEVEL_INFO, "Print mode: %s (%s); %d pixels a line, %s input",
+                DescribeChoice(self->choice_).c_str(), self->request_.c_str(), progress->width,
+                ColorSpaceName(progress->colorSpace));
+}
+
+bool JobRenderer::OpenPrintJob(const pappl_pr_options_t* options) {
+    if (print_ != nullptr) return true;
+    if (failed_) return false;
+    if (!modeChosen_) {
+        Fail(PAPPL_JREASON_ABORTED_BY_SYSTEM, "a page started before the print mode was chosen");
+        return false;
+    }
+    PrintJobOptions settings;
+    PrintJobOptionsInit(&settings);
+    settings.mode = choice_.request;
+    settings.write = WriteToDevice;
+    settings.writeContext = this;
+    settings.cancel = IsCanceled;
+    settings.cancelContext = this;
+    settings.progress = Progress;
+    settings.progressContext = this;
+    if (options != nullptr) {
+        // PAPPL says "to the last page" with a large number.
+        settings.firstPage = static_cast<int>(options->first_page);
+        settings.lastPage =
+            options->last_page >= INT32_MAX ? 0 : static_cast<int>(options->last_page);
+        settings.copies = options->copies < 1                  ? 1
+                          : options->copies > PRINT_MAX_COPIES ? PRINT_MAX_COPIES
+                                                               : options->copies;
+    }
+    const int opened = PrintJobOpen(&settings, &print_);
+    if (opened != RENDER_OK) {
+        print_ = nullptr;
+        Fail(PAPPL_JREASON_ABORTED_BY_SYSTEM, "cannot start the job: %s", RenderStatusText(opened));
+        return false;
+    }
+    return true;
 }
 
 int JobRenderer::WriteToDevice(void* context, const std::uint8_t* bytes, std::size_t length) {
@@ -168,7 +211,7 @@ bool JobRenderer::ChooseMode(const pappl_pr_options_t& options) {
         return false;
     }
     JobSettings settings;
-    settings.driver = driver->kind;
+    settings.driver = static_cast<DriverKind>(driver->kind);
     settings.quality = QualityOf(options.print_quality);
     bool knownMedia = false;
     settings.mediaCode = MediaCodeOf(options.media.type, &knownMedia);
@@ -195,122 +238,57 @@ bool JobRenderer::ChooseMode(const pappl_pr_options_t& options) {
     return true;
 }
 
-bool JobRenderer::CloseRenderJob() {
-    if (render_ == nullptr) return true;
-    RenderJob* render = render_;
-    render_ = nullptr;
-    const int status = RenderJobClose(render);
-    if (status != RENDER_OK && !failed_) {
-        if (status == RENDER_WRITE_FAILED)
-            FailFromRender(status, "ending the job");
-        else
-            Fail(PAPPL_JREASON_ABORTED_BY_SYSTEM, "ending the job failed: %s",
-                 RenderStatusText(status));
-    }
-    return status == RENDER_OK;
-}
-
-bool JobRenderer::StartPage(int width, int colorSpace, int resolution) {
-    if (failed_) return false;
-    if (!modeChosen_) {
-        Fail(PAPPL_JREASON_ABORTED_BY_SYSTEM, "a page started before the print mode was chosen");
-        return false;
-    }
-    if (width <= 0 || width > RENDER_MAX_WIDTH) {
-        Fail(PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR,
-             "page %d is %d pixels wide; the printer takes 1 to %d", pagesEnded_ + 1, width,
-             RENDER_MAX_WIDTH);
-        return false;
-    }
-    if (render_ != nullptr &&
-        (width != width_ || colorSpace != colorSpace_ || resolution != resolution_)) {
-        papplLogJob(job_, PAPPL_LOGLEVEL_INFO,
-                    "Page %d changes to %d pixels, %s, %d dpi: starting a new render job",
-                    pagesEnded_ + 1, width, ColorSpaceName(colorSpace), resolution);
-        if (!CloseRenderJob()) return false;
-    }
-    if (render_ == nullptr) {
-        RenderJobOptions options;
-        RenderJobOptionsInit(&options);
-        options.raster.mode = choice_.request;
-        options.raster.mode.resolution = resolution;
-        options.raster.width = width;
-        options.raster.colorSpace = colorSpace;
-        options.write = WriteToDevice;
-        options.writeContext = this;
-        const int status = RenderJobOpen(&options, &render_);
-        if (status != RENDER_OK) {
-            render_ = nullptr;
-            FailFromRender(status, "opening the render job");
-            return false;
-        }
-        width_ = width;
-        colorSpace_ = colorSpace;
-        resolution_ = resolution;
-        // The resolution is the page's: a raster brings its own.
-        choice_.request.resolution = resolution;
-        choice_.mode = *RenderJobMode(render_);
-        papplLogJob(job_, PAPPL_LOGLEVEL_INFO, "Print mode: %s (%s); %d pixels a line, %s input",
-                    DescribeChoice(choice_).c_str(), request_.c_str(), width,
-                    ColorSpaceName(colorSpace));
-    }
-    const int status = RenderJobStartPage(render_);
-    if (status != RENDER_OK) {
-        FailFromRender(status, "starting the page");
-        return false;
-    }
-    pageOpen_ = true;
-    linesInPage_ = 0;
-    return true;
+bool JobRenderer::StartRasterPage(const cups_page_header2_t& header) {
+    if (failed_ || canceled_ || !OpenPrintJob(nullptr)) return false;
+    return Check(PrintJobStartRasterPage(print_, &header));
 }
 
 bool JobRenderer::WriteLine(const std::uint8_t* pixels, std::size_t length) {
-    if (failed_) return false;
-    if (!pageOpen_) {
+    if (failed_ || canceled_) return false;
+    if (print_ == nullptr) {
         Fail(PAPPL_JREASON_ABORTED_BY_SYSTEM, "a line arrived outside a page");
         return false;
     }
-    const int status = RenderJobWriteLine(render_, pixels, length);
-    if (status != RENDER_OK) {
-        FailFromRender(status, "printing a line");
-        return false;
-    }
-    ++linesInPage_;
-    return true;
+    return Check(PrintJobPushLine(print_, pixels, length));
 }
 
-bool JobRenderer::WriteBlackLine(const std::uint8_t* pixels, std::size_t length) {
-    converted_.resize(length);
-    for (std::size_t i = 0; i < length; ++i)
-        converted_[i] = static_cast<std::uint8_t>(255 - pixels[i]);
-    return WriteLine(converted_.data(), length);
+bool JobRenderer::EndPage() {
+    if (failed_ || canceled_ || print_ == nullptr) return false;
+    return Check(PrintJobEndPage(print_));
+}
+
+bool JobRenderer::PrintFile(const pappl_pr_options_t& options, const GhostscriptLimits& limits) {
+    if (!OpenPrintJob(&options)) return false;
+    RenderSourceOptions sourceOptions;
+    RenderSourceOptionsInit(&sourceOptions);
+    sourceOptions.pageSeconds = limits.pageSeconds;
+    sourceOptions.memoryMegabytes = limits.memoryMegabytes;
+    sourceOptions.pageWidth = static_cast<int>(options.header.cupsWidth);
+    sourceOptions.pageHeight = static_cast<int>(options.header.cupsHeight);
+    sourceOptions.colorSpace = choice_.grayInput ? RENDER_GRAY8 : RENDER_CMYK8;
+    papplLogJob(job_, PAPPL_LOGLEVEL_INFO, "Rendering %s at %dx%d pixels, %d dpi, %s",
+                papplJobGetFormat(job_), sourceOptions.pageWidth, sourceOptions.pageHeight,
+                choice_.request.resolution,
+                sourceOptions.colorSpace == RENDER_GRAY8 ? "gray" : "CMYK");
+    return Check(PrintJobPrintFile(print_, papplJobGetFilename(job_), &sourceOptions));
 }
 
 bool JobRenderer::WriteRaw(const std::uint8_t* bytes, std::size_t length) {
     if (failed_) return false;
     if (WriteToDevice(this, bytes, length) != 0) {
-        FailFromRender(RENDER_WRITE_FAILED, "writing");
+        FailFromPrint(RENDER_WRITE_FAILED);
         return false;
     }
-    return true;
-}
-
-bool JobRenderer::EndPage() {
-    if (failed_) return false;
-    if (!pageOpen_) return true;
-    pageOpen_ = false;
-    const int status = RenderJobEndPage(render_);
-    if (status != RENDER_OK) {
-        FailFromRender(status, "ending the page");
-        return false;
-    }
-    ++pagesEnded_;
     return true;
 }
 
 bool JobRenderer::Finish() {
-    if (pageOpen_ && !failed_) EndPage();
-    CloseRenderJob();
+    // The print layer ends an open page (a cancel or a failure) and the job, so the
+    // stream stays whole.
+    if (print_ != nullptr) {
+        const int finished = PrintJobFinish(print_);
+        if (finished != RENDER_CANCELED && !failed_) Check(finished);
+    }
     // The device keeps a small write buffer; its last bytes leave only now, and a
     // failure there shows only in the device's count of bytes written.
     papplDeviceFlush(device_);
@@ -322,10 +300,10 @@ bool JobRenderer::Finish() {
              static_cast<unsigned long long>(bytesToDevice_));
     // Only a whole job's file gets its real name; the rest stay NAME.partial.
     if (!failed_ && !papplJobIsCanceled(job_)) MarkOutputComplete(device_);
+    const int pages = pagesEnded();
     if (!failed_)
         papplLogJob(job_, PAPPL_LOGLEVEL_INFO, "Sent %llu bytes to the printer, %d page%s.",
-                    static_cast<unsigned long long>(bytesToDevice_), pagesEnded_,
-                    pagesEnded_ == 1 ? "" : "s");
+                    static_cast<unsigned long long>(bytesToDevice_), pages, pages == 1 ? "" : "s");
     return !failed_;
 }
 
@@ -350,24 +328,10 @@ bool RasterStartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_
 bool RasterStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device,
                      unsigned page) {
     (void)device;
+    (void)page;
     JobRenderer* renderer = RendererOf(job);
     if (renderer == nullptr || renderer->failed()) return false;
-    const cups_page_header2_t& header = options->header;
-    const LineKind kind = LineKindOf(header);
-    if (kind == LineKind::kUnsupported) {
-        renderer->Fail(PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
-                       "page %u has raster colour space %d with %u bits per colour and %u per "
-                       "pixel; only 8-bit gray, black, RGB and CMYK are printed",
-                       page, static_cast<int>(header.cupsColorSpace), header.cupsBitsPerColor,
-                       header.cupsBitsPerPixel);
-        return false;
-    }
-    if (header.HWResolution[0] != header.HWResolution[1])
-        papplLogJob(job, PAPPL_LOGLEVEL_WARN,
-                    "Page %u is %ux%u dpi; the printer uses the vertical resolution", page,
-                    header.HWResolution[0], header.HWResolution[1]);
-    return renderer->StartPage(static_cast<int>(header.cupsWidth), RenderColorSpaceOf(kind),
-                               static_cast<int>(header.HWResolution[1]));
+    return renderer->StartRasterPage(options->header) || renderer->canceled();
 }
 
 bool RasterWriteLine(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device,
@@ -376,33 +340,19 @@ bool RasterWriteLine(pappl_job_t* job, pappl_pr_options_t* options, pappl_device
     (void)y;
     JobRenderer* renderer = RendererOf(job);
     if (renderer == nullptr || renderer->failed()) return false;
-    const cups_page_header2_t& header = options->header;
-    const std::size_t length =
-        static_cast<std::size_t>(header.cupsWidth) * (header.cupsBitsPerPixel / 8);
-    if (LineKindOf(header) == LineKind::kBlack) return renderer->WriteBlackLine(line, length);
-    return renderer->WriteLine(line, length);
+    return renderer->WriteLine(line, options->header.cupsBytesPerLine) || renderer->canceled();
 }
 
 bool RasterEndPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device,
                    unsigned page) {
+    (void)options;
     (void)device;
+    (void)page;
     JobRenderer* renderer = RendererOf(job);
     if (renderer == nullptr || renderer->failed()) return false;
-    // PAPPL stops reading a canceled job's raster and fills the rest of the page with
-    // blank lines; ending the page leaves the printer ready for the next job.
-    if (papplJobIsCanceled(job)) {
-        papplLogJob(job, PAPPL_LOGLEVEL_INFO,
-                    "Canceled during page %u; the page ends blank after the lines received", page);
-    } else if (renderer->linesInPage() < static_cast<long>(options->header.cupsHeight)) {
-        // PAPPL skips over a raster that ends early without a word: every page it
-        // completes has all its lines, so fewer means the document was cut short.
-        renderer->Fail(PAPPL_JREASON_DOCUMENT_FORMAT_ERROR,
-                       "page %u of the raster ended after %ld of its %u lines (the document "
-                       "is truncated)",
-                       page, renderer->linesInPage(), options->header.cupsHeight);
-        return false;
-    }
-    return renderer->EndPage();
+    // PAPPL stops reading a canceled job's raster; the print layer ends the page after
+    // the lines received. A page cut short otherwise is a truncated document.
+    return renderer->EndPage() || renderer->canceled();
 }
 
 bool RasterEndJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device) {

@@ -1,12 +1,14 @@
 // One job's trip through the render stage to the printer's device.
 //
 // PAPPL hands a job over in two ways: as raster lines through the driver's raster
-// callbacks (PWG and Apple raster, JPEG, PNG), or as a file to a MIME filter (PDF and
-// PostScript, see pdf_filter.cpp). Both end up here: a JobRenderer chooses the print mode
-// from the job's options, opens a RenderJob whose write callback is papplDeviceWrite,
-// feeds it the pages and, at the end, checks that every byte of the stream reached the
-// device. Any failure stops the job for good, with the reason in the job's log and
-// message, so a half-written stream is never reported as printed.
+// callbacks (PWG and Apple raster, which PAPPL streams from the client), or as a file to
+// a MIME filter (PNG, JPEG, PDF and PostScript, read by the project's page sources, see
+// pdf_filter.cpp). Both end up here: a JobRenderer chooses the print mode from the job's
+// options and drives the print layer's one page loop (inkrow/print.h), whose write hook
+// is papplDeviceWrite and whose cancel hook is the job's; at the end it checks that every
+// byte of the stream reached the device. Any failure stops the job for good, with the
+// print layer's words in the job's log and message, so a half-written stream is never
+// reported as printed.
 #pragma once
 
 #include <pappl/pappl.h>
@@ -15,10 +17,18 @@
 #include <string>
 #include <vector>
 
+#include "inkrow/print.h"
+#include "inkrow/raster_header.h"
 #include "inkrow/render.h"
 #include "mode_map.h"
 
 namespace inkrow::app {
+
+// Bounds on Ghostscript per page; the MIME filter's data.
+struct GhostscriptLimits {
+    int pageSeconds = 120;
+    int memoryMegabytes = 2048;
+};
 
 class JobRenderer {
 public:
@@ -32,16 +42,18 @@ public:
     bool ChooseMode(const pappl_pr_options_t& options);
     const ModeChoice& choice() const { return choice_; }
 
-    // Starts a page of `width` pixels a line in `colorSpace` (a RenderColorSpace) at
-    // `resolution` dots per inch. A page whose width, colour space or resolution differs
-    // from the previous page's gets a fresh render job; the stream stays one sequence
-    // of pages.
-    bool StartPage(int width, int colorSpace, int resolution);
-    // The page's next line: width * channels bytes.
+    // Starts a raster page from its header (the print layer's one header policy). A
+    // page whose width, colour space or resolution differs from the previous page's
+    // gets a fresh render job; the stream stays one sequence of pages.
+    bool StartRasterPage(const cups_page_header2_t& header);
+    // The page's next line, as the header describes it.
     bool WriteLine(const std::uint8_t* pixels, std::size_t length);
-    // The next line of a page whose raster is device black (0 white, 255 black).
-    bool WriteBlackLine(const std::uint8_t* pixels, std::size_t length);
     bool EndPage();
+    // Prints the job's file (PNG, JPEG, PDF, PostScript) through the page sources: every
+    // page in page-ranges, `copies` times.
+    bool PrintFile(const pappl_pr_options_t& options, const GhostscriptLimits& limits);
+    // Whether the job was cancelled (the stream is still ended cleanly).
+    bool canceled() const { return canceled_; }
     // Bytes already in the printer's language, straight to the device.
     bool WriteRaw(const std::uint8_t* bytes, std::size_t length);
     // Ends the job: ends the render job, flushes the device and checks that every byte
@@ -53,33 +65,29 @@ public:
     void Fail(pappl_jreason_t reason, const char* format, ...)
         __attribute__((format(printf, 3, 4)));
     bool failed() const { return failed_; }
-    bool pageOpen() const { return pageOpen_; }
-    int pagesEnded() const { return pagesEnded_; }
-    long linesInPage() const { return linesInPage_; }
+    int pagesEnded() const { return PrintJobPagesPrinted(print_); }
     pappl_job_t* job() const { return job_; }
 
 private:
     static int WriteToDevice(void* context, const std::uint8_t* bytes, std::size_t length);
-    bool CloseRenderJob();
-    void FailFromRender(int status, const char* what);
+    static int IsCanceled(void* context);
+    static void Progress(void* context, const PrintProgress* progress);
+    bool OpenPrintJob(const pappl_pr_options_t* options);
+    // Takes a print-layer result: true when the job goes on; a cancel is no failure.
+    bool Check(int status);
+    void FailFromPrint(int status);
 
     pappl_job_t* job_;
     pappl_device_t* device_;
     ModeChoice choice_;
     std::string request_;  // the job's settings, in words
     bool modeChosen_ = false;
-    RenderJob* render_ = nullptr;
-    int width_ = 0;
-    int colorSpace_ = 0;
-    int resolution_ = 0;
-    bool pageOpen_ = false;
-    long linesInPage_ = 0;
-    int pagesEnded_ = 0;
+    PrintJob* print_ = nullptr;
+    bool canceled_ = false;
     bool failed_ = false;
     int writeErrno_ = 0;
     std::uint64_t bytesToDevice_ = 0;     // handed to papplDeviceWrite and accepted
     std::size_t deviceBytesAtStart_ = 0;  // the device's write counter before the job
-    std::vector<std::uint8_t> converted_;
 };
 
 // The driver's raster callbacks (pappl_pr_driver_data_t).
@@ -96,15 +104,14 @@ bool RasterEndJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*
 // format), with the same checks.
 bool PrintRawFile(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
 
-// Bounds on Ghostscript per page; the MIME filter's data.
-struct GhostscriptLimits {
-    int pageSeconds = 120;
-    int memoryMegabytes = 2048;
-};
-
-// The MIME filter for PDF and PostScript documents (pdf_filter.cpp); `data` points to
-// the GhostscriptLimits.
+// The MIME filter for PNG, JPEG, CUPS raster, PDF and PostScript documents
+// (pdf_filter.cpp), and the formats it takes; `data` points to the GhostscriptLimits.
 bool FilterDocument(pappl_job_t* job, pappl_device_t* device, void* data);
+inline constexpr const char* kFilteredFormats[] = {"image/png", "image/jpeg",
+                                                   "application/vnd.cups-raster", "application/pdf",
+                                                   "application/postscript"};
+// The MIME type of a document PAPPL does not recognise itself (CUPS raster), or NULL.
+const char* DetectFormat(const unsigned char* header, size_t length, void* data);
 
 // Words for a print mode: "quality 10, media 27, inks CMYcmk, 600 dpi (16 lines a row)".
 std::string DescribeChoice(const ModeChoice& choice);

@@ -246,10 +246,12 @@ pappl_system_t* MakeSystem(int numOptions, cups_option_t* options, void* data) {
     SetAdvertisePrinters(!config.loopbackOnly);
     papplSystemSetPrinterDrivers(system, static_cast<int>(drivers.size()), drivers.data(), nullptr,
                                  PrinterCreated, DriverCallback, nullptr);
-    papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", FilterDocument,
-                             &ghostscriptLimits);
-    papplSystemAddMIMEFilter(system, "application/postscript", "image/pwg-raster", FilterDocument,
-                             &ghostscriptLimits);
+    // Every document PAPPL spools goes through the project's page sources: registered for
+    // the driver's own format, these filters come before PAPPL's built-in decoders.
+    for (const char* format : kFilteredFormats)
+        papplSystemAddMIMEFilter(system, format, "application/vnd.inkrow", FilterDocument,
+                                 &ghostscriptLimits);
+    papplSystemSetMIMECallback(system, DetectFormat, nullptr);
     InstallAccessRules(system, config.stateDirectory);
     AddWebPages(system, config.loopbackOnly);
     papplSystemSetFooterHTML(system, kFooter);
@@ -318,13 +320,14 @@ int ListModes(const char* baseName, int numOptions, cups_option_t* options, int 
         std::puts("|---|---|---|---|---|---|");
         for (int m = 0; m < MediaTypeCount(); ++m) {
             const MediaType& type = MediaTypeAt(m);
-            const bool offered = DriverSupportsMedia(driver.kind, type.mediaCode);
-            std::printf("| %s%s | %d | %s | %s | %s | %s |\n", type.keyword,
+            const DriverKind kind = static_cast<DriverKind>(driver.kind);
+            const bool offered = (type.drivers & PRINT_DRIVER_BIT(driver.kind)) != 0;
+            std::printf("| %s%s | %d | %s | %s | %s | %s |\n", type.ippKeyword,
                         offered ? "" : " (not offered)", type.mediaCode,
-                        Cell(driver.kind, Quality::kDraft, type.mediaCode, false).c_str(),
-                        Cell(driver.kind, Quality::kNormal, type.mediaCode, false).c_str(),
-                        Cell(driver.kind, Quality::kHigh, type.mediaCode, false).c_str(),
-                        Cell(driver.kind, Quality::kNormal, type.mediaCode, true).c_str());
+                        Cell(kind, Quality::kDraft, type.mediaCode, false).c_str(),
+                        Cell(kind, Quality::kNormal, type.mediaCode, false).c_str(),
+                        Cell(kind, Quality::kHigh, type.mediaCode, false).c_str(),
+                        Cell(kind, Quality::kNormal, type.mediaCode, true).c_str());
         }
     }
     return 0;

@@ -1,34 +1,31 @@
 // From IPP job settings to the module's print mode.
 //
 // A driver stands for the inks a printer has loaded. A job asks for a print-quality, a
-// media-type and a print-color-mode; this map turns them into the module's quality and
-// media codes and page flags, asking the render stage (RenderDescribeMode) which pairs
-// exist and which inks each one prints with, so that a job never reaches the module with
-// a pair it would refuse or with inks the driver does not have.
+// media-type and a print-color-mode; this map names them in IPP's words and hands them
+// to the print layer's mode choice (PrintChooseMode, inkrow/print.h), which asks the
+// render stage (RenderDescribeMode) which pairs exist and which inks each one prints
+// with, so that a job never reaches the module with a pair it would refuse or with inks
+// the driver does not have.
 //
 // Nothing here calls PAPPL, so the whole map can be tested and listed on its own.
 #pragma once
 
 #include <string>
 
+#include "inkrow/print.h"
 #include "inkrow/render.h"
 
 namespace inkrow::app {
 
-enum class DriverKind {
-    kBlack,    // black ink only: every page prints as the one-plane K configuration
-    kCmyk,     // C, M, Y, K: no light inks
-    kPhoto,    // C, M, Y, K and the light c, m, k: every configuration but sixteen-ink
-    kSixteen,  // every ink: the photo configurations plus the sixteen-ink mode
+// The drivers and media types are the catalogue's (inkrow/print.h).
+enum DriverKind : int {
+    kBlack = PRINT_DRIVER_BLACK,
+    kCmyk = PRINT_DRIVER_CMYK,
+    kPhoto = PRINT_DRIVER_PHOTO,
+    kSixteen = PRINT_DRIVER_SIXTEEN,
 };
 
-struct DriverInfo {
-    const char* name;         // PAPPL driver name, as `add -m NAME` takes it
-    const char* description;  // printer-make-and-model
-    DriverKind kind;
-    const char* inks;          // the ink letters, for listings
-    const char* mediaDefault;  // media-type default
-};
+using DriverInfo = PrintDriver;
 
 // The drivers the application offers, in listing order.
 int DriverCount();
@@ -37,13 +34,14 @@ const DriverInfo& DriverAt(int index);
 const DriverInfo* FindDriver(const char* name);
 
 // The IPP print-quality values.
-enum class Quality { kDraft = 3, kNormal = 4, kHigh = 5 };
+enum class Quality {
+    kDraft = PRINT_QUALITY_DRAFT,
+    kNormal = PRINT_QUALITY_NORMAL,
+    kHigh = PRINT_QUALITY_HIGH
+};
 const char* QualityName(Quality quality);
 
-struct MediaType {
-    const char* keyword;  // IPP media-type
-    int mediaCode;        // the module's media code
-};
+using MediaType = PrintMediaType;
 
 // The media types the map knows, in listing order.
 int MediaTypeCount();

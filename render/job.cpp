@@ -30,35 +30,20 @@ int Fail(RenderJob* job, int status, const char* format, ...) {
     char text[256];
     va_list arguments;
     va_start(arguments, format);
-    std::vsnprintf(text, sizeof text, format, arguments);
+    RenderFormatErrorV(text, sizeof text, format, arguments);
     va_end(arguments);
     job->status = status;
     job->error = text;
     return status;
 }
 
-const char* DescribeModuleCode(int16_t code) {
-    switch (code) {
-        case OUTPUT_FAILED:
-            return "failed";
-        case OUTPUT_NO_MEMORY:
-            return "out of memory";
-        case OUTPUT_NOT_NOW:
-            return "not allowed now";
-        case OUTPUT_NEVER:
-            return "never allowed in this mode";
-        default:
-            return "unexpected result";
-    }
-}
-
 int Refused(RenderJob* job, const char* call, int16_t code) {
     const int status = code == OUTPUT_NO_MEMORY ? RENDER_NO_MEMORY : RENDER_MODULE_REFUSED;
     if (job->pageOpen)
         return Fail(job, status, "%s refused line %" PRId32 " of page %d: %s (0x%04X)", call,
-                    job->lines, job->page, DescribeModuleCode(code),
+                    job->lines, job->page, RenderOutputResultText(code),
                     static_cast<unsigned>(static_cast<std::uint16_t>(code)));
-    return Fail(job, status, "%s refused: %s (0x%04X)", call, DescribeModuleCode(code),
+    return Fail(job, status, "%s refused: %s (0x%04X)", call, RenderOutputResultText(code),
                 static_cast<unsigned>(static_cast<std::uint16_t>(code)));
 }
 

@@ -1,11 +1,14 @@
 // The print-mode description: what a quality and media pair and the page flags ask of a
-// caller. It is answered by the module's own page-configuration rules and tables,
-// compiled into this library from the module's source, so the two cannot drift apart.
+// caller. It is answered by the module's own page-configuration rules and tables, the
+// catalogue linked into both, so the two cannot drift apart.
+#include <cstdarg>
 #include <cstdint>
+#include <cstdio>
 #include <limits>
 
+#include "catalog/print_modes.h"
+#include "catalog/split_tables.h"
 #include "inkrow/render.h"
-#include "mode/print_mode.h"
 
 namespace {
 
@@ -19,34 +22,37 @@ bool FitsInt16(int value) {
 // value becomes two or four printer pixels of 0..3; some values add up to the same
 // amount of ink (4 and 5 on a two-way input), so the levels use one value per total,
 // in increasing order: every level one printer pixel step more than the one before.
-constexpr bool IsFourWayInput(int input) {
-    return input == 3 || input == 4;
+int SplitLevelValues(int input, std::uint8_t* values) {
+    const int inputLevels = inkrow::IsFourWayInput(input) ? 16 : 8;
+    int count = 0;
+    for (int value = 0; value < inputLevels; ++value) {
+        int total = 0;
+        for (int k = 0; k < inkrow::kSplitOutputs; ++k)
+            if (inkrow::kSplitSource[k] == input) total += inkrow::SplitLevel(k, value);
+        if (total == count) values[count++] = static_cast<std::uint8_t>(value);
+    }
+    return count;
 }
-constexpr std::uint8_t kTwoWayValues[] = {0, 1, 2, 3, 4, 6, 7};
-constexpr std::uint8_t kFourWayValues[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 11, 12, 14, 15};
 
 void DescribeSplitInputs(RenderMode* mode) {
-    mode->printerPlanes = 16;
-    mode->planeCount = 6;
+    mode->printerPlanes = inkrow::kSplitOutputs;
+    mode->planeCount = inkrow::kSplitInputs;
     mode->split = 1;
-    for (int i = 0; i < 6; ++i) {
+    for (int i = 0; i < inkrow::kSplitInputs; ++i) {
         RenderPlaneInfo& plane = mode->planes[i];
-        plane.ink = inkrow::kInkSetInks[9][i];
+        plane.ink = inkrow::kInkSets[inkrow::kInkSetSixteen].inks[i];
         plane.inkCode = static_cast<std::uint8_t>(plane.ink);
         plane.bitsPerPixel = 4;
         plane.split = 1;
-        plane.splitOutputs = IsFourWayInput(i) ? 4 : 2;
-        const std::uint8_t* values = IsFourWayInput(i) ? kFourWayValues : kTwoWayValues;
-        plane.levels = IsFourWayInput(i) ? sizeof kFourWayValues : sizeof kTwoWayValues;
-        for (int level = 0; level < plane.levels; ++level)
-            plane.levelValues[level] = values[level];
+        plane.splitOutputs = inkrow::IsFourWayInput(i) ? 4 : 2;
+        plane.levels = SplitLevelValues(i, plane.levelValues);
     }
 }
 
 void DescribeDirectPlanes(const inkrow::PageConfiguration& configuration, RenderMode* mode) {
     mode->printerPlanes = configuration.planeCount;
     mode->planeCount = configuration.planeCount;
-    const char* inks = inkrow::kInkSetInks[configuration.inkSetId];
+    const char* inks = inkrow::InkSetOf(configuration.inkSetId).inks;
     for (int i = 0; i < configuration.planeCount; ++i) {
         RenderPlaneInfo& plane = mode->planes[i];
         plane.ink = inks[i];
@@ -86,9 +92,38 @@ const char* RenderStatusText(int status) {
             return "writing the stream failed";
         case RENDER_CALL_ORDER:
             return "call out of order";
+        case RENDER_CANCELED:
+            return "canceled";
         default:
             return "unknown status";
     }
+}
+
+const char* RenderOutputResultText(int16_t result) {
+    switch (result) {
+        case OUTPUT_OK:
+            return "OUTPUT_OK (success)";
+        case OUTPUT_OPENED:
+            return "OUTPUT_OPENED (context created)";
+        case OUTPUT_OPEN_FAILED:
+            return "OUTPUT_OPEN_FAILED (no context: null argument or out of memory)";
+        case OUTPUT_FAILED:
+            return "OUTPUT_FAILED (failed)";
+        case OUTPUT_NO_MEMORY:
+            return "OUTPUT_NO_MEMORY (out of memory)";
+        case OUTPUT_NOT_NOW:
+            return "OUTPUT_NOT_NOW (not allowed now)";
+        case OUTPUT_NEVER:
+            return "OUTPUT_NEVER (never allowed in this mode)";
+        default:
+            return "an unknown result";
+    }
+}
+
+const char* RenderFormatErrorV(char* text, size_t size, const char* format, va_list arguments) {
+    if (text == nullptr || size == 0) return text;
+    if (format == nullptr || std::vsnprintf(text, size, format, arguments) < 0) text[0] = '\0';
+    return text;
 }
 
 int RenderDescribeMode(const RenderModeRequest* request, RenderMode* mode) {
@@ -102,13 +137,13 @@ int RenderDescribeMode(const RenderModeRequest* request, RenderMode* mode) {
     const auto quality = static_cast<std::int16_t>(request->qualityCode);
     const auto media = static_cast<std::int16_t>(request->mediaCode);
     // The job is refused before any page flag is looked at.
-    if (inkrow::LookupInkSet(quality, media, inkrow::InkSetTable) == 0)
+    if (inkrow::LookupInkSet(quality, media, inkrow::InkSetTable) == inkrow::kInkSetNone)
         return RENDER_UNSUPPORTED_MODE;
     inkrow::PageConfiguration configuration{};
-    if (inkrow::ChoosePageConfiguration(
+    if (!inkrow::ChoosePageConfiguration(
             quality, media, static_cast<std::int16_t>(request->blackOnly),
             static_cast<std::int16_t>(request->kForBlack),
-            static_cast<std::int16_t>(request->keepColor), &configuration) != inkrow::kOk)
+            static_cast<std::int16_t>(request->keepColor), &configuration))
         return RENDER_UNSUPPORTED_MODE;
     mode->inkSetId = configuration.inkSetId;
     mode->linesPerRow = inkrow::ChooseLinesPerRow(static_cast<std::int16_t>(request->resolution),
@@ -122,16 +157,33 @@ int RenderDescribeMode(const RenderModeRequest* request, RenderMode* mode) {
     return RENDER_OK;
 }
 
+int RenderPrinterInks(const RenderMode* mode, uint8_t* codes) {
+    if (mode == nullptr || codes == nullptr) return 0;
+    if (mode->split != 0) {
+        const inkrow::InkSetEntry& sixteen = inkrow::kInkSets[inkrow::kInkSetSixteen];
+        for (int k = 0; k < sixteen.selectionLength; ++k)
+            codes[k] = sixteen.selection[k];
+        return sixteen.selectionLength;
+    }
+    for (int i = 0; i < mode->planeCount && i < RENDER_MAX_PLANES; ++i)
+        codes[i] = mode->planes[i].inkCode;
+    return mode->planeCount;
+}
+
+int RenderSplitLevel(int printerPlane, int inputLevel, int* inputPlane) {
+    if (printerPlane < 0 || printerPlane >= inkrow::kSplitOutputs) return -1;
+    if (inputPlane != nullptr) *inputPlane = inkrow::kSplitSource[printerPlane];
+    return inkrow::SplitLevel(printerPlane, inputLevel);
+}
+
 int RenderListModePairs(RenderModePair* pairs, int capacity) {
     // One media code per column of the tables, in column order.
-    static constexpr std::int16_t kMediaOfColumn[inkrow::kMediaColumns] = {
-        0, 7, 27, 1, 18, 15, 16, 26, 28, 29, 31, 36, 37};
-    static constexpr std::int16_t kQualities[] = {20, 15, 10, 5, 0};
     int count = 0;
-    for (std::int16_t quality : kQualities) {
-        for (std::int16_t media : kMediaOfColumn) {
+    for (std::int16_t quality : inkrow::kQualityOfRow) {
+        for (const inkrow::MediaColumnEntry& column : inkrow::kMediaColumnsOf) {
+            const std::int16_t media = column.codes[0];
             const std::int16_t inkSet = inkrow::LookupInkSet(quality, media, inkrow::InkSetTable);
-            if (inkSet == 0) continue;
+            if (inkSet == inkrow::kInkSetNone) continue;
             if (pairs != nullptr && count < capacity) pairs[count] = {quality, media, inkSet};
             ++count;
         }

@@ -1,8 +1,10 @@
 # The module's folders form layers, each including only itself and those below it:
-#   platform < core < raster < stream < mode < api
-# (the public header include/inkrow/ may be used by any). Run as
-#   cmake -DSOURCE_DIR=<src> -P check_layers.cmake
-set(layers platform core raster stream mode api)
+#   catalog < platform < core < raster < stream < mode < api
+# (the public header include/inkrow/ may be used by any). The render stage sits above the
+# module and reaches into it only through the catalogue: it never sees the context or
+# anything else of the module's inside. Run as
+#   cmake -DSOURCE_DIR=<src> -DRENDER_DIR=<render> -P check_layers.cmake
+set(layers catalog platform core raster stream mode api)
 file(GLOB_RECURSE sources RELATIVE ${SOURCE_DIR} ${SOURCE_DIR}/*.h ${SOURCE_DIR}/*.cpp)
 set(faults "")
 foreach(source ${sources})
@@ -24,6 +26,21 @@ foreach(source ${sources})
     endif()
   endforeach()
 endforeach()
+# The render stage (its page sources and print layer included): of the module's folders
+# only the catalogue.
+if(RENDER_DIR)
+  file(GLOB_RECURSE render_sources RELATIVE ${RENDER_DIR} ${RENDER_DIR}/*.h ${RENDER_DIR}/*.cpp)
+  foreach(source ${render_sources})
+    file(STRINGS ${RENDER_DIR}/${source} includes REGEX "^#include \"[a-z_]+/")
+    foreach(line ${includes})
+      string(REGEX REPLACE "^#include \"([a-z_]+)/.*" "\\1" target ${line})
+      list(FIND layers ${target} targetLevel)
+      if(targetLevel GREATER 0)
+        string(APPEND faults "render/${source} includes ${target}/ of the module; only catalog/ is shared\n")
+      endif()
+    endforeach()
+  endforeach()
+endif()
 if(faults)
   message(FATAL_ERROR "include arrows against the layers:\n${faults}")
 endif()

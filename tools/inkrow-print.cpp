@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "cli.h"
+#include "inkrow/print.h"
 #include "inkrow/render.h"
 #include "inkrow/source.h"
 #include "picture.h"
@@ -38,20 +39,39 @@ constexpr char kUsage[] =
     "\n"
     "options:\n"
     "  --quality Q          quality code of the job (default 10)\n"
-    "  --media M            media code of the job (default 0, plain paper)\n"
+    "  --media M            media code of the job, or a media type named below (default 0,\n"
+    "                       plain paper)\n"
     "  --resolution R       300, 600 or 360 dpi (default 600)\n"
     "  --black-only         page flag: print with the black plane alone where possible\n"
     "  --k-for-black        page flag: prefer configurations with a k plane\n"
     "  --keep-color         page flag: never fall back to black only\n"
     "  --form-feed          end pages with a form feed\n"
     "  --halftone H         diffusion (default) or ordered\n"
-    "  --paper P            a4 (default), letter, 4x6, 5x7, or WxH in pixels (e.g. 2400x3600)\n"
+    "  --paper P            a paper size named below (default a4), or WxH in pixels\n"
+    "                       (e.g. 2400x3600)\n"
     "  --gray               render PDF and PostScript in gray instead of CMYK\n"
     "  --output PATH        the stream file (default: FILE with the extension .prn)\n"
     "  --preview PNG        read the written stream back with the decoder and write a colour\n"
     "                       preview of page 1\n"
     "  --ghostscript PROG   the Ghostscript program to run (default gs on the PATH)\n"
     "  --help               show this text\n";
+
+// The usage, then the catalogue's media types and paper sizes, so that the list is the
+// one every front end offers.
+void PrintUsage(std::FILE* stream) {
+    std::fputs(kUsage, stream);
+    std::fputs("\nmedia types (--media):\n", stream);
+    for (int i = 0; i < PrintMediaTypeCount(); ++i) {
+        const PrintMediaType* type = PrintMediaTypeAt(i);
+        std::fprintf(stream, "  %-24s media code %d\n", type->ippKeyword, type->mediaCode);
+    }
+    std::fputs("\npaper sizes (--paper):\n", stream);
+    for (int i = 0; i < PrintPaperSizeCount(); ++i) {
+        const PrintPaperSize* paper = PrintPaperSizeAt(i);
+        std::fprintf(stream, "  %-24s %.1f x %.1f mm (%s)\n", paper->cliName, paper->width / 100.0,
+                     paper->length / 100.0, paper->pwgName);
+    }
+}
 
 struct Options {
     std::string input;
@@ -66,27 +86,13 @@ struct Options {
     bool gray = false;
 };
 
-struct Paper {
-    const char* name;
-    double widthInches;
-    double heightInches;
-};
-
-constexpr Paper kPapers[] = {
-    {"a4", 210 / 25.4, 297 / 25.4},
-    {"letter", 8.5, 11},
-    {"4x6", 4, 6},
-    {"5x7", 5, 7},
-};
-
-// Whole pixels that fit on the paper, as printing systems count them.
+// A paper of the catalogue, by its command-line name, or WxH in pixels.
 bool ChoosePaper(Options* options) {
-    for (const Paper& paper : kPapers) {
-        if (options->paper == paper.name) {
-            options->pageWidth =
-                static_cast<int>(paper.widthInches * options->mode.resolution + 1e-6);
-            options->pageHeight =
-                static_cast<int>(paper.heightInches * options->mode.resolution + 1e-6);
+    for (int i = 0; i < PrintPaperSizeCount(); ++i) {
+        const PrintPaperSize* paper = PrintPaperSizeAt(i);
+        if (options->paper == paper->cliName) {
+            PrintPaperPixels(paper, options->mode.resolution, &options->pageWidth,
+                             &options->pageHeight);
             return true;
         }
     }
@@ -125,12 +131,18 @@ int ParseArguments(int argc, char** argv, Options* options) {
             return true;
         };
         if (argument == "--help" || argument == "-h") {
-            std::fputs(kUsage, stdout);
+            PrintUsage(stdout);
             return -1;
         } else if (argument == "--quality") {
             if (!needNumber(-32768, 32767)) return 2;
             options->mode.qualityCode = static_cast<int>(number);
         } else if (argument == "--media") {
+            const PrintMediaType* type = i + 1 < argc ? PrintFindMediaType(argv[i + 1]) : nullptr;
+            if (type != nullptr) {
+                options->mode.mediaCode = type->mediaCode;
+                ++i;
+                continue;
+            }
             if (!needNumber(-32768, 32767)) return 2;
             options->mode.mediaCode = static_cast<int>(number);
         } else if (argument == "--resolution") {
@@ -170,7 +182,8 @@ int ParseArguments(int argc, char** argv, Options* options) {
         } else if (argument == "--ghostscript") {
             if (!needText(&options->ghostscript)) return 2;
         } else if (argument.size() > 1 && argument[0] == '-') {
-            std::fprintf(stderr, "inkrow-print: unknown option %s\n%s", argument.c_str(), kUsage);
+            std::fprintf(stderr, "inkrow-print: unknown option %s\n", argument.c_str());
+            PrintUsage(stderr);
             return 2;
         } else if (options->input.empty()) {
             options->input = argument;
@@ -180,12 +193,12 @@ int ParseArguments(int argc, char** argv, Options* options) {
         }
     }
     if (options->input.empty()) {
-        std::fputs(kUsage, stderr);
+        PrintUsage(stderr);
         return 2;
     }
     if (!ChoosePaper(options)) {
         std::fprintf(stderr,
-                     "inkrow-print: unknown paper %s (a4, letter, 4x6, 5x7 or WxH in pixels)\n",
+                     "inkrow-print: unknown paper %s (a size of --help, or WxH in pixels)\n",
                      options->paper.c_str());
         return 2;
     }
@@ -217,27 +230,6 @@ bool SameFile(const std::string& a, const std::string& b) {
     struct stat second {};
     return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
            first.st_dev == second.st_dev && first.st_ino == second.st_ino;
-}
-
-// Turns one page line into the job's colour space; false when it cannot.
-bool ConvertLine(const std::vector<std::uint8_t>& in, int inSpace, int inWidth, int jobSpace,
-                 int jobWidth, std::vector<std::uint8_t>* out) {
-    const int channels = jobSpace;  // RenderColorSpace values are channel counts
-    out->assign(static_cast<std::size_t>(jobWidth) * channels, jobSpace == RENDER_CMYK8 ? 0 : 255);
-    const int width = std::min(inWidth, jobWidth);
-    if (inSpace == jobSpace) {
-        std::copy(in.begin(), in.begin() + static_cast<std::ptrdiff_t>(width) * channels,
-                  out->begin());
-        return true;
-    }
-    if (inSpace == RENDER_GRAY8 && jobSpace == RENDER_RGB8) {
-        for (int x = 0; x < width; ++x) {
-            for (int c = 0; c < 3; ++c)
-                (*out)[static_cast<std::size_t>(x) * 3 + c] = in[x];
-        }
-        return true;
-    }
-    return false;
 }
 
 // The pixel format of each printer ink of a mode, for reading the stream back.
@@ -302,13 +294,48 @@ bool WritePreview(const Options& options, const RenderMode& mode, int width, int
                                    static_cast<std::uint32_t>(height), &invalid, error);
 }
 
+// Progress on standard error and what the preview needs of page 1.
+struct Progress {
+    Clock::time_point pageStarted = Clock::now();
+    std::uint64_t bytesBefore = 0;
+    RenderMode mode{};
+    int firstWidth = 0;
+    int firstHeight = 0;
+    std::uint64_t firstPageBytes = 0;
+};
+
+void ReportProgress(void* context, const PrintProgress* progress) {
+    auto* state = static_cast<Progress*>(context);
+    switch (progress->event) {
+        case PRINT_NEW_MODE:
+            if (state->firstWidth == 0 && progress->mode != nullptr) state->mode = *progress->mode;
+            break;
+        case PRINT_PAGE_STARTED:
+            state->pageStarted = Clock::now();
+            state->bytesBefore = progress->bytes;
+            break;
+        case PRINT_PAGE_DONE:
+            if (state->firstWidth == 0) {
+                state->firstWidth = progress->width;
+                state->firstHeight = progress->height;
+                state->firstPageBytes = progress->bytes;
+            }
+            std::fprintf(stderr, "page %d: %dx%d, %.2f MB, %.2f s\n", progress->page,
+                         progress->width, progress->height,
+                         static_cast<double>(progress->bytes - state->bytesBefore) / 1e6,
+                         SecondsSince(state->pageStarted));
+            break;
+        default:
+            break;
+    }
+}
+
 class Printer {
 public:
     explicit Printer(const Options& options) : options_(options) {}
 
     ~Printer() {
-        if (job_ != nullptr) RenderJobClose(job_);
-        RenderSourceClose(source_);
+        if (job_ != nullptr) PrintJobClose(job_);
         if (file_ != nullptr) std::fclose(file_);
         decode::DiscardPngFile(preview_);
     }
@@ -338,17 +365,6 @@ public:
             }
         }
 
-        RenderSourceOptions sourceOptions;
-        RenderSourceOptionsInit(&sourceOptions);
-        sourceOptions.pageWidth = options_.pageWidth;
-        sourceOptions.pageHeight = options_.pageHeight;
-        sourceOptions.resolution = options_.mode.resolution;
-        sourceOptions.colorSpace = options_.gray ? RENDER_GRAY8 : RENDER_CMYK8;
-        if (!options_.ghostscript.empty()) sourceOptions.ghostscript = options_.ghostscript.c_str();
-        if (RenderSourceOpen(options_.input.c_str(), &sourceOptions, &source_) != RENDER_OK) {
-            *error = RenderSourceErrorText(source_);
-            return false;
-        }
         file_ = std::fopen(options_.output.c_str(), "wb");
         if (file_ == nullptr) {
             *error = "cannot create " + options_.output + ": " + std::strerror(errno);
@@ -358,32 +374,29 @@ public:
                      options_.input.c_str(), options_.output.c_str(), options_.mode.qualityCode,
                      options_.mode.mediaCode, options_.mode.resolution, mode.inks);
 
-        int pages = 0;
-        for (;;) {
-            const Clock::time_point pageStarted = Clock::now();
-            RenderSourcePage page;
-            const int next = RenderSourceNextPage(source_, &page);
-            if (next < 0) {
-                *error = RenderSourceErrorText(source_);
-                return false;
-            }
-            if (next == 0) break;
-            ++pages;
-            const std::uint64_t before = job_ != nullptr ? RenderJobBytesWritten(job_) : 0;
-            if (!PrintPage(page, pages, error)) return false;
-            const double megabytes =
-                static_cast<double>(RenderJobBytesWritten(job_) - before) / 1e6;
-            std::fprintf(stderr, "page %d: %dx%d, %.2f MB, %.2f s\n", pages, page.width,
-                         page.height, megabytes, SecondsSince(pageStarted));
-        }
-        if (pages == 0) {
-            *error = "the document has no pages";
+        PrintJobOptions jobOptions;
+        PrintJobOptionsInit(&jobOptions);
+        jobOptions.mode = options_.mode;
+        jobOptions.halftone = options_.halftone;
+        jobOptions.write = &WriteToFile;
+        jobOptions.writeContext = file_;
+        jobOptions.progress = &ReportProgress;
+        jobOptions.progressContext = &progress_;
+        if (PrintJobOpen(&jobOptions, &job_) != RENDER_OK) {
+            *error = "cannot start the job";
             return false;
         }
-        const int closed = RenderJobClose(job_);
-        job_ = nullptr;
-        if (closed != RENDER_OK) {
-            *error = std::string("ending the job: ") + RenderStatusText(closed);
+        RenderSourceOptions sourceOptions;
+        RenderSourceOptionsInit(&sourceOptions);
+        sourceOptions.pageWidth = options_.pageWidth;
+        sourceOptions.pageHeight = options_.pageHeight;
+        sourceOptions.colorSpace = options_.gray ? RENDER_GRAY8 : RENDER_CMYK8;
+        if (!options_.ghostscript.empty()) sourceOptions.ghostscript = options_.ghostscript.c_str();
+        PrintJobPrintFile(job_, options_.input.c_str(), &sourceOptions);
+        const int finished = PrintJobFinish(job_);
+        const int pages = PrintJobPagesPrinted(job_);
+        if (finished != RENDER_OK) {
+            *error = PrintJobErrorText(job_);
             return false;
         }
         const bool flushed = std::fflush(file_) == 0 && std::ferror(file_) == 0;
@@ -402,8 +415,8 @@ public:
         if (!options_.preview.empty()) {
             decode::PngFile* preview = preview_;
             preview_ = nullptr;
-            if (!WritePreview(options_, mode, jobWidth_, firstPageHeight_, firstPageBytes_, preview,
-                              error)) {
+            if (!WritePreview(options_, progress_.mode, progress_.firstWidth, progress_.firstHeight,
+                              progress_.firstPageBytes, preview, error)) {
                 *error = "preview: " + *error;
                 return false;
             }
@@ -417,75 +430,13 @@ public:
     bool ShouldRemoveOutput() const { return !succeeded_ && !outputIsInput_; }
 
 private:
-    bool PrintPage(const RenderSourcePage& page, int number, std::string* error) {
-        const std::string where = "page " + std::to_string(number) + ": ";
-        if (job_ == nullptr) {
-            // The job takes its width and colours from the first page.
-            RenderJobOptions jobOptions;
-            RenderJobOptionsInit(&jobOptions);
-            jobOptions.raster.mode = options_.mode;
-            jobOptions.raster.width = page.width;
-            jobOptions.raster.colorSpace = page.colorSpace;
-            jobOptions.raster.halftone = options_.halftone;
-            jobOptions.write = &WriteToFile;
-            jobOptions.writeContext = file_;
-            const int opened = RenderJobOpen(&jobOptions, &job_);
-            if (opened != RENDER_OK) {
-                *error = where + "cannot start the job: " + RenderStatusText(opened);
-                return false;
-            }
-            jobWidth_ = page.width;
-            jobSpace_ = page.colorSpace;
-            firstPageHeight_ = page.height;
-        }
-        if (page.width > jobWidth_) {
-            *error = where + std::to_string(page.width) + " pixels wide, wider than page 1 (" +
-                     std::to_string(jobWidth_) + "); a job has one width";
-            return false;
-        }
-        if (RenderJobStartPage(job_) != RENDER_OK) return JobFailed(where, error);
-        std::vector<std::uint8_t> line(page.lineBytes);
-        std::vector<std::uint8_t> converted;
-        for (int y = 0; y < page.height; ++y) {
-            if (RenderSourceReadLine(source_, line.data(), line.size()) != RENDER_OK) {
-                *error = RenderSourceErrorText(source_);
-                return false;
-            }
-            const std::uint8_t* pixels = line.data();
-            std::size_t length = line.size();
-            if (page.colorSpace != jobSpace_ || page.width != jobWidth_) {
-                if (!ConvertLine(line, page.colorSpace, page.width, jobSpace_, jobWidth_,
-                                 &converted)) {
-                    *error = where + "its colour space differs from page 1's";
-                    return false;
-                }
-                pixels = converted.data();
-                length = converted.size();
-            }
-            if (RenderJobWriteLine(job_, pixels, length) != RENDER_OK)
-                return JobFailed(where, error);
-        }
-        if (RenderJobEndPage(job_) != RENDER_OK) return JobFailed(where, error);
-        if (number == 1) firstPageBytes_ = RenderJobBytesWritten(job_);
-        return true;
-    }
-
-    bool JobFailed(const std::string& where, std::string* error) const {
-        *error = where + RenderJobErrorText(job_);
-        return false;
-    }
-
     const Options& options_;
-    RenderSource* source_ = nullptr;
-    RenderJob* job_ = nullptr;
+    PrintJob* job_ = nullptr;
     std::FILE* file_ = nullptr;
     decode::PngFile* preview_ = nullptr;  // opened before the job, written after it
+    Progress progress_;
     bool outputIsInput_ = false;
     bool succeeded_ = false;
-    int jobWidth_ = 0;
-    int jobSpace_ = 0;
-    int firstPageHeight_ = 0;
-    std::uint64_t firstPageBytes_ = 0;
 };
 
 }  // namespace

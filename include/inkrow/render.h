@@ -41,6 +41,7 @@
 #ifndef INKROW_RENDER_H
 #define INKROW_RENDER_H
 
+#include <stdarg.h>
 #include <stddef.h>
 #include <stdint.h>
 
@@ -61,10 +62,25 @@ typedef enum RenderStatus {
     RENDER_MODULE_REFUSED = -6, /* the output module refused a call (see the error text) */
     RENDER_WRITE_FAILED = -7,   /* the caller's write callback reported a failure */
     RENDER_CALL_ORDER = -8,     /* e.g. a line outside a page, or a job that failed before */
+    RENDER_CANCELED = -9,       /* the print layer's job was cancelled (inkrow/print.h) */
 } RenderStatus;
 
 /* A short English description of a status ("bad line length", ...). */
 const char* RenderStatusText(int status);
+
+/* The one text of each of the output module's result codes (inkrow/output.h), its name
+ * and its meaning: "OUTPUT_NO_MEMORY (out of memory)". Every program and library of the
+ * project words a module result with this; "an unknown result" for any other value. */
+const char* RenderOutputResultText(int16_t result);
+
+/* The one formatter of error messages: printf-style into text (size bytes, always
+ * terminated, cut short rather than overrun), the way every part of the project words
+ * them. Returns text. */
+const char* RenderFormatErrorV(char* text, size_t size, const char* format, va_list arguments)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 3, 0)))
+#endif
+    ;
 
 #define RENDER_MAX_PLANES 16
 #define RENDER_MAX_WIDTH 32767 /* pixels per line the module can address */
@@ -112,6 +128,16 @@ typedef struct RenderMode {
 /* Describes the page configuration the module will choose for a request.
  * RENDER_OK, RENDER_BAD_ARGUMENT (null pointer) or RENDER_UNSUPPORTED_MODE. */
 int RenderDescribeMode(const RenderModeRequest* request, RenderMode* mode);
+
+/* The printer's ink codes of a mode's planes, in the order of its full ink selection:
+ * one per plane handed in, or the sixteen planes the split drives. Writes up to
+ * RENDER_MAX_PLANES codes and returns their count. */
+int RenderPrinterInks(const RenderMode* mode, uint8_t* codes);
+
+/* The sixteen-ink split: the 2-bit level printer plane `printerPlane` (0 .. 15, in the
+ * order of RenderPrinterInks) prints for a level of its input plane, which it stores in
+ * *inputPlane (may be NULL). -1 for a plane number out of range. */
+int RenderSplitLevel(int printerPlane, int inputLevel, int* inputPlane);
 
 typedef struct RenderModePair {
     int qualityCode;

@@ -70,6 +70,7 @@ typedef struct RenderSourcePage {
     int height;     /* lines */
     int colorSpace; /* RenderColorSpace of the lines */
     size_t lineBytes;
+    int resolution; /* dots per inch: a raster page's own, else the requested resolution */
 } RenderSourcePage;
 
 typedef struct RenderSource RenderSource;

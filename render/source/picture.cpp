@@ -233,6 +233,14 @@ private:
 
 std::unique_ptr<Reader> MakePictureReader(std::unique_ptr<PictureDecoder> decoder,
                                           const Request& request, std::string* error, int* status) {
+    const long long pixels = static_cast<long long>(decoder->width()) * decoder->height();
+    if (pixels > kMaxPicturePixels) {
+        *error = "a picture of " + std::to_string(decoder->width()) + "x" +
+                 std::to_string(decoder->height()) + " pixels is too large to print (at most " +
+                 std::to_string(kMaxPicturePixels) + " pixels)";
+        *status = RENDER_BAD_ARGUMENT;
+        return nullptr;
+    }
     const Placement placement =
         PlacePicture(decoder->width(), decoder->height(), request.pageWidth, request.pageHeight);
     if (placement.pageWidth > RENDER_MAX_WIDTH) {

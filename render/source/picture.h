@@ -60,5 +60,8 @@ std::unique_ptr<Reader> MakePictureReader(std::unique_ptr<PictureDecoder> decode
 
 // Largest picture side accepted: bounds the memory of a row and of the filter's window.
 constexpr int kMaxPictureSide = 1 << 20;
+// Most pixels a picture may have: 2^28, 16384 x 16384. Decoding and scaling a larger one
+// would keep a printer busy for minutes for a page that cannot show its detail anyway.
+constexpr long long kMaxPicturePixels = 1LL << 28;
 
 }  // namespace inkrow::source

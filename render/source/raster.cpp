@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "inkrow/raster_header.h"
 #include "inkrow/render.h"
 
 namespace inkrow::source {
@@ -36,37 +37,6 @@ std::size_t HeaderLength(SyncKind kind) {
             return 32;
         default:
             return sizeof(cups_page_header2_t);
-    }
-}
-
-const char* NameColorSpace(unsigned space) {
-    switch (space) {
-        case CUPS_CSPACE_W:
-            return "W";
-        case CUPS_CSPACE_RGB:
-            return "RGB";
-        case CUPS_CSPACE_RGBA:
-            return "RGBA";
-        case CUPS_CSPACE_K:
-            return "K";
-        case CUPS_CSPACE_CMY:
-            return "CMY";
-        case CUPS_CSPACE_CMYK:
-            return "CMYK";
-        case CUPS_CSPACE_CIEXYZ:
-            return "CIE XYZ";
-        case CUPS_CSPACE_CIELab:
-            return "CIE Lab";
-        case CUPS_CSPACE_RGBW:
-            return "RGBW";
-        case CUPS_CSPACE_SW:
-            return "sGray";
-        case CUPS_CSPACE_SRGB:
-            return "sRGB";
-        case CUPS_CSPACE_ADOBERGB:
-            return "AdobeRGB";
-        default:
-            return nullptr;
     }
 }
 
@@ -209,78 +179,30 @@ private:
         return HeaderResult::kPage;
     }
 
-    // Checks that the page is one of the layouts the render stage takes and fills page_.
+    // Checks that the page is one the render stage takes (by the one header policy,
+    // inkrow/raster_header.h) and fills page_.
     bool Describe(const cups_page_header2_t& header, std::string* error) {
         const std::string page = "page " + std::to_string(pageNumber_) + ": ";
-        if (header.cupsBitsPerColor != 8) {
-            Fail(page + std::to_string(header.cupsBitsPerColor) +
-                     " bits per colour are not supported (only 8)",
-                 error);
+        RenderRasterPage described;
+        char why[256];
+        if (RenderReadRasterHeader(&header, &described, why, sizeof why) != RENDER_OK) {
+            Fail(page + why, error);
             return false;
         }
-        if (header.cupsColorOrder != CUPS_ORDER_CHUNKED) {
-            Fail(page + (header.cupsColorOrder == CUPS_ORDER_BANDED ? "banded" : "planar") +
-                     " colour order is not supported (only chunky)",
-                 error);
-            return false;
-        }
-        int colorSpace = 0;
-        invert_ = false;
-        switch (header.cupsColorSpace) {
-            case CUPS_CSPACE_W:
-            case CUPS_CSPACE_SW:
-                colorSpace = RENDER_GRAY8;
-                break;
-            case CUPS_CSPACE_K:
-                colorSpace = RENDER_GRAY8;
-                invert_ = true;  // 255 is black ink; gray lines have 0 black
-                break;
-            case CUPS_CSPACE_RGB:
-            case CUPS_CSPACE_SRGB:
-                colorSpace = RENDER_RGB8;
-                break;
-            case CUPS_CSPACE_CMYK:
-                colorSpace = RENDER_CMYK8;
-                break;
-            default: {
-                const char* name = NameColorSpace(header.cupsColorSpace);
-                Fail(page + "colour space " +
-                         (name != nullptr ? std::string(name)
-                                          : "number " + std::to_string(header.cupsColorSpace)) +
-                         " is not supported (only sGray, W, K, sRGB, RGB and CMYK)",
-                     error);
-                return false;
-            }
-        }
-        const int channels = CountChannels(colorSpace);
-        if (header.cupsBitsPerPixel != 8u * channels ||
-            header.cupsBytesPerLine != header.cupsWidth * channels) {
-            Fail(page + "inconsistent header: " + std::to_string(header.cupsBitsPerPixel) +
-                     " bits per pixel, " + std::to_string(header.cupsBytesPerLine) +
-                     " bytes per line for " + std::to_string(header.cupsWidth) + " pixels",
-                 error);
-            return false;
-        }
-        if (header.cupsWidth == 0 || header.cupsWidth > RENDER_MAX_WIDTH ||
-            header.cupsHeight == 0 || header.cupsHeight > static_cast<unsigned>(1 << 24)) {
-            Fail(page + "size " + std::to_string(header.cupsWidth) + "x" +
-                     std::to_string(header.cupsHeight) + " is out of range (at most " +
-                     std::to_string(RENDER_MAX_WIDTH) + " pixels wide)",
-                 error);
-            return false;
-        }
-        if (process_ && (static_cast<int>(header.cupsWidth) != expectedWidth_ ||
-                         static_cast<int>(header.cupsHeight) != expectedHeight_)) {
-            Fail(page + "Ghostscript made " + std::to_string(header.cupsWidth) + "x" +
-                     std::to_string(header.cupsHeight) + " pixels instead of " +
+        if (process_ &&
+            (described.width != expectedWidth_ || described.height != expectedHeight_)) {
+            Fail(page + "Ghostscript made " + std::to_string(described.width) + "x" +
+                     std::to_string(described.height) + " pixels instead of " +
                      std::to_string(expectedWidth_) + "x" + std::to_string(expectedHeight_),
                  error);
             return false;
         }
-        page_.width = static_cast<int>(header.cupsWidth);
-        page_.height = static_cast<int>(header.cupsHeight);
-        page_.colorSpace = colorSpace;
-        page_.lineBytes = header.cupsBytesPerLine;
+        invert_ = described.invert != 0;
+        page_.width = described.width;
+        page_.height = described.height;
+        page_.colorSpace = described.colorSpace;
+        page_.resolution = described.resolution;
+        page_.lineBytes = described.lineBytes;
         return true;
     }
 

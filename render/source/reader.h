@@ -17,6 +17,7 @@ struct PageInfo {
     int width = 0;
     int height = 0;
     int colorSpace = 0;  // RenderColorSpace
+    int resolution = 0;  // dots per inch of a raster page; 0: the requested one
     std::size_t lineBytes = 0;
 };
 

@@ -28,6 +28,7 @@ struct RenderSource {
     bool ended = false;
     PageInfo page;
     int linesRead = 0;
+    int resolution = 0;                 // requested; a page without its own resolution has this one
     std::vector<std::uint8_t> scratch;  // lines skipped when a page is left early
 };
 
@@ -150,6 +151,7 @@ int OpenInput(RenderSource* source, std::unique_ptr<Input> input, const std::str
     request.pageHeight = options.pageHeight;
     request.resolution = options.resolution;
     request.colorSpace = options.colorSpace;
+    source->resolution = options.resolution;
     if (options.ghostscript != nullptr) request.ghostscript = options.ghostscript;
     request.watch.seconds = options.pageSeconds;
     request.watch.canceled = options.canceled;
@@ -300,6 +302,7 @@ int RenderSourceNextPage(RenderSource* source, RenderSourcePage* page) {
         page->height = info.height;
         page->colorSpace = info.colorSpace;
         page->lineBytes = info.lineBytes;
+        page->resolution = info.resolution != 0 ? info.resolution : source->resolution;
         return 1;
     });
 }

@@ -4,13 +4,12 @@
 
 #include <cstdint>
 
+#include "catalog/ink_sets.h"
 #include "core/block.h"
 #include "core/result.h"
 #include "inkrow/output.h"
 
 namespace inkrow {
-
-inline constexpr int kMaxPlanes = 16;
 
 // One node of a growable chained byte buffer. The first node of a chain is embedded in
 // its owner; further nodes are blocks of their own. Between calls only the handles and

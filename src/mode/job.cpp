@@ -1,8 +1,8 @@
 // OutputInitTwo: takes the job's print mode.
+#include "catalog/print_modes.h"
 #include "core/call_state.h"
 #include "core/context.h"
 #include "inkrow/output.h"
-#include "mode/print_mode.h"
 
 using namespace inkrow;
 
@@ -16,7 +16,7 @@ extern "C" int16_t OutputInitTwo(OutputHandle* handle, const JobParams* job,
     if (result == kOk && jobParamsVersion != OUTPUT_JOB_PARAMS_VERSION) result = kFailed;
     // A negative width would size every row buffer from garbage.
     if (result == kOk && job->pixelWidth < 0) result = kFailed;
-    if (result == kOk && LookupInkSet(job->qualityCode, job->mediaCode, InkSetTable) == 0)
+    if (result == kOk && LookupInkSet(job->qualityCode, job->mediaCode, InkSetTable) == kInkSetNone)
         result = kFailed;
     if (result != kOk) {
         // A refused job leaves the context as it was, so the caller may retry with

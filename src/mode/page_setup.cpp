@@ -1,10 +1,10 @@
 // OutputInitPart: configures a page's planes and allocates their buffers.
 #include "mode/page_setup.h"
 
+#include "catalog/print_modes.h"
 #include "core/call_state.h"
 #include "core/context.h"
 #include "inkrow/output.h"
-#include "mode/print_mode.h"
 #include "stream/buffer_chain.h"
 #include "stream/page_end.h"
 #include "stream/row_commit.h"
@@ -90,8 +90,8 @@ void RearmPage(OutputContext* context) {
 
 std::int16_t SetUpPage(OutputContext* context, const PageParams* page, bool formFeedJob) {
     PageConfiguration configuration;
-    if (ChoosePageConfiguration(context->qualityCode, context->mediaCode, page->blackOnly,
-                                page->kForBlack, page->keepColor, &configuration) != kOk)
+    if (!ChoosePageConfiguration(context->qualityCode, context->mediaCode, page->blackOnly,
+                                 page->kForBlack, page->keepColor, &configuration))
         return kFailed;
     PageBlocks blocks;
     if (!AllocatePageBlocks(configuration, context->pixelWidth, &blocks)) {

@@ -15,11 +15,6 @@
 
 namespace inkrow {
 
-constexpr std::uint8_t splitSource[16] = {0, 1, 2, 3, 4, 5, 0, 1, 2, 3, 4, 5, 3, 4, 3, 4};
-constexpr std::uint8_t twoWaySplitTable[8] = {0x00, 0x40, 0x80, 0x90, 0xA0, 0xD0, 0xE0, 0xF0};
-constexpr std::uint8_t fourWaySplitTable[16] = {0x00, 0x01, 0x02, 0x06, 0x16, 0x56, 0x5A, 0x6A,
-                                                0xAA, 0x9B, 0x5F, 0x6F, 0xAF, 0x7F, 0xBF, 0xFF};
-
 namespace {
 
 constexpr int kInputPlanes = 6;
@@ -50,8 +45,8 @@ constexpr SpreadTable SpreadSplitTable(const std::uint8_t (&table)[Levels]) {
     return spread;
 }
 
-constexpr SpreadTable kTwoWaySpread = SpreadSplitTable(twoWaySplitTable);
-constexpr SpreadTable kFourWaySpread = SpreadSplitTable(fourWaySplitTable);
+constexpr SpreadTable kTwoWaySpread = SpreadSplitTable(kTwoWaySplit);
+constexpr SpreadTable kFourWaySpread = SpreadSplitTable(kFourWaySplit);
 
 template <int Outputs>
 inline void StoreOutputs(std::uint8_t* const* outputs, std::int32_t at, std::uint32_t bytes) {
@@ -121,8 +116,8 @@ constexpr NibbleTables MakeNibbleTables(const std::uint8_t (&table)[Levels]) {
     return tables;
 }
 
-constexpr NibbleTables kTwoWayNibbles = MakeNibbleTables(twoWaySplitTable);
-constexpr NibbleTables kFourWayNibbles = MakeNibbleTables(fourWaySplitTable);
+constexpr NibbleTables kTwoWayNibbles = MakeNibbleTables(kTwoWaySplit);
+constexpr NibbleTables kFourWayNibbles = MakeNibbleTables(kFourWaySplit);
 
 // Splits input bytes 0 .. 32k-1 (k whole blocks, the most that fit in n) and returns the
 // input bytes done; the caller finishes the rest.
@@ -211,7 +206,7 @@ void SplitTwoBitPlanesWith(OutputContext* context, const RasterBand* band, bool 
         int targets[kMaxOutputs];
         int outputCount = 0;
         for (int k = 0; k < kMaxPlanes && outputCount < kMaxOutputs; ++k) {
-            if (splitSource[k] == i) targets[outputCount++] = k;
+            if (kSplitSource[k] == i) targets[outputCount++] = k;
         }
         for (int m = 0; m < outputCount; ++m) {
             RowDescriptor& row = context->rows[targets[m]];

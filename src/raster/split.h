@@ -3,13 +3,10 @@
 
 #include <cstdint>
 
+#include "catalog/split_tables.h"
 #include "core/context.h"
 
 namespace inkrow {
-
-extern const std::uint8_t splitSource[16];        // input plane of each output plane
-extern const std::uint8_t twoWaySplitTable[8];    // level -> two 2-bit fields
-extern const std::uint8_t fourWaySplitTable[16];  // level -> four 2-bit fields
 
 // Fills rows[k], planes[k].currentLine and the row buffers of all sixteen planes from
 // band entries 0..5. rows[k].rowData must already point at each plane's row buffer.

@@ -19,7 +19,7 @@ const Selection* SelectionFor(std::int16_t rowClass, std::int16_t inkSetId) {
         case kClassBothK:
             return &kSelectBothK;
         case kClassFull:
-            if (inkSetId < 2 || inkSetId > 9) return nullptr;
+            if (InkSetOf(inkSetId).selectionLength == 0) return nullptr;
             return &kSelectFull[inkSetId];
         default:
             return nullptr;
@@ -44,32 +44,11 @@ bool PlaneSelected(std::int16_t rowClass, int plane, int kPlane, int lightKPlane
 }  // namespace
 
 int KPlaneOf(std::int16_t inkSetId) {
-    switch (inkSetId) {
-        case 1:
-            return 0;
-        case 3:
-        case 5:
-        case 6:
-        case 8:
-            return 3;
-        default:
-            return -1;
-    }
+    return InkSetOf(inkSetId).kPlane;
 }
 
 int LightKPlaneOf(std::int16_t inkSetId) {
-    switch (inkSetId) {
-        case 4:
-            return 3;
-        case 5:
-            return 4;
-        case 7:
-            return 5;
-        case 8:
-            return 6;
-        default:
-            return -1;
-    }
+    return InkSetOf(inkSetId).lightKPlane;
 }
 
 std::int16_t ClassifyRow(OutputContext* context, std::uint16_t blankLength, bool resetBlank) {

@@ -17,6 +17,8 @@
 #include <sstream>
 #include <thread>
 
+#include "inkrow/print.h"
+
 #ifndef INKROW_FILTER
 #error "INKROW_FILTER must name the filter program"
 #endif
@@ -166,23 +168,31 @@ RenderJobOptions MakeOptions(int quality, int media, int resolution, int width, 
 
 Bytes RenderDirect(const RenderJobOptions& base, const std::vector<Page>& pages) {
     Bytes stream;
-    RenderJobOptions options = base;
+    PrintJobOptions options;
+    PrintJobOptionsInit(&options);
+    options.mode = base.raster.mode;
     options.write = AppendStream;
     options.writeContext = &stream;
-    RenderJob* job = nullptr;
-    int status = RenderJobOpen(&options, &job);
+    PrintJob* job = nullptr;
+    int status = PrintJobOpen(&options, &job);
     EXPECT_EQ(status, RENDER_OK);
     if (status != RENDER_OK) return {};
     for (const Page& page : pages) {
-        status = RenderJobStartPage(job);
-        for (const Bytes& line : RenderLines(page))
-            if (status == RENDER_OK) status = RenderJobWriteLine(job, line.data(), line.size());
-        if (status == RENDER_OK) status = RenderJobEndPage(job);
+        const std::vector<Bytes> lines = RenderLines(page);
+        PrintPage described{};
+        described.width = base.raster.width;
+        described.height = static_cast<int>(lines.size());
+        described.colorSpace = base.raster.colorSpace;
+        described.lineBytes = lines.empty() ? 0 : lines[0].size();
+        if (status >= 0) status = PrintJobStartPage(job, &described);
+        for (const Bytes& line : lines)
+            if (status >= 0) status = PrintJobPushLine(job, line.data(), line.size());
+        if (status >= 0) status = PrintJobEndPage(job);
     }
-    EXPECT_EQ(status, RENDER_OK) << RenderJobErrorText(job);
-    const int closed = RenderJobClose(job);
+    EXPECT_GE(status, 0) << PrintJobErrorText(job);
+    const int closed = PrintJobClose(job);
     EXPECT_EQ(closed, RENDER_OK);
-    if (status != RENDER_OK || closed != RENDER_OK) return {};
+    if (status < 0 || closed != RENDER_OK) return {};
     return stream;
 }
 

@@ -38,7 +38,8 @@ Bytes WriteRaster(const std::vector<Page>& pages, cups_mode_t mode = CUPS_RASTER
 // The lines of a page as RenderJob takes them: k (ink) gray turned into gray.
 std::vector<Bytes> RenderLines(const Page& page);
 
-// Runs RenderJob over pages (all of one width) with the options; the stream or an
+// Prints pages (all of one width) through the print layer with the options' mode,
+// width and colour space, as the filter should; the stream or an
 // empty vector on failure (the test is failed then).
 Bytes RenderDirect(const RenderJobOptions& options, const std::vector<Page>& pages);
 

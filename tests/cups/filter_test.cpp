@@ -145,6 +145,43 @@ TEST(Filter, RasterWithoutPagesPrintsNothing) {
     EXPECT_NE(run.messages.find("no pages"), std::string::npos) << run.messages;
 }
 
+Bytes Text(const char* text);
+
+// A document (not raster) with a PPD in the environment goes through the page sources:
+// the PPD's choices and the job's options give the mode and page, the filter makes the
+// copies and takes one page range.
+TEST(Filter, PrintsDocumentsWithCopiesAndAPageRange) {
+    const char* kTwoPages =
+        "%!PS\n/Helvetica findfont 40 scalefont setfont\n"
+        "72 72 moveto (A) show showpage 72 72 moveto (B) show showpage\n";
+    struct {
+        const char* copies;
+        const char* options;
+        int status;
+        int pages;
+        const char* words;
+    } const cases[] = {
+        {"2", "PageSize=4x6 Resolution=300dpi", 0, 4, "quality 10 on media 0"},
+        {"1", "PageSize=4x6 Resolution=300dpi print-quality=3 page-ranges=2", 0, 1,
+         "quality 20 on media 0"},
+        {"1", "PageSize=4x6 page-ranges=1,2", 1, 0, "ERROR: page-ranges 1,2: only one range"},
+    };
+    setenv("PPD", INKROW_PPD, 1);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.options);
+        FilterProcess::Options options;
+        options.arguments = {"1", "user", "title", c.copies, c.options};
+        const FilterRun run = RunFilter(Text(kTwoPages), options);
+        EXPECT_EQ(run.status, c.status) << run.messages;
+        EXPECT_EQ(CountMessages(run.messages, "PAGE:"), c.pages) << run.messages;
+        EXPECT_NE(run.messages.find(c.words), std::string::npos) << run.messages;
+        if (c.status == 0) {
+            EXPECT_EQ(DecodeOrFail(run.stream, 0).pages.size(), std::size_t(c.pages));
+        }
+    }
+    unsetenv("PPD");
+}
+
 // Bad input: exit status 1, an ERROR: naming the cause, and only whole pages reported.
 // Whatever was written is still a well-formed stream.
 struct BadInputCase {
@@ -224,13 +261,12 @@ const BadInputCase kBadInputCases[] = {
     {"Empty", [] { return Bytes{}; }, "The input is empty", 0, 0},
     {"NotRaster", [] { return Text("%PDF-1.4\n1 0 obj\n<<>>\nendobj\n"); },
      "The input is not a CUPS raster stream (Unknown raster format", 0, 0},
-    {"OneBit", OneBitRaster, "Page 1 cannot be printed: 1-bit colour is not supported", 0, 0},
-    {"KcmyColourSpace", KcmyRaster, "Page 1 cannot be printed: colour space 8 (KCMY)", 0, 0},
-    {"SecondPageAt720Dpi", BadSecondPage, "Page 2 cannot be printed: a resolution of 720x720", 1,
-     1},
-    {"CutMidPage", CutMidPageUncompressed, "Page 2 ends after", 1, 2},
-    {"CutMidPageCompressed", CutMidPageCompressed, "Page 2 ends after", 1, 2},
-    {"CutAfterSecondHeader", CutAfterSecondHeader, "Page 2 ends after 0 of its 90 lines", 1, 1},
+    {"OneBit", OneBitRaster, "page 1: 1-bit colour is not supported", 0, 0},
+    {"KcmyColourSpace", KcmyRaster, "page 1: colour space 8 (KCMY)", 0, 0},
+    {"SecondPageAt720Dpi", BadSecondPage, "page 2: a resolution of 720x720", 1, 1},
+    {"CutMidPage", CutMidPageUncompressed, "page 2 ended after", 1, 2},
+    {"CutMidPageCompressed", CutMidPageCompressed, "page 2 ended after", 1, 2},
+    {"CutAfterSecondHeader", CutAfterSecondHeader, "page 2 ended after 0 of its 90 lines", 1, 1},
     {"CutInSecondHeader", CutInSecondHeader, "The header of page 2 is damaged or cut short", 1, 1},
     {"RefusedSecondHeader", RefusedSecondHeader, "The header of page 2 is damaged or cut short", 1,
      1},

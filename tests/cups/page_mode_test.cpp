@@ -58,10 +58,10 @@ TEST(PageMode, GraySpacesAskForBlackOnly) {
         PageSettings settings;
         std::string error;
         ASSERT_TRUE(SettingsFromHeader(Header(c.space), &settings, &error)) << error;
-        EXPECT_EQ(settings.colorSpace, c.colorSpace) << c.space;
-        EXPECT_EQ(settings.invertGray, c.invert) << c.space;
+        EXPECT_EQ(settings.page.colorSpace, c.colorSpace) << c.space;
+        EXPECT_EQ(settings.page.invert != 0, c.invert) << c.space;
         EXPECT_EQ(settings.mode.blackOnly, c.blackOnly) << c.space;
-        EXPECT_EQ(settings.lineBytes, 4960u * static_cast<unsigned>(c.colorSpace));
+        EXPECT_EQ(settings.page.lineBytes, 4960u * static_cast<unsigned>(c.colorSpace));
     }
 }
 
@@ -110,8 +110,6 @@ const RefusalCase kRefusals[] = {
      "a page width of 32768 pixels is out of range"},
     {"BytesPerLine", [](cups_page_header2_t* h) { h->cupsBytesPerLine += 4; },
      "19844 bytes per line do not match 4960 pixels of 4 bytes"},
-    {"Dpi720", [](cups_page_header2_t* h) { h->HWResolution[0] = h->HWResolution[1] = 720; },
-     "a resolution of 720x720 dpi is not supported"},
     {"NotSquare", [](cups_page_header2_t* h) { h->HWResolution[0] = 300; },
      "a resolution of 300x600 dpi is not supported"},
     {"MediaCode", [](cups_page_header2_t* h) { h->cupsMediaType = 38; },
@@ -135,30 +133,6 @@ INSTANTIATE_TEST_SUITE_P(PageMode, RefusalTest, testing::ValuesIn(kRefusals),
                          [](const testing::TestParamInfo<RefusalCase>& test) {
                              return std::string(test.param.name);
                          });
-
-TEST(PageMode, SameJobNeedsTheSameWidthSpaceAndMode) {
-    PageSettings base;
-    std::string error;
-    ASSERT_TRUE(SettingsFromHeader(Header(), &base, &error));
-    EXPECT_TRUE(SameJob(base, base));
-    const cups_page_header2_t others[] = {
-        cupstest::MakeHeader(4961, 7016, CUPS_CSPACE_CMYK, 600),
-        Header(CUPS_CSPACE_SRGB),
-        Header(CUPS_CSPACE_CMYK, 300),
-        Header(CUPS_CSPACE_CMYK, 600, 7),
-        Header(CUPS_CSPACE_CMYK, 600, 0, kQualityHigh),
-    };
-    for (const cups_page_header2_t& header : others) {
-        PageSettings other;
-        ASSERT_TRUE(SettingsFromHeader(header, &other, &error)) << error;
-        EXPECT_FALSE(SameJob(base, other));
-    }
-    // A taller page is the same job.
-    PageSettings taller;
-    ASSERT_TRUE(SettingsFromHeader(cupstest::MakeHeader(4960, 9000, CUPS_CSPACE_CMYK, 600), &taller,
-                                   &error));
-    EXPECT_TRUE(SameJob(base, taller));
-}
 
 }  // namespace
 }  // namespace inkrow::filter

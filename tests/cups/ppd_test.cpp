@@ -52,25 +52,55 @@ TEST(Ppd, OffersTheDocumentedChoices) {
     PpdFile ppd = OpenPpd();
     ASSERT_NE(ppd, nullptr);
     const std::map<std::string, std::vector<std::string>> expected = {
-        {"PageSize", {"A4", "Letter", "4x6", "5x7"}},
+        {"PageSize", {"A4", "Letter", "4x6", "5x7", "8x10"}},
         {"ColorModel", {"CMYK", "Gray"}},
         {"Resolution", {"300dpi", "600dpi", "360dpi"}},
-        {"MediaType", {"Plain", "Matte", "Glossy", "Photo"}},
+        {"MediaType",
+         {"Plain", "Inkjet", "Matte", "Photo", "Glossy", "SemiGloss", "HighGloss", "Transparency"}},
         {"cupsPrintQuality", {"Draft", "Normal", "High"}},
     };
     for (const auto& [keyword, choices] : expected)
         EXPECT_EQ(Choices(ppd.get(), keyword.c_str()), choices) << keyword;
-    ASSERT_EQ(ppd->num_filters, 1);
+    // CUPS raster, and the documents the page sources read, all to the one filter.
+    ASSERT_EQ(ppd->num_filters, 6);
+    for (int i = 0; i < ppd->num_filters; ++i)
+        EXPECT_NE(std::string(ppd->filters[i]).find(" 0 rastertoinkrow"), std::string::npos);
     EXPECT_STREQ(ppd->filters[0], "application/vnd.cups-raster 0 rastertoinkrow");
 }
 
 // What each choice must turn into.
 const std::map<std::string, int> kMediaCodes = {
-    {"Plain", 0}, {"Matte", 7}, {"Glossy", 27}, {"Photo", 26}};
+    {"Plain", 0},   {"Inkjet", 8},     {"Matte", 7},      {"Photo", 26},
+    {"Glossy", 27}, {"SemiGloss", 29}, {"HighGloss", 26}, {"Transparency", 1}};
+// The first code of the quality's order with a print mode on the media's column.
 const std::map<std::string, std::map<std::string, int>> kQualityCodes = {
-    {"Draft", {{"Plain", 20}, {"Matte", 10}, {"Glossy", 15}, {"Photo", 10}}},
-    {"Normal", {{"Plain", 10}, {"Matte", 10}, {"Glossy", 10}, {"Photo", 10}}},
-    {"High", {{"Plain", 5}, {"Matte", 5}, {"Glossy", 5}, {"Photo", 5}}},
+    {"Draft",
+     {{"Plain", 20},
+      {"Inkjet", 10},
+      {"Matte", 10},
+      {"Photo", 10},
+      {"Glossy", 15},
+      {"SemiGloss", 15},
+      {"HighGloss", 10},
+      {"Transparency", 10}}},
+    {"Normal",
+     {{"Plain", 10},
+      {"Inkjet", 10},
+      {"Matte", 10},
+      {"Photo", 10},
+      {"Glossy", 10},
+      {"SemiGloss", 10},
+      {"HighGloss", 10},
+      {"Transparency", 10}}},
+    {"High",
+     {{"Plain", 5},
+      {"Inkjet", 5},
+      {"Matte", 5},
+      {"Photo", 5},
+      {"Glossy", 5},
+      {"SemiGloss", 5},
+      {"HighGloss", 5},
+      {"Transparency", 5}}},
 };
 
 TEST(Ppd, EveryCombinationMapsToASupportedMode) {
@@ -109,20 +139,21 @@ TEST(Ppd, EveryCombinationMapsToASupportedMode) {
                         EXPECT_EQ(settings.mode.qualityCode, kQualityCodes.at(quality).at(media))
                             << name;
                         EXPECT_EQ(settings.mode.blackOnly, color == "Gray" ? 1 : 0) << name;
-                        EXPECT_EQ(settings.colorSpace,
+                        EXPECT_EQ(settings.page.colorSpace,
                                   color == "Gray" ? RENDER_GRAY8 : RENDER_CMYK8)
                             << name;
                         EXPECT_EQ(std::to_string(settings.mode.resolution) + "dpi", resolution)
                             << name;
                         // Black only prints with the black ink alone on plain and matte.
-                        if (color == "Gray" && (media == "Plain" || media == "Matte")) {
+                        if (color == "Gray" &&
+                            (media == "Plain" || media == "Matte" || media == "Inkjet")) {
                             EXPECT_STREQ(mode.inks, "K") << name;
                         }
                         pairs.insert({settings.mode.qualityCode, settings.mode.mediaCode});
                         ++combinations;
                     }
-    EXPECT_EQ(combinations, 4 * 2 * 3 * 4 * 3);
-    EXPECT_EQ(pairs.size(), 10u);  // every (quality, media) pair the choices can reach
+    EXPECT_EQ(combinations, 5 * 2 * 3 * 8 * 3);
+    EXPECT_EQ(pairs.size(), 17u);  // every (quality, media) pair the choices can reach
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include "core/call_state.h"
 #include "core/context.h"
 #include "job_driver.h"
-#include "mode/print_mode.h"
+#include "catalog/print_modes.h"
 #include "test_heap.h"
 
 using namespace jobdriver;

@@ -35,7 +35,7 @@ TEST(ModeMap, EveryChoiceIsSupportedAndUsesOnlyTheDriversInks) {
                                      (monochrome ? " mono " : " color ") +
                                      std::to_string(resolution));
                         JobSettings settings;
-                        settings.driver = driver.kind;
+                        settings.driver = static_cast<DriverKind>(driver.kind);
                         settings.quality = quality;
                         settings.mediaCode = mediaCodes[m];
                         settings.monochrome = monochrome;
@@ -45,7 +45,8 @@ TEST(ModeMap, EveryChoiceIsSupportedAndUsesOnlyTheDriversInks) {
                         RenderMode described{};
                         ASSERT_EQ(RenderDescribeMode(&choice.request, &described), RENDER_OK);
                         EXPECT_EQ(described.inkSetId, choice.mode.inkSetId);
-                        EXPECT_TRUE(DriverAllowsInkSet(driver.kind, choice.mode.inkSetId));
+                        EXPECT_TRUE(DriverAllowsInkSet(static_cast<DriverKind>(driver.kind),
+                                                       choice.mode.inkSetId));
                         EXPECT_EQ(choice.request.resolution, resolution);
                         EXPECT_EQ(choice.mode.linesPerRow, resolution == 300   ? 8
                                                            : resolution == 600 ? 16
@@ -63,7 +64,7 @@ TEST(ModeMap, EveryChoiceIsSupportedAndUsesOnlyTheDriversInks) {
                                   monochrome || driver.kind == DriverKind::kBlack);
                         // Whatever differs from the request is explained.
                         int order[5];
-                        QualityOrder(driver.kind, quality, order);
+                        QualityOrder(static_cast<DriverKind>(driver.kind), quality, order);
                         if (choice.request.qualityCode != order[0] ||
                             choice.request.mediaCode != mediaCodes[m]) {
                             EXPECT_FALSE(choice.note.empty());
@@ -95,7 +96,7 @@ class DocumentedChoice : public ::testing::TestWithParam<Expected> {};
 TEST_P(DocumentedChoice, Holds) {
     const Expected& expected = GetParam();
     JobSettings settings;
-    settings.driver = FindDriver(expected.driver)->kind;
+    settings.driver = static_cast<DriverKind>(FindDriver(expected.driver)->kind);
     settings.quality = expected.quality;
     settings.mediaCode = expected.media;
     settings.monochrome = expected.monochrome;
@@ -191,7 +192,7 @@ TEST(ModeMap, MediaKeywords) {
         EXPECT_EQ(MediaCodeOf(c.keyword, &known), c.code) << (c.keyword ? c.keyword : "null");
         EXPECT_EQ(known, c.known) << (c.keyword ? c.keyword : "null");
     }
-    EXPECT_EQ(MediaCodeOf("photographic", nullptr), 27);
+    EXPECT_EQ(MediaCodeOf("photographic", nullptr), 26);
 }
 
 TEST(ModeMap, OfferedMediaFollowTheInks) {

@@ -190,11 +190,11 @@ TEST(SplitTwoBitPlanes, OutputsRecombineToTheTableEntries) {
         for (int i = 0; i < 6; ++i) {
             SCOPED_TRACE(testing::Message() << "trial " << trial << " input " << i);
             const bool fourWay = i == 3 || i == 4;
-            const std::uint8_t* table = fourWay ? fourWaySplitTable : twoWaySplitTable;
+            const std::uint8_t* table = fourWay ? kFourWaySplit : kTwoWaySplit;
             const unsigned levels = fourWay ? 16 : 8;
             std::vector<int> planes;
             for (int k = 0; k < 16; ++k) {
-                if (splitSource[k] == i) planes.push_back(k);
+                if (kSplitSource[k] == i) planes.push_back(k);
             }
             ASSERT_EQ(planes.size(), fourWay ? 4u : 2u);
 
@@ -297,7 +297,7 @@ TEST(SplitTables, FourWayLevelsNotInTheExamples) {
                  {8, {2, 2, 2, 2}}};
     for (const auto& c : cases) {
         for (int m = 0; m < 4; ++m) {
-            EXPECT_EQ((fourWaySplitTable[c.level] >> (6 - 2 * m)) & 3, c.fields[m]) << c.level;
+            EXPECT_EQ((kFourWaySplit[c.level] >> (6 - 2 * m)) & 3, c.fields[m]) << c.level;
         }
     }
 }

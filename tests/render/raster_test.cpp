@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdarg>
 #include <random>
+#include <set>
+#include <string>
 #include <vector>
 
 #include "inkrow/render.h"
@@ -241,6 +244,43 @@ TEST(RenderRaster, RefusesBadOptionsAndLines) {
     EXPECT_EQ(RenderRasterLine(nullptr, line.data(), 30, &band, nullptr), RENDER_BAD_ARGUMENT);
     EXPECT_EQ(RenderRasterLine(r.raster, line.data(), 30, &band, nullptr), RENDER_OK);
     EXPECT_STREQ(RenderStatusText(RENDER_BAD_LINE), "bad line");
+}
+
+void FormatInto(char* text, std::size_t size, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+
+void FormatInto(char* text, std::size_t size, const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    RenderFormatErrorV(text, size, format, arguments);
+    va_end(arguments);
+}
+
+TEST(ResultText, EveryModuleResultHasItsOwnNamedText) {
+    const struct {
+        int16_t code;
+        const char* name;
+    } results[] = {{OUTPUT_OK, "OUTPUT_OK"},
+                   {OUTPUT_OPENED, "OUTPUT_OPENED"},
+                   {OUTPUT_OPEN_FAILED, "OUTPUT_OPEN_FAILED"},
+                   {OUTPUT_FAILED, "OUTPUT_FAILED"},
+                   {OUTPUT_NO_MEMORY, "OUTPUT_NO_MEMORY"},
+                   {OUTPUT_NOT_NOW, "OUTPUT_NOT_NOW"},
+                   {OUTPUT_NEVER, "OUTPUT_NEVER"}};
+    std::set<std::string> texts;
+    for (const auto& result : results) {
+        const std::string text = RenderOutputResultText(result.code);
+        EXPECT_EQ(text.rfind(std::string(result.name) + " (", 0), 0u) << text;
+        texts.insert(text);
+    }
+    EXPECT_EQ(texts.size(), std::size(results));
+    EXPECT_STREQ(RenderOutputResultText(0x1234), "an unknown result");
+
+    char text[8];
+    FormatInto(text, sizeof text, "page %d: %s", 12, "too long to fit");
+    EXPECT_STREQ(text, "page 12");  // cut short, terminated
+    FormatInto(text, 0, "%s", "nothing written");
+    EXPECT_STREQ(text, "page 12");
 }
 
 }  // namespace

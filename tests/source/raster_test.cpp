@@ -157,12 +157,12 @@ TEST(RasterSource, UnsupportedLayoutsAreRefusedWithWords) {
     const RasterPage banded = page(5, CUPS_CSPACE_CMYK, 8, CUPS_ORDER_BANDED);
     const RasterPage planar = page(5, CUPS_CSPACE_CMYK, 8, CUPS_ORDER_PLANAR);
     const Case cases[] = {
-        {"16 bits", sixteen, "16 bits per colour are not supported"},
-        {"1 bit", one, "1 bits per colour are not supported"},
-        {"Lab", lab, "colour space CIE Lab is not supported"},
-        {"CMY", cmy, "colour space CMY is not supported"},
-        {"banded", banded, "banded colour order"},
-        {"planar", planar, "planar colour order"},
+        {"16 bits", sixteen, "16-bit colour is not supported"},
+        {"1 bit", one, "1-bit colour is not supported"},
+        {"Lab", lab, "colour space 16 (CIELab) is not supported"},
+        {"CMY", cmy, "colour space 4 (CMY) is not supported"},
+        {"banded", banded, "colour order 1 is not supported"},
+        {"planar", planar, "colour order 2 is not supported"},
     };
     TempDir dir;
     for (const Case& c : cases) {

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "catalog/print_modes.h"
 #include "core/context.h"
 #include "decode.h"
 #include "job_driver.h"
-#include "mode/print_mode.h"
 #include "test_heap.h"
 #include "test_seed.h"
 

@@ -1,4 +1,4 @@
-#include "mode/print_mode.h"
+#include "catalog/print_modes.h"
 
 #include <gtest/gtest.h>
 
@@ -91,7 +91,7 @@ TEST(PrintMode, EveryCellOfBothTables) {
             const std::int16_t inkSet = LookupInkSet(quality, media, InkSetTable);
             if (cell == nullptr) {
                 EXPECT_EQ(inkSet, 0);
-                EXPECT_EQ(LookupPlaneCount(quality, media, InkSetTable), kFailed);
+                EXPECT_EQ(LookupPlaneCount(quality, media, InkSetTable), 0);
                 for (std::int16_t plane = 0; plane < kFormatPlanes; ++plane)
                     EXPECT_EQ(LookupPlaneFormat(quality, media, plane, PlaneFormatTable), 0);
                 continue;

@@ -1,113 +1,14 @@
-// The built-in test page: a page description made of simple elements (gradients and
-// solid patches in every ink, overprints, fine lines, text-like areas and blank bands)
-// and its rendering, one raster line at a time, into each input plane's own format.
-//
-// Header-only, so that the page program and the page benchmark draw the same page.
-#pragma once
+// The test page's layout and rendering (testpage.h).
+#include "testpage.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstddef>
-#include <cstdint>
 #include <cstring>
 #include <iterator>
-#include <string>
-#include <vector>
-
-#include "inkrow/render.h"
 
 namespace testpage {
 
-inline constexpr int kMaxInputPlanes = 7;
-inline constexpr unsigned kFullCoverage = 65536;
-
-// One plane as the caller renders it.
-struct InputPlane {
-    char ink = 0;          // 'C', 'M', 'Y', 'K', 'c', 'm' or 'k'
-    int bitsPerPixel = 1;  // of the packed line handed to the module
-    int maxLevel = 1;      // highest level worth drawing
-};
-
-// The planes a page configuration asks the caller for.
-struct PlaneSetup {
-    int count = 0;
-    bool split = false;  // six four-bit inputs split into sixteen printer planes
-    InputPlane planes[kMaxInputPlanes];
-};
-
-// Printer ink codes of the sixteen planes the split drives, in the order of the
-// sixteen-ink selection: the six inputs' own letters first, then the ten inks only the
-// split reaches.
-inline constexpr std::uint8_t kSplitInkCodes[16] = {0x43, 0x4D, 0x59, 0x63, 0x6D, 0x6B, 0xC3, 0xCD,
-                                                    0xD9, 0xA3, 0xAD, 0xEB, 0xE3, 0xED, 0x23, 0x2D};
-
-// Printer ink codes of a print mode's planes in the order of its full ink selection:
-// one per plane handed in, or the sixteen of the split.
-inline std::vector<std::uint8_t> InkCodes(const RenderMode& mode) {
-    if (mode.split != 0) return {std::begin(kSplitInkCodes), std::end(kSplitInkCodes)};
-    std::vector<std::uint8_t> codes;
-    for (int i = 0; i < mode.planeCount; ++i)
-        codes.push_back(mode.planes[i].inkCode);
-    return codes;
-}
-
-// The planes a print mode asks the caller for: the highest level worth drawing is the
-// highest the plane prints (a converted plane takes 0..2, a split input 0..7 or 0..15).
-inline PlaneSetup DescribeInputPlanes(const RenderMode& mode) {
-    PlaneSetup setup;
-    setup.split = mode.split != 0;
-    setup.count = std::clamp(mode.planeCount, 0, kMaxInputPlanes);
-    for (int i = 0; i < setup.count; ++i) {
-        const RenderPlaneInfo& info = mode.planes[i];
-        // The highest value worth drawing: split inputs take raw values up to 7 or 15.
-        setup.planes[i] = {info.ink, info.bitsPerPixel, info.levelValues[info.levels - 1]};
-    }
-    return setup;
-}
-
-// Bytes of one packed line.
-inline std::size_t LineBytes(int width, int bitsPerPixel) {
-    return (static_cast<std::size_t>(width) * bitsPerPixel + 7) / 8;
-}
-
-// A4 at a resolution, in pixels, as the driver sizes it: the width cut down to whole
-// pixels, the height rounded (4960 x 7016 at 600 dpi, 2480 x 3508 at 300).
-inline int A4Width(int dpi) {
-    return static_cast<int>(210.0 * dpi / 25.4);
-}
-inline int A4Height(int dpi) {
-    return static_cast<int>(std::lround(297.0 * dpi / 25.4));
-}
-
-enum class Fill : std::uint8_t {
-    kSolid,            // coverage everywhere
-    kRamp,             // coverage 0 at x0 rising to full at x1
-    kText,             // text in the built-in 5 x 7 font, glyph pixels `scale` wide
-    kVerticalLines,    // `thickness` pixels every `period`
-    kHorizontalLines,  // `thickness` lines every `period`
-    kFan,              // 2 * `period` + 1 one-pixel lines spreading from the top centre
-    kDots,             // single pixels on a `period` grid
-    kChecker,          // one-pixel checkerboard
-};
-
-struct Element {
-    Fill fill = Fill::kSolid;
-    int x0 = 0, y0 = 0, x1 = 0, y1 = 0;  // x1, y1 exclusive
-    unsigned inkMask = 0;                // bit i: input plane i
-    unsigned coverage = kFullCoverage;   // 0 .. kFullCoverage
-    int period = 1;
-    int thickness = 1;
-    int scale = 1;
-    std::string text;
-};
-
-struct Page {
-    int width = 0;
-    int height = 0;
-    int dpi = 0;
-    PlaneSetup setup;
-    std::vector<Element> elements;
-};
+namespace {
 
 // --- The font -------------------------------------------------------------------------
 
@@ -117,7 +18,7 @@ struct Glyph {
 };
 
 // clang-format off
-inline constexpr Glyph kGlyphs[] = {
+constexpr Glyph kGlyphs[] = {
     {'A', {0x0E, 0x11, 0x11, 0x1F, 0x11, 0x11, 0x11}}, {'B', {0x1E, 0x11, 0x11, 0x1E, 0x11, 0x11, 0x1E}},
     {'C', {0x0E, 0x11, 0x10, 0x10, 0x10, 0x11, 0x0E}}, {'D', {0x1E, 0x11, 0x11, 0x11, 0x11, 0x11, 0x1E}},
     {'E', {0x1F, 0x10, 0x10, 0x1E, 0x10, 0x10, 0x1F}}, {'F', {0x1F, 0x10, 0x10, 0x1E, 0x10, 0x10, 0x10}},
@@ -146,13 +47,13 @@ inline constexpr Glyph kGlyphs[] = {
 };
 // clang-format on
 
-inline constexpr int kGlyphWidth = 5;
-inline constexpr int kGlyphHeight = 7;
-inline constexpr int kGlyphAdvance = 6;
+constexpr int kGlyphWidth = 5;
+constexpr int kGlyphHeight = 7;
+constexpr int kGlyphAdvance = 6;
 
 // The glyph of a character; lower-case letters without a glyph of their own use the
 // capital. Null for a space or an unknown character.
-inline const Glyph* FindGlyph(char character) {
+const Glyph* FindGlyph(char character) {
     for (const Glyph& glyph : kGlyphs)
         if (glyph.character == character) return &glyph;
     if (character >= 'a' && character <= 'z') return FindGlyph(static_cast<char>(character - 32));
@@ -160,20 +61,20 @@ inline const Glyph* FindGlyph(char character) {
 }
 
 // Width in pixels of a text at a glyph scale.
-inline int TextWidth(const std::string& text, int scale) {
+int TextWidth(const std::string& text, int scale) {
     return static_cast<int>(text.size()) * kGlyphAdvance * scale;
 }
 
 // --- The layout -----------------------------------------------------------------------
 
-inline unsigned PlaneMask(const PlaneSetup& setup, char ink) {
+unsigned PlaneMask(const PlaneSetup& setup, char ink) {
     for (int i = 0; i < setup.count; ++i)
         if (setup.planes[i].ink == ink) return 1u << i;
     return 0;
 }
 
 // Planes for a set of ink letters; 0 unless every letter is there.
-inline unsigned PlaneMaskOf(const PlaneSetup& setup, const char* inks) {
+unsigned PlaneMaskOf(const PlaneSetup& setup, const char* inks) {
     unsigned mask = 0;
     for (const char* ink = inks; *ink != 0; ++ink) {
         const unsigned bit = PlaneMask(setup, *ink);
@@ -184,7 +85,7 @@ inline unsigned PlaneMaskOf(const PlaneSetup& setup, const char* inks) {
 }
 
 // Where black goes: the K plane, else the k plane, else composite CMY.
-inline unsigned BlackMask(const PlaneSetup& setup) {
+unsigned BlackMask(const PlaneSetup& setup) {
     if (const unsigned k = PlaneMask(setup, 'K')) return k;
     if (const unsigned k = PlaneMask(setup, 'k')) return k;
     if (const unsigned cmy = PlaneMaskOf(setup, "CMY")) return cmy;
@@ -192,7 +93,7 @@ inline unsigned BlackMask(const PlaneSetup& setup) {
 }
 
 // A small deterministic generator, so every run draws the same page.
-inline std::uint32_t NextRandom(std::uint32_t* state) {
+std::uint32_t NextRandom(std::uint32_t* state) {
     std::uint32_t x = *state;
     x ^= x << 13;
     x ^= x >> 17;
@@ -203,8 +104,8 @@ inline std::uint32_t NextRandom(std::uint32_t* state) {
 
 // Lines of pseudo-text filling a column: words of random capitals, ragged right, and
 // paragraphs ending early now and then. Returns the y below the last line.
-inline int AddTextColumn(Page* page, unsigned mask, unsigned headingMask, int x0, int x1, int y0,
-                         int y1, int scale, std::uint32_t seed) {
+int AddTextColumn(Page* page, unsigned mask, unsigned headingMask, int x0, int x1, int y0, int y1,
+                  int scale, std::uint32_t seed) {
     const int lineHeight = kGlyphHeight * scale;
     const int pitch = lineHeight * 12 / 7;
     const int columnChars = (x1 - x0) / (kGlyphAdvance * scale);
@@ -261,8 +162,8 @@ inline int AddTextColumn(Page* page, unsigned mask, unsigned headingMask, int x0
     return y;
 }
 
-inline void AddElement(Page* page, Fill fill, unsigned mask, int x0, int y0, int x1, int y1,
-                       unsigned coverage = kFullCoverage, int period = 1, int thickness = 1) {
+void AddElement(Page* page, Fill fill, unsigned mask, int x0, int y0, int x1, int y1,
+                unsigned coverage = kFullCoverage, int period = 1, int thickness = 1) {
     if (mask == 0 || x1 <= x0 || y1 <= y0) return;
     Element element;
     element.fill = fill;
@@ -277,8 +178,8 @@ inline void AddElement(Page* page, Fill fill, unsigned mask, int x0, int y0, int
     page->elements.push_back(element);
 }
 
-inline void AddText(Page* page, unsigned mask, int x0, int y0, int scale, const std::string& text,
-                    int xLimit) {
+void AddText(Page* page, unsigned mask, int x0, int y0, int scale, const std::string& text,
+             int xLimit) {
     if (mask == 0 || text.empty()) return;
     Element element;
     element.fill = Fill::kText;
@@ -292,10 +193,128 @@ inline void AddText(Page* page, unsigned mask, int x0, int y0, int scale, const 
     if (element.x1 > element.x0) page->elements.push_back(element);
 }
 
-// Lays out the test page for a plane setup. Positions are in millimetres of an A4 sheet
-// and scaled to the page's pixels, so that any width and height give the same picture.
-inline Page BuildPage(const PlaneSetup& setup, int width, int height, int dpi,
-                      const std::string& title, const std::string& subtitle) {
+// --- Rendering ------------------------------------------------------------------------
+
+constexpr std::uint8_t kBayer[8][8] = {
+    {0, 32, 8, 40, 2, 34, 10, 42},  {48, 16, 56, 24, 50, 18, 58, 26},
+    {12, 44, 4, 36, 14, 46, 6, 38}, {60, 28, 52, 20, 62, 30, 54, 22},
+    {3, 35, 11, 43, 1, 33, 9, 41},  {51, 19, 59, 27, 49, 17, 57, 25},
+    {15, 47, 7, 39, 13, 45, 5, 37}, {63, 31, 55, 23, 61, 29, 53, 21},
+};
+
+// Coverage to a level 0..maxLevel, ordered-dithered between neighbouring levels.
+std::uint8_t Quantize(unsigned coverage, int maxLevel, int x, int y) {
+    const unsigned scaled = coverage * static_cast<unsigned>(maxLevel);
+    const unsigned base = scaled >> 16;
+    const unsigned fraction = scaled & 0xFFFFu;
+    const unsigned threshold = kBayer[y & 7][x & 7] * 1024u + 512u;
+    return static_cast<std::uint8_t>(base + (fraction > threshold ? 1 : 0));
+}
+
+void FillSpan(std::uint8_t* levels, int from, int to, unsigned coverage, int maxLevel, int y) {
+    if (coverage >= kFullCoverage) {
+        std::memset(levels + from, maxLevel, static_cast<std::size_t>(to - from));
+        return;
+    }
+    for (int x = from; x < to; ++x)
+        levels[x] = Quantize(coverage, maxLevel, x, y);
+}
+
+void RenderElement(const Element& e, int y, int maxLevel, std::uint8_t* levels) {
+    const auto level = static_cast<std::uint8_t>(maxLevel);
+    switch (e.fill) {
+        case Fill::kSolid:
+            FillSpan(levels, e.x0, e.x1, e.coverage, maxLevel, y);
+            break;
+        case Fill::kRamp: {
+            const auto span = static_cast<unsigned>(std::max(1, e.x1 - e.x0 - 1));
+            for (int x = e.x0; x < e.x1; ++x) {
+                const unsigned coverage = static_cast<unsigned>(x - e.x0) * kFullCoverage / span;
+                levels[x] = Quantize(coverage, maxLevel, x, y);
+            }
+            break;
+        }
+        case Fill::kText: {
+            const int row = (y - e.y0) / e.scale;
+            for (std::size_t i = 0; i < e.text.size(); ++i) {
+                const Glyph* glyph = FindGlyph(e.text[i]);
+                if (glyph == nullptr) continue;
+                const std::uint8_t bits = glyph->rows[row];
+                for (int column = 0; column < kGlyphWidth; ++column) {
+                    if ((bits & (0x10 >> column)) == 0) continue;
+                    const int from =
+                        e.x0 + (static_cast<int>(i) * kGlyphAdvance + column) * e.scale;
+                    const int to = std::min(from + e.scale, e.x1);
+                    if (from < to) FillSpan(levels, from, to, e.coverage, maxLevel, y);
+                }
+            }
+            break;
+        }
+        case Fill::kVerticalLines:
+            for (int x = e.x0; x < e.x1; x += e.period)
+                for (int t = 0; t < e.thickness && x + t < e.x1; ++t)
+                    levels[x + t] = level;
+            break;
+        case Fill::kHorizontalLines:
+            if ((y - e.y0) % e.period < e.thickness)
+                FillSpan(levels, e.x0, e.x1, e.coverage, maxLevel, y);
+            break;
+        case Fill::kFan: {
+            const int centre = (e.x0 + e.x1) / 2;
+            const long long reach =
+                static_cast<long long>(y - e.y0) * (e.x1 - e.x0) / 2 / std::max(1, e.y1 - e.y0);
+            for (int j = -e.period; j <= e.period; ++j) {
+                const long long x = centre + reach * j / e.period;
+                if (x >= e.x0 && x < e.x1) levels[x] = level;
+            }
+            break;
+        }
+        case Fill::kDots:
+            if ((y - e.y0) % e.period == 0)
+                for (int x = e.x0; x < e.x1; x += e.period)
+                    levels[x] = level;
+            break;
+        case Fill::kChecker:
+            for (int x = e.x0 + ((e.x0 + y) & 1); x < e.x1; x += 2)
+                levels[x] = level;
+            break;
+    }
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> InkCodes(const RenderMode& mode) {
+    std::uint8_t codes[RENDER_MAX_PLANES];
+    const int count = RenderPrinterInks(&mode, codes);
+    return {codes, codes + count};
+}
+
+PlaneSetup DescribeInputPlanes(const RenderMode& mode) {
+    PlaneSetup setup;
+    setup.split = mode.split != 0;
+    setup.count = std::clamp(mode.planeCount, 0, kMaxInputPlanes);
+    for (int i = 0; i < setup.count; ++i) {
+        const RenderPlaneInfo& info = mode.planes[i];
+        // The highest value worth drawing: split inputs take raw values up to 7 or 15.
+        setup.planes[i] = {info.ink, info.bitsPerPixel, info.levelValues[info.levels - 1]};
+    }
+    return setup;
+}
+
+std::size_t LineBytes(int width, int bitsPerPixel) {
+    return (static_cast<std::size_t>(width) * bitsPerPixel + 7) / 8;
+}
+
+int A4Width(int dpi) {
+    return static_cast<int>(210.0 * dpi / 25.4);
+}
+
+int A4Height(int dpi) {
+    return static_cast<int>(std::lround(297.0 * dpi / 25.4));
+}
+
+Page BuildPage(const PlaneSetup& setup, int width, int height, int dpi, const std::string& title,
+               const std::string& subtitle) {
     Page page;
     page.width = width;
     page.height = height;
@@ -386,98 +405,7 @@ inline Page BuildPage(const PlaneSetup& setup, int width, int height, int dpi,
     return page;
 }
 
-// --- Rendering ------------------------------------------------------------------------
-
-inline constexpr std::uint8_t kBayer[8][8] = {
-    {0, 32, 8, 40, 2, 34, 10, 42},  {48, 16, 56, 24, 50, 18, 58, 26},
-    {12, 44, 4, 36, 14, 46, 6, 38}, {60, 28, 52, 20, 62, 30, 54, 22},
-    {3, 35, 11, 43, 1, 33, 9, 41},  {51, 19, 59, 27, 49, 17, 57, 25},
-    {15, 47, 7, 39, 13, 45, 5, 37}, {63, 31, 55, 23, 61, 29, 53, 21},
-};
-
-// Coverage to a level 0..maxLevel, ordered-dithered between neighbouring levels.
-inline std::uint8_t Quantize(unsigned coverage, int maxLevel, int x, int y) {
-    const unsigned scaled = coverage * static_cast<unsigned>(maxLevel);
-    const unsigned base = scaled >> 16;
-    const unsigned fraction = scaled & 0xFFFFu;
-    const unsigned threshold = kBayer[y & 7][x & 7] * 1024u + 512u;
-    return static_cast<std::uint8_t>(base + (fraction > threshold ? 1 : 0));
-}
-
-inline void FillSpan(std::uint8_t* levels, int from, int to, unsigned coverage, int maxLevel,
-                     int y) {
-    if (coverage >= kFullCoverage) {
-        std::memset(levels + from, maxLevel, static_cast<std::size_t>(to - from));
-        return;
-    }
-    for (int x = from; x < to; ++x)
-        levels[x] = Quantize(coverage, maxLevel, x, y);
-}
-
-inline void RenderElement(const Element& e, int y, int maxLevel, std::uint8_t* levels) {
-    const auto level = static_cast<std::uint8_t>(maxLevel);
-    switch (e.fill) {
-        case Fill::kSolid:
-            FillSpan(levels, e.x0, e.x1, e.coverage, maxLevel, y);
-            break;
-        case Fill::kRamp: {
-            const auto span = static_cast<unsigned>(std::max(1, e.x1 - e.x0 - 1));
-            for (int x = e.x0; x < e.x1; ++x) {
-                const unsigned coverage = static_cast<unsigned>(x - e.x0) * kFullCoverage / span;
-                levels[x] = Quantize(coverage, maxLevel, x, y);
-            }
-            break;
-        }
-        case Fill::kText: {
-            const int row = (y - e.y0) / e.scale;
-            for (std::size_t i = 0; i < e.text.size(); ++i) {
-                const Glyph* glyph = FindGlyph(e.text[i]);
-                if (glyph == nullptr) continue;
-                const std::uint8_t bits = glyph->rows[row];
-                for (int column = 0; column < kGlyphWidth; ++column) {
-                    if ((bits & (0x10 >> column)) == 0) continue;
-                    const int from =
-                        e.x0 + (static_cast<int>(i) * kGlyphAdvance + column) * e.scale;
-                    const int to = std::min(from + e.scale, e.x1);
-                    if (from < to) FillSpan(levels, from, to, e.coverage, maxLevel, y);
-                }
-            }
-            break;
-        }
-        case Fill::kVerticalLines:
-            for (int x = e.x0; x < e.x1; x += e.period)
-                for (int t = 0; t < e.thickness && x + t < e.x1; ++t)
-                    levels[x + t] = level;
-            break;
-        case Fill::kHorizontalLines:
-            if ((y - e.y0) % e.period < e.thickness)
-                FillSpan(levels, e.x0, e.x1, e.coverage, maxLevel, y);
-            break;
-        case Fill::kFan: {
-            const int centre = (e.x0 + e.x1) / 2;
-            const long long reach =
-                static_cast<long long>(y - e.y0) * (e.x1 - e.x0) / 2 / std::max(1, e.y1 - e.y0);
-            for (int j = -e.period; j <= e.period; ++j) {
-                const long long x = centre + reach * j / e.period;
-                if (x >= e.x0 && x < e.x1) levels[x] = level;
-            }
-            break;
-        }
-        case Fill::kDots:
-            if ((y - e.y0) % e.period == 0)
-                for (int x = e.x0; x < e.x1; x += e.period)
-                    levels[x] = level;
-            break;
-        case Fill::kChecker:
-            for (int x = e.x0 + ((e.x0 + y) & 1); x < e.x1; x += 2)
-                levels[x] = level;
-            break;
-    }
-}
-
-// Renders line y of input plane `plane` as one level per pixel into levels[0..width).
-// Returns false, leaving levels all 0, when the plane has no ink on the line.
-inline bool RenderLevels(const Page& page, int y, int plane, std::uint8_t* levels) {
+bool RenderLevels(const Page& page, int y, int plane, std::uint8_t* levels) {
     std::memset(levels, 0, static_cast<std::size_t>(page.width));
     const int maxLevel = page.setup.planes[plane].maxLevel;
     const unsigned bit = 1u << plane;
@@ -494,9 +422,7 @@ inline bool RenderLevels(const Page& page, int y, int plane, std::uint8_t* level
     return false;
 }
 
-// Packs levels into a line of bitsPerPixel (1, 2 or 4), first pixel in the most
-// significant bits. Returns the first pixel with ink, or -1 when there is none.
-inline int PackLevels(const std::uint8_t* levels, int width, int bitsPerPixel, std::uint8_t* line) {
+int PackLevels(const std::uint8_t* levels, int width, int bitsPerPixel, std::uint8_t* line) {
     const int perByte = 8 / bitsPerPixel;
     const int fullBytes = width / perByte;
     for (int b = 0; b < fullBytes; ++b) {

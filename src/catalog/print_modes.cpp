@@ -1,19 +1,32 @@
-#include "mode/print_mode.h"
+#include "catalog/print_modes.h"
 
 #include <initializer_list>
 
-#include "stream/ink_selection.h"
-
 namespace inkrow {
+
+namespace {
+// Short names of the ink sets for the table below: xx none, C3 CMY, C4 CMYK, Ck CMYk,
+// C5 CMYKk, Cm CMYKcm, C6 CMYcmk, C7 CMYKcmk, S6 the sixteen-ink split.
+constexpr std::uint8_t xx = kInkSetNone;
+constexpr std::uint8_t C3 = kInkSetCmy;
+constexpr std::uint8_t C4 = kInkSetCmyk;
+constexpr std::uint8_t Ck = kInkSetCmyLightK;
+constexpr std::uint8_t C5 = kInkSetCmykLightK;
+constexpr std::uint8_t Cm = kInkSetCmykLightCm;
+constexpr std::uint8_t C6 = kInkSetCmyLightCmk;
+constexpr std::uint8_t C7 = kInkSetSeven;
+constexpr std::uint8_t S6 = kInkSetSixteen;
+}  // namespace
 
 // clang-format off
 // Ink set of each quality row (0..4) and media column (0..12).
 const std::uint8_t InkSetTable[kQualityRows * kMediaColumns] = {
-    3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // row 0: quality 20, 30 and unknown codes
-    3, 0, 4, 0, 0, 0, 0, 0, 0, 7, 0, 0, 0,  // row 1: quality 15
-    3, 5, 7, 5, 2, 7, 7, 7, 7, 7, 7, 7, 7,  // row 2: quality 10
-    6, 8, 7, 5, 0, 7, 7, 7, 7, 7, 7, 0, 7,  // row 3: quality 5
-    0, 0, 0, 0, 0, 0, 0, 9, 0, 0, 7, 0, 0,  // row 4: quality 0
+//  plain matte gloss trans 18  15  16  26  28  29  31  36  37
+    C4,  xx,  xx,  xx,  xx, xx, xx, xx, xx, xx, xx, xx, xx,  // row 0: quality 20, 30 and unknown codes
+    C4,  xx,  Ck,  xx,  xx, xx, xx, xx, xx, C6, xx, xx, xx,  // row 1: quality 15
+    C4,  C5,  C6,  C5,  C3, C6, C6, C6, C6, C6, C6, C6, C6,  // row 2: quality 10
+    Cm,  C7,  C6,  C5,  xx, C6, C6, C6, C6, C6, C6, xx, C6,  // row 3: quality 5
+    xx,  xx,  xx,  xx,  xx, xx, xx, S6, xx, xx, C6, xx, xx,  // row 4: quality 0
 };
 
 // clang-format on
@@ -89,8 +102,6 @@ constexpr auto BuildPlaneFormatTable() {
 
 constexpr auto kPlaneFormatBytes = BuildPlaneFormatTable();
 
-constexpr std::int16_t kPlaneCountOfInkSet[10] = {0, 1, 3, 4, 4, 5, 6, 6, 7, 16};
-
 std::uint8_t FormatByte(std::int16_t qualityCode, std::int16_t mediaCode, std::int16_t planeIndex,
                         const std::uint8_t* table) {
     const int cell = QualityRow(qualityCode) * kMediaColumns + MediaColumn(mediaCode);
@@ -125,71 +136,25 @@ void SetFixedConfiguration(PageConfiguration* out, std::int16_t inkSetId,
         out->codeConversion[plane++] = conversion;
 }
 
-// The full ink selections that row commit sends are written out by hand; they must name
-// the planes in the order these tables give them.
-constexpr bool SelectionsMatchInkSets() {
-    for (int set = 2; set <= 9; ++set) {
-        const char* inks = kInkSetInks[set];
-        for (int i = 0; inks[i] != 0; ++i)
-            if (kSelectFull[set].bytes[5 + i] != static_cast<std::uint8_t>(inks[i])) return false;
-    }
-    return true;
-}
-static_assert(SelectionsMatchInkSets());
-
 }  // namespace
 
 const std::uint8_t (&PlaneFormatTable)[kQualityRows * kMediaColumns * kFormatPlanes] =
     kPlaneFormatBytes.bytes;
 
 std::int16_t QualityRow(std::int16_t qualityCode) {
-    switch (qualityCode) {
-        case 0:
-            return 4;
-        case 5:
-            return 3;
-        case 10:
-            return 2;
-        case 15:
-            return 1;
-        default:
-            return 0;  // 20, 30 and every other code
-    }
+    // Row 0 is the fallback; 20 sits there too.
+    for (std::int16_t row = 1; row < kQualityRows; ++row)
+        if (kQualityOfRow[row] == qualityCode) return row;
+    return 0;
 }
 
 std::int16_t MediaColumn(std::int16_t mediaCode) {
-    switch (mediaCode) {
-        case 7:
-        case 8:
-            return 1;
-        case 27:
-            return 2;
-        case 1:
-            return 3;
-        case 18:
-            return 4;
-        case 15:
-        case 22:
-        case 24:
-            return 5;
-        case 16:
-            return 6;
-        case 26:
-            return 7;
-        case 28:
-            return 8;
-        case 29:
-            return 9;
-        case 31:
-        case 32:
-            return 10;
-        case 36:
-            return 11;
-        case 37:
-            return 12;
-        default:
-            return 0;
+    for (std::int16_t column = 1; column < kMediaColumns; ++column) {
+        const MediaColumnEntry& entry = kMediaColumnsOf[column];
+        for (int i = 0; i < entry.codeCount; ++i)
+            if (entry.codes[i] == mediaCode) return column;
     }
+    return 0;
 }
 
 std::int16_t LookupInkSet(std::int16_t qualityCode, std::int16_t mediaCode,
@@ -198,14 +163,12 @@ std::int16_t LookupInkSet(std::int16_t qualityCode, std::int16_t mediaCode,
 }
 
 std::int16_t InkSetPlaneCount(std::int16_t inkSetId) {
-    if (inkSetId < 0 || inkSetId > 9) return 0;
-    return kPlaneCountOfInkSet[inkSetId];
+    return InkSetOf(inkSetId).planeCount;
 }
 
 std::int16_t LookupPlaneCount(std::int16_t qualityCode, std::int16_t mediaCode,
                               const std::uint8_t* table) {
-    const std::int16_t count = InkSetPlaneCount(LookupInkSet(qualityCode, mediaCode, table));
-    return count == 0 ? kFailed : count;
+    return InkSetPlaneCount(LookupInkSet(qualityCode, mediaCode, table));
 }
 
 std::int16_t LookupPlaneFormat(std::int16_t qualityCode, std::int16_t mediaCode,
@@ -218,48 +181,50 @@ std::int16_t LookupCodeConversion(std::int16_t qualityCode, std::int16_t mediaCo
     return FormatByte(qualityCode, mediaCode, planeIndex, table) & 0x20;
 }
 
-std::int16_t ChoosePageConfiguration(std::int16_t qualityCode, std::int16_t mediaCode,
-                                     std::int16_t blackOnly, std::int16_t kForBlack,
-                                     std::int16_t keepColor, PageConfiguration* out) {
+bool ChoosePageConfiguration(std::int16_t qualityCode, std::int16_t mediaCode,
+                             std::int16_t blackOnly, std::int16_t kForBlack, std::int16_t keepColor,
+                             PageConfiguration* out) {
     *out = PageConfiguration{};
-    if (mediaCode == 26 && qualityCode == 0) {
+    const std::int16_t cellInkSet = LookupInkSet(qualityCode, mediaCode, InkSetTable);
+    if (cellInkSet == kInkSetSixteen) {
         // The sixteen-ink configuration: six four-level input planes split into sixteen
         // two-bit planes; the page flags do not apply to it.
-        out->inkSetId = LookupInkSet(0, 26, InkSetTable);
-        out->planeCount = LookupPlaneCount(0, 26, InkSetTable);
+        out->inkSetId = kInkSetSixteen;
+        out->planeCount = InkSetPlaneCount(kInkSetSixteen);
         out->twoBitSplit = 1;
         for (int plane = 0; plane < out->planeCount; ++plane)
             out->pixelShift[plane] = 1;
-        return kOk;
+        return true;
     }
     const std::int16_t column = MediaColumn(mediaCode);
     const std::int16_t row = QualityRow(qualityCode);
-    if (blackOnly == 1 && kForBlack != 1 && keepColor == 0 && (column == 0 || column == 1)) {
-        SetFixedConfiguration(out, 1, {3}, {0});
-        return kOk;
+    const bool plainOrMatte = column == kColumnPlain || column == kColumnMatte;
+    if (blackOnly == 1 && kForBlack != 1 && keepColor == 0 && plainOrMatte) {
+        SetFixedConfiguration(out, kInkSetBlack, {3}, {0});
+        return true;
     }
     if (kForBlack == 1) {
-        if ((column == 0 || column == 1) && row == 2) {
-            SetFixedConfiguration(out, 4, {2, 2, 3, 2}, {1, 1, 0, 1});
-            return kOk;
+        if (plainOrMatte && row == kRowQuality10) {
+            SetFixedConfiguration(out, kInkSetCmyLightK, {2, 2, 3, 2}, {1, 1, 0, 1});
+            return true;
         }
-        if (column == 1 && row == 3) {
-            SetFixedConfiguration(out, 7, {2, 2, 2, 2, 2, 2}, {0, 0, 0, 0, 0, 0});
-            return kOk;
+        if (column == kColumnMatte && row == kRowQuality5) {
+            SetFixedConfiguration(out, kInkSetCmyLightCmk, {2, 2, 2, 2, 2, 2}, {0, 0, 0, 0, 0, 0});
+            return true;
         }
     }
-    out->inkSetId = LookupInkSet(qualityCode, mediaCode, InkSetTable);
+    out->inkSetId = cellInkSet;
     const std::int16_t planeCount = LookupPlaneCount(qualityCode, mediaCode, InkSetTable);
-    if (out->inkSetId == 0 || planeCount <= 0 || planeCount > kFormatPlanes) return kFailed;
+    if (out->inkSetId == kInkSetNone || planeCount <= 0 || planeCount > kFormatPlanes) return false;
     out->planeCount = planeCount;
     for (std::int16_t plane = 0; plane < planeCount; ++plane) {
         out->codeConversion[plane] =
             LookupCodeConversion(qualityCode, mediaCode, plane, PlaneFormatTable);
         out->pixelShift[plane] =
             PixelShiftOf(LookupPlaneFormat(qualityCode, mediaCode, plane, PlaneFormatTable));
-        if (out->pixelShift[plane] < 0) return kFailed;
+        if (out->pixelShift[plane] < 0) return false;
     }
-    return kOk;
+    return true;
 }
 
 std::int16_t ChooseLinesPerRow(std::int16_t resolution, std::int16_t formFeedFlag) {
