@@ -20,7 +20,7 @@ struct PrintJob {
     int resolution = 0;
     bool modeChanged = false;     // PrintJobSetMode since the render job opened
     bool renderPageOpen = false;  // the render job's page has started (with a line)
-    int status = RENDER_OK;  // the first failure, or RENDER_CANCELED; sticky
+    int status = RENDER_OK;       // the first failure, or RENDER_CANCELED; sticky
     std::string error;
     bool finished = false;
     bool inPage = false;
@@ -263,11 +263,10 @@ int PrintJobSetMode(PrintJob* job, const RenderModeRequest* mode) {
     if (job->status != RENDER_OK) return job->status;
     if (job->inPage) return Fail(job, RENDER_CALL_ORDER, "the print mode changed inside a page");
     const RenderModeRequest& current = job->options.mode;
-    const bool same = mode->qualityCode == current.qualityCode &&
-                      mode->mediaCode == current.mediaCode &&
-                      mode->blackOnly == current.blackOnly &&
-                      mode->kForBlack == current.kForBlack &&
-                      mode->keepColor == current.keepColor && mode->formFeed == current.formFeed;
+    const bool same =
+        mode->qualityCode == current.qualityCode && mode->mediaCode == current.mediaCode &&
+        mode->blackOnly == current.blackOnly && mode->kForBlack == current.kForBlack &&
+        mode->keepColor == current.keepColor && mode->formFeed == current.formFeed;
     if (same) return RENDER_OK;
     const int resolution = current.resolution;
     job->options.mode = *mode;

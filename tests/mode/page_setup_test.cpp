@@ -5,10 +5,10 @@
 #include <cstring>
 #include <vector>
 
+#include "catalog/print_modes.h"
 #include "core/call_state.h"
 #include "core/context.h"
 #include "job_driver.h"
-#include "catalog/print_modes.h"
 #include "test_heap.h"
 
 using namespace jobdriver;

@@ -1,12 +1,13 @@
 // The shared test page (tools/testpage): in every print mode it puts ink on every plane
 // the mode has, so that inkrow-page --verify and the page benchmark exercise every ink,
 // and its lines pack to the formats the mode asks for.
+#include "testpage.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "inkrow/render.h"
-#include "testpage.h"
 
 namespace {
 
@@ -15,8 +16,8 @@ TEST(TestPage, EveryModeGetsInkOnEveryPlane) {
     RenderListModePairs(pairs.data(), static_cast<int>(pairs.size()));
     constexpr int kDpi = 72;  // small, the same picture
     for (const RenderModePair& pair : pairs) {
-        SCOPED_TRACE(testing::Message() << "quality " << pair.qualityCode << " media "
-                                        << pair.mediaCode);
+        SCOPED_TRACE(testing::Message()
+                     << "quality " << pair.qualityCode << " media " << pair.mediaCode);
         RenderModeRequest request{};
         request.qualityCode = pair.qualityCode;
         request.mediaCode = pair.mediaCode;
