@@ -62,6 +62,14 @@ bool Canceled(PrintJob* job) {
     return true;
 }
 
+// A page source that the job's cancel stopped (Ghostscript killed while a page
+// rendered) reports an error: the job was canceled, and says so.
+int FailFromSource(PrintJob* job, int status, RenderSource* source) {
+    if (Canceled(job)) return RENDER_CANCELED;
+    const char* text = source != nullptr ? RenderSourceErrorText(source) : "";
+    return Fail(job, status, "%s", *text != '\0' ? text : RenderStatusText(status));
+}
+
 int WriteStream(void* context, const std::uint8_t* bytes, std::size_t length) {
     auto* job = static_cast<PrintJob*>(context);
     if (job->options.write(job->options.writeContext, bytes, length) != 0) return 1;
@@ -144,7 +152,7 @@ int PrintOneCopy(PrintJob* job, RenderSource* source) {
         RenderSourcePage page{};
         const int next = RenderSourceNextPage(source, &page);
         if (next == 0) return RENDER_OK;
-        if (next < 0) return Fail(job, next, "%s", RenderSourceErrorText(source));
+        if (next < 0) return FailFromSource(job, next, source);
         PrintPage printPage{};
         printPage.width = page.width;
         printPage.height = page.height;
@@ -156,7 +164,7 @@ int PrintOneCopy(PrintJob* job, RenderSource* source) {
         line.resize(page.lineBytes);
         for (int y = 0; y < page.height; ++y) {
             const int read = RenderSourceReadLine(source, line.data(), line.size());
-            if (read != RENDER_OK) return Fail(job, read, "%s", RenderSourceErrorText(source));
+            if (read != RENDER_OK) return FailFromSource(job, read, source);
             const int pushed = PrintJobPushLine(job, line.data(), line.size());
             if (pushed != RENDER_OK) return pushed;
         }
@@ -358,10 +366,9 @@ int PrintJobPrintFile(PrintJob* job, const char* path, const RenderSourceOptions
         RenderSource* source = nullptr;
         const int opened = RenderSourceOpen(path, &sourceOptions, &source);
         if (opened != RENDER_OK) {
-            const char* text = source != nullptr ? RenderSourceErrorText(source) : "";
-            Fail(job, opened, "%s", *text != '\0' ? text : RenderStatusText(opened));
+            const int failed = FailFromSource(job, opened, source);
             RenderSourceClose(source);
-            return opened;
+            return failed;
         }
         job->copy = copy;
         job->pageNumber = 0;
