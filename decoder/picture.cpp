@@ -21,17 +21,6 @@ namespace {
 // Pictures beyond this many pixels are refused rather than allocated.
 constexpr std::uint64_t kMaxPixels = std::uint64_t{1} << 32;
 
-// The ink letter a printer plane carries. The second and further planes of a split ink
-// carry part of the same ink, so their code derives from its letter; a code that is no
-// ink at all draws as light black, a neutral gray.
-char InkLetterOf(std::uint8_t code) {
-    std::uint8_t letter = code;
-    if (!((code >= 'A' && code <= 'Z') || (code >= 'a' && code <= 'z')) && IsKnownInk(code))
-        letter = static_cast<std::uint8_t>((code & 0x3F) | 0x40);
-    const char ink = static_cast<char>(letter);
-    return ink::FindInk(ink) != nullptr ? ink : 'k';
-}
-
 // The inks of a picture, drawn with the ink model: each printer plane adds its share of
 // its ink's coverage at a pixel (a split ink's planes share it), and the pixel shows the
 // model's mix of the inks there, with the paper as display white. Pixels repeat a few
@@ -117,6 +106,14 @@ std::uint8_t TopLevel(PixelFormat format) {
 }
 
 }  // namespace
+
+char InkLetterOf(std::uint8_t code) {
+    std::uint8_t letter = code;
+    if (!((code >= 'A' && code <= 'Z') || (code >= 'a' && code <= 'z')) && IsKnownInk(code))
+        letter = static_cast<std::uint8_t>((code & 0x3F) | 0x40);
+    const char ink = static_cast<char>(letter);
+    return ink::FindInk(ink) != nullptr ? ink : 'k';
+}
 
 struct PngFile {
     std::FILE* stream = nullptr;

@@ -33,6 +33,11 @@ bool ExpandRaster(const InkRaster& raster, PixelFormat format, std::uint32_t wid
 // Gray picture of one ink: white for no ink, black for its top level.
 std::vector<std::uint8_t> RenderGray(const LevelImage& image);
 
+// The ink letter a printer plane carries ('C', 'M', 'Y', 'K', 'c', 'm', 'k'). The second
+// and further planes of a split ink carry part of the same ink, so their code derives
+// from its letter; a code that is no ink at all reads as light black, a neutral gray.
+char InkLetterOf(std::uint8_t code);
+
 struct InkLayer {
     std::uint8_t code = 0;
     const LevelImage* image = nullptr;

@@ -14,7 +14,7 @@ set -euo pipefail
 # Building the library, the render stage, the tools and the printer application (the
 # release preset builds the benchmarks too), and printing the sample document.
 demo=(cmake make g++ pkg-config libpng-dev libjpeg-dev zlib1g-dev libpappl-dev
-      libcups2-dev libcupsimage2-dev ghostscript help2man libbenchmark-dev libtiff-dev)
+      libcups2-dev libcupsimage2-dev ghostscript help2man libbenchmark-dev libtiff-dev libfftw3-dev)
 # Every test of the plain and sanitizer builds: GoogleTest, the benchmarks (which the
 # plain build compiles), a real cupsd with its filters, the layout and format checks,
 # and the binary-interface check.
