@@ -54,19 +54,22 @@ InkPlanes GroupInkPlanes(std::span<const PictureInk> inks) {
     return planes;
 }
 
-// The 1/n-domain colour of a pixel's coverages, kept per combination met (in steps of
-// 1/1023, six inks to a key), as pages repeat a few.
+// The 1/n-domain colour of a pixel's coverages, kept per combination met, as pages repeat
+// a few. Coverage goes in steps of 1/1023 for up to six inks, 1/511 for seven or eight,
+// so that a key holds them all.
 struct MixCache {
     const ink::InkSet* set = nullptr;
     std::unordered_map<std::uint64_t, ink::Bands> colours;
 
     const ink::Bands& Mix(const double* coverage) {
+        const int bits = set->count <= 6 ? 10 : 9;
+        const double top = static_cast<double>((1 << bits) - 1);
         std::uint64_t key = 0;
         double steps[ink::kMaxInks] = {};
         for (int s = 0; s < set->count; ++s) {
-            const auto step = static_cast<std::uint64_t>(std::lround(coverage[s] * 1023.0));
-            steps[s] = static_cast<double>(step) / 1023.0;
-            key = key * 1024 + step;
+            const auto step = static_cast<std::uint64_t>(std::lround(coverage[s] * top));
+            steps[s] = static_cast<double>(step) / top;
+            key = (key << bits) | step;
         }
         auto found = colours.find(key);
         if (found != colours.end()) return found->second;

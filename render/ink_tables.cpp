@@ -98,11 +98,11 @@ void PlaneCoverages(const RenderMode& mode, const Separation& separation, const 
     double amounts[4];
     for (int p = 0; p < 4; ++p)
         amounts[p] = process[p];
-    if (separation.compositeBlack && !separation.composite.empty()) {
+    if (separation.compositeBlack && !separation.composite[0].empty()) {
         const std::size_t k = ToAmount(process[kProcessBlack]);
         for (int p = 0; p < 3; ++p)
-            amounts[p] =
-                std::min(1.0, amounts[p] + separation.composite[k] / static_cast<double>(kInkFull));
+            amounts[p] = std::min(
+                1.0, amounts[p] + separation.composite[p][k] / static_cast<double>(kInkFull));
     }
     for (int i = 0; i < mode.planeCount; ++i) {
         const PlaneRecipe& recipe = separation.recipes[i];
@@ -124,39 +124,87 @@ ink::Lab PredictProcess(const RenderMode& mode, const Separation& separation, do
     return ink::ToLab(ink::PredictPatch(set, coverage));
 }
 
+namespace {
+
+// The shares of cyan, magenta and yellow in a composite (the largest share 1), found by a
+// search over a grid for the mix nearest to a dark neutral.
+struct Balance {
+    double share[3] = {1.0, 1.0, 1.0};
+};
+
+}  // namespace
+
 void BuildCompositeBlack(const RenderMode& mode, const Separation& separation,
-                         std::vector<std::uint16_t>* composite,
+                         std::vector<std::uint16_t> composite[3],
                          std::vector<std::uint16_t>* lightBlack) {
     ink::InkSet set;
     ink::MakeInkSet(mode.inks, mode.planeCount, &set);
     int lightBlackPlane = -1;
     for (int i = 0; i < mode.planeCount; ++i)
         if (mode.planes[i].ink == 'k') lightBlackPlane = i;
-    // A path from white to the darkest black within the ink limit, t from 0 to 2: light
-    // black alone up to full (t 0 .. 1), then cyan, magenta and yellow added equally over
-    // it (t 1 .. 2), the light black giving way where the three would pass the limit.
-    // Without a light black the path starts at t = 1.
-    const auto pointOf = [&](double t, double* x, double* k) {
-        if (lightBlackPlane < 0) {
-            *x = std::max(0.0, t - 1.0);
-            *k = 0.0;
-            return;
-        }
-        *x = std::max(0.0, t - 1.0);
-        *k = std::min(1.0, t);
-    };
     double coverage[RENDER_MAX_PLANES];
-    const auto lightnessAt = [&](double t) {
-        double x = 0.0;
-        double k = 0.0;
-        pointOf(t, &x, &k);
-        const double process[4] = {x, x, x, 0.0};
+    // The plane coverages of a composite x (shared out by `balance`) over light black k,
+    // the light black giving way where the total would pass the ink limit.
+    const auto cover = [&](double x, double k, const Balance& balance) {
+        const double process[4] = {x * balance.share[0], x * balance.share[1], x * balance.share[2],
+                                   0.0};
         PlaneCoverages(mode, separation, process, coverage);
         double total = 0.0;
         for (int i = 0; i < mode.planeCount; ++i)
             if (i != lightBlackPlane) total += coverage[i];
-        if (lightBlackPlane >= 0)
-            coverage[lightBlackPlane] = std::clamp(kCompositeInkLimit - total, 0.0, k);
+        const double light = std::clamp(kCompositeInkLimit - total, 0.0, k);
+        if (lightBlackPlane >= 0) coverage[lightBlackPlane] = light;
+        return light;
+    };
+    // Gray balance at a few amounts of composite, interpolated between them.
+    constexpr int kBalancePoints = 4;
+    Balance balances[kBalancePoints + 1];
+    for (int b = 1; b <= kBalancePoints; ++b) {
+        const double x = static_cast<double>(b) / kBalancePoints;
+        double best = 1e9;
+        for (int largest = 0; largest < 3; ++largest) {
+            for (int i = 0; i <= 20; ++i) {
+                for (int j = 0; j <= 20; ++j) {
+                    Balance trial;
+                    trial.share[(largest + 1) % 3] = 0.4 + 0.03 * i;
+                    trial.share[(largest + 2) % 3] = 0.4 + 0.03 * j;
+                    cover(x, lightBlackPlane >= 0 ? 1.0 : 0.0, trial);
+                    const ink::Lab lab = ink::ToLab(ink::PredictPatch(set, coverage));
+                    // Neutral, but not at the cost of darkness, which counts the more the
+                    // deeper the black; at full, where black must be as dark as the inks
+                    // allow, a unit of lightness weighs as much as two of chroma.
+                    const double cost = std::hypot(lab.a, lab.b - ink::PaperLab().b) +
+                                        (b == kBalancePoints ? 2.0 : x) * lab.l;
+                    if (cost < best) {
+                        best = cost;
+                        balances[b] = trial;
+                    }
+                }
+            }
+        }
+    }
+    balances[0] = balances[1];
+    const auto balanceAt = [&](double x) {
+        const double at = std::clamp(x, 0.0, 1.0) * kBalancePoints;
+        const int i = std::min(static_cast<int>(at), kBalancePoints - 1);
+        Balance mixed;
+        for (int c = 0; c < 3; ++c)
+            mixed.share[c] =
+                balances[i].share[c] + (at - i) * (balances[i + 1].share[c] - balances[i].share[c]);
+        return mixed;
+    };
+    // A path from white to the darkest black within the ink limit, t from 0 to 2: light
+    // black alone up to full (t 0 .. 1), then the balanced composite added over it (t 1 ..
+    // 2). Without a light black the path starts at t = 1.
+    const auto pointOf = [&](double t, double* x, double* k) {
+        *x = std::max(0.0, t - 1.0);
+        *k = lightBlackPlane < 0 ? 0.0 : std::min(1.0, t);
+    };
+    const auto lightnessAt = [&](double t) {
+        double x = 0.0;
+        double k = 0.0;
+        pointOf(t, &x, &k);
+        cover(x, k, balanceAt(x));
         return LightnessOf(set, coverage);
     };
     // Lightness along the path, made non-increasing so that the search below is well posed.
@@ -167,7 +215,7 @@ void BuildCompositeBlack(const RenderMode& mode, const Separation& separation,
         pathLightness[s] = s == 0 ? l : std::min(l, pathLightness[s - 1]);
     }
     const int start = lightBlackPlane < 0 ? kKnots : 0;
-    double added[kKnots + 1];
+    double added[3][kKnots + 1];
     double light[kKnots + 1];
     for (int i = 0; i <= kKnots; ++i) {
         const double target = IdealLightness('K', static_cast<double>(i) / kKnots);
@@ -186,19 +234,14 @@ void BuildCompositeBlack(const RenderMode& mode, const Separation& separation,
         double x = 0.0;
         double k = 0.0;
         pointOf(t, &x, &k);
-        added[i] = x;
-        if (lightBlackPlane >= 0) {
-            const double process[4] = {x, x, x, 0.0};
-            PlaneCoverages(mode, separation, process, coverage);
-            double total = 0.0;
-            for (int p = 0; p < mode.planeCount; ++p)
-                if (p != lightBlackPlane) total += coverage[p];
-            light[i] = std::clamp(kCompositeInkLimit - total, 0.0, k);
-        } else {
-            light[i] = 0.0;
-        }
+        const Balance balance = balanceAt(x);
+        for (int c = 0; c < 3; ++c)
+            added[c][i] = x * balance.share[c];
+        light[i] = cover(x, k, balance);
+        if (lightBlackPlane < 0) light[i] = 0.0;
     }
-    Interpolate(added, composite);
+    for (int c = 0; c < 3; ++c)
+        Interpolate(added[c], &composite[c]);
     Interpolate(light, lightBlack);
 }
 

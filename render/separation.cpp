@@ -38,7 +38,8 @@ void BuildSeparation(const RenderMode& mode, int colorSpace, Separation* separat
     separation->colorSpace = colorSpace;
     separation->grayOnly = mode.planeCount == 1;
     separation->compositeBlack = !separation->grayOnly && !HasInk(mode, 'K');
-    separation->composite.clear();
+    for (auto& table : separation->composite)
+        table.clear();
     for (int v = 0; v < 256; ++v)
         separation->byteToAmount[v] = static_cast<std::uint16_t>((v * kInkFull + 127) / 255);
     for (int a = 0; a <= kInkFull; ++a)
@@ -78,7 +79,7 @@ void BuildSeparation(const RenderMode& mode, int colorSpace, Separation* separat
     }
     if (separation->compositeBlack) {
         std::vector<std::uint16_t> lightBlack;
-        BuildCompositeBlack(mode, *separation, &separation->composite, &lightBlack);
+        BuildCompositeBlack(mode, *separation, separation->composite, &lightBlack);
         if (lightBlackPlane >= 0) separation->recipes[lightBlackPlane].table = lightBlack;
     }
 }
@@ -92,10 +93,10 @@ struct Inks {
 // Without a K ink, black also becomes cyan, magenta and yellow; the black amount stays
 // for the light black plane, whose table holds its share.
 void AddCompositeBlack(const Separation& separation, Inks* inks) {
-    const int added = separation.composite[static_cast<std::size_t>(inks->k)];
-    inks->c = std::min(kInkFull, inks->c + added);
-    inks->m = std::min(kInkFull, inks->m + added);
-    inks->y = std::min(kInkFull, inks->y + added);
+    const auto k = static_cast<std::size_t>(inks->k);
+    inks->c = std::min(kInkFull, inks->c + separation.composite[0][k]);
+    inks->m = std::min(kInkFull, inks->m + separation.composite[1][k]);
+    inks->y = std::min(kInkFull, inks->y + separation.composite[2][k]);
 }
 
 // One pixel's process amounts; Space and the mode's black handling are fixed per line,
@@ -106,8 +107,7 @@ Inks SeparatePixel(const Separation& separation, const std::uint8_t* p) {
     Inks inks{0, 0, 0, 0};
     if constexpr (Space == RENDER_GRAY8) {
         inks.k = toAmount[255 - p[0]];
-        if (separation.compositeBlack)
-            inks.c = inks.m = inks.y = separation.composite[static_cast<std::size_t>(inks.k)];
+        if (separation.compositeBlack) AddCompositeBlack(separation, &inks);
     } else if constexpr (Space == RENDER_RGB8) {
         if (separation.grayOnly) {
             const int luminance = (77 * p[0] + 151 * p[1] + 28 * p[2] + 128) >> 8;

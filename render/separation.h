@@ -39,11 +39,11 @@ struct PlaneRecipe {
 struct Separation {
     int colorSpace = RENDER_RGB8;
     bool grayOnly = false;            // the mode's only ink is black
-    bool compositeBlack = false;      // no K ink: black adds composite[k] to c, m and y
+    bool compositeBlack = false;      // no K ink: black adds composite[.][k] to c, m, y
     std::uint16_t byteToAmount[256];  // v / 255 as an amount
     std::uint16_t blackGeneration[kInkFull + 1];
     PlaneRecipe recipes[RENDER_MAX_PLANES];
-    std::vector<std::uint16_t> composite;  // black amount to the cyan, magenta, yellow added
+    std::vector<std::uint16_t> composite[3];  // black amount to the cyan, magenta, yellow added
 };
 
 // Sets the separation up for a mode and an input colour space.
@@ -71,13 +71,14 @@ struct LightSplit {
 };
 void BuildLightSplit(char darkInk, LightSplit* split);
 
-// Composite black for a mode without a K ink: per black amount, the amount added to the
-// cyan, magenta and yellow process amounts (into *composite) and the coverage of the
-// light black plane (into *lightBlack; all 0 without one). Sum of the planes' coverages
-// stays within kCompositeInkLimit. `separation` must hold the recipes of every plane.
+// Composite black for a mode without a K ink: per black amount, the amounts added to the
+// cyan, magenta and yellow process amounts (into composite[0 .. 2], shared out so that
+// the mix prints as near neutral as the inks allow) and the coverage of the light black
+// plane (into *lightBlack; all 0 without one). Sum of the planes' coverages stays within
+// kCompositeInkLimit. `separation` must hold the recipes of every plane.
 inline constexpr double kCompositeInkLimit = 3.0;
 void BuildCompositeBlack(const RenderMode& mode, const Separation& separation,
-                         std::vector<std::uint16_t>* composite,
+                         std::vector<std::uint16_t> composite[3],
                          std::vector<std::uint16_t>* lightBlack);
 
 // The ink model's colour of a patch of process amounts (0 .. 1) printed in the mode,

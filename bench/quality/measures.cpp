@@ -19,14 +19,14 @@ double LightnessOfY(double y) {
     return 116.0 * f - 16.0;
 }
 
-// Power at `period` in a profile, over the median power of the profile's other
+// Power at `period` in a profile, over the mean power of the profile's other
 // frequencies, in dB.
 double PeriodicPowerDb(const std::vector<double>& profile, int period) {
     const int n = static_cast<int>(profile.size());
-    double mean = 0;
+    double average = 0;
     for (double v : profile)
-        mean += v;
-    mean /= n;
+        average += v;
+    average /= n;
     std::vector<double> power;
     double atPeriod = 0;
     for (int k = 1; k <= n / 2; ++k) {
@@ -34,8 +34,8 @@ double PeriodicPowerDb(const std::vector<double>& profile, int period) {
         double im = 0;
         for (int i = 0; i < n; ++i) {
             const double angle = 2.0 * 3.14159265358979323846 * k * i / n;
-            re += (profile[static_cast<std::size_t>(i)] - mean) * std::cos(angle);
-            im -= (profile[static_cast<std::size_t>(i)] - mean) * std::sin(angle);
+            re += (profile[static_cast<std::size_t>(i)] - average) * std::cos(angle);
+            im -= (profile[static_cast<std::size_t>(i)] - average) * std::sin(angle);
         }
         const double p = re * re + im * im;
         if (k * period == n)
@@ -43,11 +43,12 @@ double PeriodicPowerDb(const std::vector<double>& profile, int period) {
         else
             power.push_back(p);
     }
-    std::nth_element(power.begin(), power.begin() + static_cast<std::ptrdiff_t>(power.size() / 2),
-                     power.end());
-    const double median = power[power.size() / 2];
-    if (median <= 0) return atPeriod > 0 ? 99.0 : 0.0;
-    return 10.0 * std::log10(std::max(atPeriod, 1e-30) / median);
+    double mean = 0;
+    for (double p : power)
+        mean += p;
+    mean /= static_cast<double>(power.size());
+    if (mean <= 0) return atPeriod > 0 ? 99.0 : 0.0;
+    return 10.0 * std::log10(std::max(atPeriod, 1e-30) / mean);
 }
 
 }  // namespace
@@ -86,7 +87,8 @@ double GrainOf(std::vector<double> luminance, int width, int height, double dots
     int count = 0;
     for (int y = y0; y < y1; ++y) {
         for (int x = x0; x < x1; ++x) {
-            const double l = LightnessOfY(std::max(0.0, luminance[static_cast<std::size_t>(y) * width + x]));
+            const double l =
+                LightnessOfY(std::max(0.0, luminance[static_cast<std::size_t>(y) * width + x]));
             sum += l;
             squares += l * l;
             ++count;

@@ -13,9 +13,10 @@
 // comparison picture comparison.png there.
 #include <algorithm>
 #include <chrono>
-#include <cstdarg>
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -66,8 +67,8 @@ const char* NameOf(Method m) {
 }
 
 // The render stage's own halftone of amounts (0 .. 1 a pixel) to levelCount levels.
-std::vector<std::uint8_t> RenderHalftone(bool ordered, const std::vector<double>& amounts, int width,
-                                         int height, int levelCount, int matrixOffset) {
+std::vector<std::uint8_t> RenderHalftone(bool ordered, const std::vector<double>& amounts,
+                                         int width, int height, int levelCount, int matrixOffset) {
     std::vector<std::uint16_t> identity(render::kInkFull + 1);
     for (int a = 0; a <= render::kInkFull; ++a)
         identity[static_cast<std::size_t>(a)] = static_cast<std::uint16_t>(a);
@@ -78,9 +79,9 @@ std::vector<std::uint8_t> RenderHalftone(bool ordered, const std::vector<double>
     std::vector<std::uint8_t> out(amounts.size());
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x)
-            source[static_cast<std::size_t>(x)] = static_cast<std::uint16_t>(std::lround(
-                std::clamp(amounts[static_cast<std::size_t>(y) * width + x], 0.0, 1.0) *
-                render::kInkFull));
+            source[static_cast<std::size_t>(x)] = static_cast<std::uint16_t>(
+                std::lround(std::clamp(amounts[static_cast<std::size_t>(y) * width + x], 0.0, 1.0) *
+                            render::kInkFull));
         if (ordered)
             render::OrderLine(source.data(), identity.data(), 0, width, levelCount, y, matrixOffset,
                               line.data());
@@ -112,24 +113,27 @@ std::vector<std::uint8_t> Halftone(Method method, const std::vector<double>& amo
 
 void HalftoneStatistics(bool full) {
     const std::vector<double> shortLevels = {0.25, 0.28, 1, 2, 5, 10, 20, 30, 42, 50};
-    const std::vector<double> fullLevels = {0.25, 0.28, 0.5, 1, 2, 3, 5, 7, 10, 15,
-                                            20,   25,   30,  35, 42, 50};
+    const std::vector<double> fullLevels = {0.25, 0.28, 0.5, 1,  2,  3,  5,  7,
+                                            10,   15,   20,  25, 30, 35, 42, 50};
     const std::vector<double>& percents = full ? fullLevels : shortLevels;
     const Method methods[] = {Method::kDiffusion, Method::kFloydSteinberg, Method::kZhouFang,
                               Method::kOrdered};
     Emit("\n## Halftone statistics: constant 1-bit black patches\n\n");
-    Emit("Anisotropy (dB, -10.8 is isotropic), low-frequency power (below half the principal "
-         "frequency, of the pattern's variance), grain (sigma L* after Nasanen's eye filter at "
-         "300 mm, at 600 and 300 dpi), first row with a dot, structure at the 16-row band and "
-         "the 64-pixel matrix period (dB over the median of the row and column profiles).\n\n");
-    Emit("| coverage | method | anisotropy | low power | grain 600 | grain 300 | first dot | "
-         "band 16 | period 64 |\n|---|---|---|---|---|---|---|---|---|\n");
+    Emit(
+        "Anisotropy (dB, -10.8 is isotropic), low-frequency power (below half the principal "
+        "frequency, of the pattern's variance), grain (sigma L* after Nasanen's eye filter at "
+        "300 mm, at 600 and 300 dpi), first row with a dot, structure at the 16-row band and "
+        "the 64-pixel matrix period (dB over the mean power of the row and column profiles' other "
+        "frequencies; about 0 is no structure).\n\n");
+    Emit(
+        "| coverage | method | anisotropy | low power | grain 600 | grain 300 | first dot | "
+        "band 16 | period 64 |\n|---|---|---|---|---|---|---|---|---|\n");
     for (double percent : percents) {
         const std::vector<double> amounts(
             static_cast<std::size_t>(quality::kPatchWidth) * quality::kPatchHeight, percent / 100);
         for (Method method : methods) {
-            const auto levels = Halftone(method, amounts, quality::kPatchWidth,
-                                         quality::kPatchHeight, 2, 7);
+            const auto levels =
+                Halftone(method, amounts, quality::kPatchWidth, quality::kPatchHeight, 2, 7);
             const quality::PatternStats s = quality::MeasurePattern(levels, 1, percent / 100, 'K');
             Emit("| %.2f %% | %s | %.1f | %.2f | %.2f | %.2f | %d | %.1f | %.1f |\n", percent,
                  NameOf(method), s.anisotropyDb, s.lowFrequencyPower, s.grain600, s.grain300,
@@ -138,8 +142,9 @@ void HalftoneStatistics(bool full) {
     }
     if (!full) return;
     Emit("\n## Grain at every level count (sigma L*, 600 dpi, 300 mm)\n\n");
-    Emit("| levels | coverage | inkrow diffusion | Floyd-Steinberg | Zhou-Fang | inkrow ordered "
-         "|\n|---|---|---|---|---|---|\n");
+    Emit(
+        "| levels | coverage | inkrow diffusion | Floyd-Steinberg | Zhou-Fang | inkrow ordered "
+        "|\n|---|---|---|---|---|---|\n");
     for (int count : {3, 4, 7, 13}) {
         for (double percent : {2.0, 10.0, 30.0, 50.0, 80.0}) {
             const std::vector<double> amounts(
@@ -322,8 +327,8 @@ void PrintWithReference(const RenderMode& mode, Reference method, const Page& pa
             std::fill(p.begin(), p.end(), 0);
         int first = 0;
         int end = 0;
-        render::SeparateLine(separation, page.cmyk.data() + static_cast<std::size_t>(y) * w * 4,
-                             w, rows, &first, &end);
+        render::SeparateLine(separation, page.cmyk.data() + static_cast<std::size_t>(y) * w * 4, w,
+                             rows, &first, &end);
         for (int i = 0; i < mode.planeCount; ++i) {
             const render::PlaneRecipe& recipe = separation.recipes[i];
             for (int x = first; x < end; ++x)
@@ -335,8 +340,9 @@ void PrintWithReference(const RenderMode& mode, Reference method, const Page& pa
     const std::uint32_t widthBytes = static_cast<std::uint32_t>((w + 7) / 8);
     for (int i = 0; i < mode.planeCount; ++i) {
         const int count = mode.planes[i].levels;
-        const auto levels = HalftoneReference(method, amounts[static_cast<std::size_t>(i)], w,
-                                              page.height, count, static_cast<std::uint32_t>(i + 1));
+        const auto levels =
+            HalftoneReference(method, amounts[static_cast<std::size_t>(i)], w, page.height, count,
+                              static_cast<std::uint32_t>(i + 1));
         for (int step = 1; step < count; ++step) {
             decode::InkRaster raster;
             raster.code = static_cast<std::uint8_t>(mode.planes[i].ink);
@@ -359,16 +365,16 @@ struct ModeResult {
     double chartMean = 0, chartMax = 0;
     double grayError = 0;
     bool grayMonotonic = true;
-    double rampMax = 0;
+    double rampMax[3] = {0, 0, 0};  // K, C, M
     double black = 0;
-    double grainK10 = 0, grainK50 = 0, grainC10 = 0;
+    double grain[3] = {0, 0, 0};  // K 10 %, K 50 %, C 10 %
 };
 
 ModeResult Measure(const Printed& printed, const Page& page, const std::vector<Patch>& patches,
                    double dotsPerInch) {
     decode::SimulateOptions options;
     options.dotsPerInch = dotsPerInch;
-    options.viewingDistanceMm = 300;
+    options.viewingDistanceMm = 0;
     decode::Simulation simulation;
     std::string message;
     const auto rects = RectsOf(patches);
@@ -391,61 +397,109 @@ ModeResult Measure(const Printed& printed, const Page& page, const std::vector<P
                 ++chartCount;
                 break;
             case Patch::kGray:
-                result.grayError = std::max(result.grayError, std::fabs(got.l - IdealOf(patches[i]).l));
-                if (got.l > previousGray - 0.05 && patches[i].cmyk[3] != 0) result.grayMonotonic = false;
+                result.grayError =
+                    std::max(result.grayError, std::fabs(got.l - IdealOf(patches[i]).l));
+                if (got.l > previousGray - 0.05 && patches[i].cmyk[3] != 0)
+                    result.grayMonotonic = false;
                 previousGray = got.l;
-                result.rampMax = std::max(result.rampMax, de);
+                result.rampMax[0] = std::max(result.rampMax[0], de);
                 if (patches[i].cmyk[3] == 255) result.black = got.l;
                 break;
-            default:
-                result.rampMax = std::max(result.rampMax, de);
+            case Patch::kCyanRamp:
+                if (std::getenv("INKROW_QUALITY_DEBUG") != nullptr)
+                    std::fprintf(stderr, "%s %.2f %.2f %.2f  ideal %.2f %.2f %.2f  de %.2f\n",
+                                 patches[i].id.c_str(), got.l, got.a, got.b, IdealOf(patches[i]).l,
+                                 IdealOf(patches[i]).a, IdealOf(patches[i]).b, de);
+                result.rampMax[1] = std::max(result.rampMax[1], de);
                 break;
-        }
-        // Grain: sigma L* of the eye-filtered picture over the patch.
-        const bool k10 = patches[i].id == "K10";
-        const bool k50 = patches[i].id == "K50";
-        const bool c10 = patches[i].id == "C10";
-        if (k10 || k50 || c10) {
-            double sum = 0;
-            double squares = 0;
-            int n = 0;
-            for (int y = rects[i].y0; y < rects[i].y1; ++y)
-                for (int x = rects[i].x0; x < rects[i].x1; ++x) {
-                    ink::Bands r;
-                    for (int b = 0; b < 3; ++b)
-                        r.v[b] = simulation.reflectance[(static_cast<std::size_t>(y) * page.width + x) * 3 + b];
-                    const double l = ink::ToLab(r).l;
-                    sum += l;
-                    squares += l * l;
-                    ++n;
-                }
-            const double sigma = std::sqrt(std::max(0.0, squares / n - (sum / n) * (sum / n)));
-            (k10 ? result.grainK10 : k50 ? result.grainK50 : result.grainC10) = sigma;
+            default:
+                result.rampMax[2] = std::max(result.rampMax[2], de);
+                break;
         }
     }
     result.chartMean /= std::max(1, chartCount);
     return result;
 }
 
+// Grain of a flat tint: a page of it alone, simulated without the eye, then the eye's
+// filter over its middle, away from the page's edges.
+constexpr int kTintSide = 256;
+double TintGrain(const Printed& printed, double dotsPerInch) {
+    decode::SimulateOptions options;
+    options.dotsPerInch = dotsPerInch;
+    options.viewingDistanceMm = 0;
+    decode::Simulation simulation;
+    std::string message;
+    if (!decode::SimulatePage(printed.inks, kTintSide, kTintSide, {}, options, &simulation,
+                              &message))
+        return -1;
+    std::vector<double> luminance(static_cast<std::size_t>(kTintSide) * kTintSide);
+    for (std::size_t i = 0; i < luminance.size(); ++i) {
+        ink::Bands r;
+        for (int b = 0; b < 3; ++b)
+            r.v[b] = simulation.reflectance[i * 3 + static_cast<std::size_t>(b)];
+        double xyz[3];
+        ink::ToXyz(r, xyz);
+        luminance[i] = xyz[1];
+    }
+    // The top rows, where diffusion settles in, are left out.
+    return quality::GrainOf(luminance, kTintSide, kTintSide, dotsPerInch, 32, 96, kTintSide - 32,
+                            kTintSide - 32);
+}
+
+Page TintPage(const std::uint8_t cmyk[4]) {
+    Page page;
+    page.width = page.height = kTintSide;
+    page.cmyk.resize(static_cast<std::size_t>(kTintSide) * kTintSide * 4);
+    for (std::size_t i = 0; i < page.cmyk.size(); i += 4)
+        std::memcpy(&page.cmyk[i], cmyk, 4);
+    return page;
+}
+
+constexpr std::uint8_t kTints[3][4] = {{0, 0, 0, 26}, {0, 0, 0, 128}, {26, 0, 0, 0}};
+
 void EmitResult(const char* mode, const char* inks, int dpi, const char* method,
                 const ModeResult& r) {
-    Emit("| %s | %s | %d | %s | %.2f | %.2f | %.2f | %s | %.2f | %.1f | %.2f | %.2f | %.2f |\n",
-         mode, inks, dpi, method, r.chartMean, r.chartMax, r.grayError,
-         r.grayMonotonic ? "yes" : "NO", r.rampMax, r.black, r.grainK10, r.grainK50, r.grainC10);
+    Emit(
+        "| %s | %s | %d | %s | %.2f | %.2f | %.2f | %s | %.2f | %.2f | %.2f | %.1f | %.2f | "
+        "%.2f | %.2f |\n",
+        mode, inks, dpi, method, r.chartMean, r.chartMax, r.grayError,
+        r.grayMonotonic ? "yes" : "NO", r.rampMax[0], r.rampMax[1], r.rampMax[2], r.black,
+        r.grain[0], r.grain[1], r.grain[2]);
+}
+
+// One way of printing a page: the render stage (a halftone) or a reference method.
+struct Printer {
+    RenderModeRequest request;
+    RenderMode mode;
+    int halftone;  // RENDER_DIFFUSION, RENDER_ORDERED, or -1 with a reference
+    Reference reference;
+};
+
+bool PrintPage(const Printer& printer, const Page& page, Printed* printed) {
+    if (printer.halftone >= 0)
+        return PrintThroughRenderStage(printer.request, printer.halftone, page, printed);
+    PrintWithReference(printer.mode, printer.reference, page, printed);
+    return true;
 }
 
 void ModeTable(bool full) {
     const std::vector<Patch> patches = ChartPatches();
     const Page page = DrawChart(patches);
+    int chartPatches = 0;
+    for (const Patch& patch : patches)
+        chartPatches += patch.kind == Patch::kChart ? 1 : 0;
     Emit("\n## Print modes: the chart through the render stage and the simulator\n\n");
-    Emit("ΔE2000 against the ideal: the colour chart (%d patches, mean and max), the gray ramp's "
-         "largest L* error and whether it falls steadily, the largest ΔE2000 on the K, C and M "
-         "ramps (light/dark handover), L* of K 100 %%, and grain (sigma L*, eye at 300 mm) in "
-         "K 10 %%, K 50 %% and C 10 %%.\n\n",
-         static_cast<int>(patches.size()) - 63);
-    Emit("| mode | inks | dpi | halftone | chart mean | chart max | gray L* error | monotonic | "
-         "ramp max | K100 L* | grain K10 | grain K50 | grain C10 |\n"
-         "|---|---|---|---|---|---|---|---|---|---|---|---|---|\n");
+    Emit(
+        "ΔE2000 against the ideal: the colour chart (%d patches, mean and max), the gray ramp's "
+        "largest L* error and whether it falls steadily, the largest ΔE2000 on the K, C and M "
+        "ramps in 5 %% steps (light/dark handover), L* of K 100 %%, and grain (sigma L*, eye at "
+        "300 mm) in flat K 10 %%, K 50 %% and C 10 %%.\n\n",
+        chartPatches);
+    Emit(
+        "| mode | inks | dpi | halftone | chart mean | chart max | gray L* error | monotonic | "
+        "K ramp | C ramp | M ramp | K100 L* | grain K10 | grain K50 | grain C10 |\n"
+        "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|\n");
     RenderModePair pairs[128];
     const int count = std::min(128, RenderListModePairs(pairs, 128));
     bool seen[32] = {};
@@ -454,32 +508,31 @@ void ModeTable(bool full) {
         seen[pairs[p].inkSetId] = true;
         for (int dpi : {600, 300}) {
             if (!full && dpi == 300) continue;
-            RenderModeRequest request{};
-            request.qualityCode = pairs[p].qualityCode;
-            request.mediaCode = pairs[p].mediaCode;
-            request.resolution = dpi;
-            RenderMode mode;
-            if (RenderDescribeMode(&request, &mode) != RENDER_OK) continue;
+            Printer printer{};
+            printer.request.qualityCode = pairs[p].qualityCode;
+            printer.request.mediaCode = pairs[p].mediaCode;
+            printer.request.resolution = dpi;
+            if (RenderDescribeMode(&printer.request, &printer.mode) != RENDER_OK) continue;
             char name[32];
-            std::snprintf(name, sizeof name, "q%d m%d", request.qualityCode, request.mediaCode);
-            for (int halftone : {RENDER_DIFFUSION, RENDER_ORDERED}) {
+            std::snprintf(name, sizeof name, "q%d m%d", pairs[p].qualityCode, pairs[p].mediaCode);
+            const char* methods[] = {"inkrow diffusion", "inkrow ordered", "Floyd-Steinberg",
+                                     "Zhou-Fang"};
+            for (int m = 0; m < 4; ++m) {
+                printer.halftone = m == 0 ? RENDER_DIFFUSION : (m == 1 ? RENDER_ORDERED : -1);
+                printer.reference = m == 2 ? Reference::kFloydSteinberg : Reference::kZhouFang;
                 Printed printed;
-                if (!PrintThroughRenderStage(request, halftone, page, &printed)) {
-                    Emit("| %s | %s | %d | failed to print | | | | | | | | | |\n", name,
-                         mode.inks, dpi);
+                if (!PrintPage(printer, page, &printed)) {
+                    Emit("| %s | %s | %d | %s: failed to print |\n", name, printer.mode.inks, dpi,
+                         methods[m]);
                     continue;
                 }
-                EmitResult(name, mode.inks, dpi,
-                           halftone == RENDER_DIFFUSION ? "inkrow diffusion" : "inkrow ordered",
-                           Measure(printed, page, patches, dpi));
-            }
-            for (Reference reference : {Reference::kFloydSteinberg, Reference::kZhouFang}) {
-                Printed printed;
-                PrintWithReference(mode, reference, page, &printed);
-                EmitResult(name, mode.inks, dpi,
-                           reference == Reference::kFloydSteinberg ? "Floyd-Steinberg"
-                                                                   : "Zhou-Fang",
-                           Measure(printed, page, patches, dpi));
+                ModeResult result = Measure(printed, page, patches, dpi);
+                for (int t = 0; t < 3; ++t) {
+                    Printed tint;
+                    if (PrintPage(printer, TintPage(kTints[t]), &tint))
+                        result.grain[t] = TintGrain(tint, dpi);
+                }
+                EmitResult(name, printer.mode.inks, dpi, methods[m], result);
             }
         }
     }

@@ -37,9 +37,8 @@ struct KeyStrength {
     int level;
     double percent;
 };
-constexpr KeyStrength kStrengths[] = {{0, 0},   {44, 34},  {64, 50},  {80, 100},
-                                      {85, 100}, {95, 17}, {102, 50}, {107, 70},
-                                      {112, 79}, {127, 100}};
+constexpr KeyStrength kStrengths[] = {{0, 0},   {44, 34},  {64, 50},  {80, 100}, {85, 100},
+                                      {95, 17}, {102, 50}, {107, 70}, {112, 79}, {127, 100}};
 
 struct Weights {
     double right, belowLeft, below, strength;
@@ -88,7 +87,8 @@ std::vector<std::uint8_t> HalftoneReference(Reference method, const std::vector<
         for (int i = 0; i < width; ++i) {
             const int x = forward ? i : width - 1 - i;
             const int step = forward ? 1 : -1;
-            const double asked = std::clamp(amounts[static_cast<std::size_t>(y) * width + x], 0.0, 1.0) * top;
+            const double asked =
+                std::clamp(amounts[static_cast<std::size_t>(y) * width + x], 0.0, 1.0) * top;
             const double value = asked + now[static_cast<std::size_t>(x) + 1];
             const double base = std::floor(std::min(asked, top - 1e-9));
             const double fraction = asked - base;  // place between two levels, 0 .. 1
