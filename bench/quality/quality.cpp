@@ -135,7 +135,7 @@ void HalftoneStatistics(bool full) {
             const auto levels =
                 Halftone(method, amounts, quality::kPatchWidth, quality::kPatchHeight, 2, 7);
             const quality::PatternStats s = quality::MeasurePattern(levels, 1, percent / 100, 'K');
-            Emit("| %.2f %% | %s | %.1f | %.2f | %.2f | %.2f | %d | %.1f | %.1f |\n", percent,
+            Emit("| %.2f %% | %s | %.1f | %.2f | %.3f | %.3f | %d | %.1f | %.1f |\n", percent,
                  NameOf(method), s.anisotropyDb, s.lowFrequencyPower, s.grain600, s.grain300,
                  s.firstDotRow, s.bandPeriodDb, s.matrixPeriodDb);
         }
