@@ -118,7 +118,7 @@ namespace {
 // The matrix row that line y of a plane reads, the plane's offset taken into account;
 // the column of pixel x is (x + (matrixOffset & kMask)) & kMask.
 const std::uint16_t* ThresholdRow(int y, int matrixOffset) {
-    return kBlueNoiseMatrix + (((y + (matrixOffset >> kMatrixBits)) & kMask) << kMatrixBits);
+    return kBlueNoiseMatrix + (((y + (matrixOffset >> 8)) & kMask) << kMatrixBits);
 }
 
 // Narrows [first, end) to the pixels that got a level; levels are 0 outside the range.
@@ -287,12 +287,16 @@ InkedRange DiffuseLine(DiffusionState* state, const std::uint16_t* source,
 InkedRange OrderLine(const std::uint16_t* source, const std::uint16_t* table, int first, int end,
                      int levelCount, int y, int matrixOffset, std::uint8_t* levels) {
     const int top = levelCount - 1;
-    const std::uint16_t* thresholds = ThresholdRow(y, matrixOffset);
-    const int shift = matrixOffset & kMask;
+    constexpr int kOrderedMask = kOrderedSize - 1;
+    const std::uint16_t* thresholds =
+        kOrderedMatrix + (((y + (matrixOffset >> 8)) & kOrderedMask) << kOrderedBits);
+    const int shift = matrixOffset & kOrderedMask;
     for (int x = first; x < end; ++x) {
         const int value = table[source[x]] * top;
-        const int level = (value >> kInkBits) +
-                          ((value & (kInkFull - 1)) > thresholds[(x + shift) & kMask] ? 1 : 0);
+        // A 12-bit fraction of a level against a 16-bit rank.
+        const int fraction = (value & (kInkFull - 1)) << (16 - kInkBits);
+        const int level =
+            (value >> kInkBits) + (fraction > thresholds[(x + shift) & kOrderedMask] ? 1 : 0);
         levels[x] = static_cast<std::uint8_t>(value == 0 ? 0 : level);
     }
     return TrimToInk(levels, first, end);

@@ -35,11 +35,11 @@ int ChannelsOf(int colorSpace) {
     }
 }
 
-// Each plane reads the threshold matrix at its own offset, so that inks laid over each
-// other do not put their dots in the same places.
+// Each plane reads the threshold matrices at its own offset, so that inks laid over each
+// other do not put their dots in the same places: steps that share no factor with the
+// matrices' sides, so that no two of sixteen planes meet.
 int MatrixOffsetOf(int plane) {
-    return (((plane * 41) & (inkrow::render::kMatrixSize - 1)) << inkrow::render::kMatrixBits) |
-           ((plane * 23) & (inkrow::render::kMatrixSize - 1));
+    return inkrow::render::MakeMatrixOffset(plane * 105, plane * 167);
 }
 
 // RENDER_OK and *mode filled, or the status that opening with these options returns.
