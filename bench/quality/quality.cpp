@@ -538,37 +538,38 @@ void ModeTable(bool full) {
     }
 }
 
-// Side by side, a strip of constant patches per method, simulated (no eye filter).
+// Side by side: per method a row of constant patches from their first line (so the delay
+// before the first dots shows), simulated without the eye's filter. Rows top to bottom:
+// Floyd-Steinberg, Zhou-Fang, inkrow diffusion, inkrow ordered; columns 0.5, 2, 10 and
+// 42 %; a gray gap between cells.
 void WriteComparison(const std::string& path) {
     const double percents[] = {0.5, 2, 10, 42};
     const int cell = 160;
+    const int gap = 6;
     const Method methods[] = {Method::kFloydSteinberg, Method::kZhouFang, Method::kDiffusion,
                               Method::kOrdered};
-    const int width = cell * 4;
-    const int height = cell * 4;
-    std::vector<std::uint8_t> rgb(static_cast<std::size_t>(width) * height * 3);
+    const int side = 4 * cell + 3 * gap;
+    std::vector<std::uint8_t> rgb(static_cast<std::size_t>(side) * side * 3, 160);
     for (int row = 0; row < 4; ++row) {
         for (int column = 0; column < 4; ++column) {
-            const std::vector<double> amounts(static_cast<std::size_t>(cell) * (cell + 64),
+            const std::vector<double> amounts(static_cast<std::size_t>(cell) * cell,
                                               percents[column] / 100);
-            const auto levels = Halftone(methods[row], amounts, cell, cell + 64, 2, 7);
-            std::vector<double> coverage(static_cast<std::size_t>(cell) * cell);
-            for (std::size_t i = 0; i < coverage.size(); ++i)
-                coverage[i] = levels[i + static_cast<std::size_t>(cell) * 64];
+            const auto levels = Halftone(methods[row], amounts, cell, cell, 2, 7);
+            const std::vector<double> coverage(levels.begin(), levels.end());
             const auto y = quality::LuminanceOf(coverage, cell, cell, 'K');
+            const int top = row * (cell + gap);
+            const int left = column * (cell + gap);
             for (int py = 0; py < cell; ++py)
                 for (int px = 0; px < cell; ++px) {
                     ink::Bands r;
                     r.v[0] = r.v[1] = r.v[2] = y[static_cast<std::size_t>(py) * cell + px];
                     ink::ToSrgb(r, true,
-                                &rgb[((static_cast<std::size_t>(row) * cell + py) * width +
-                                      static_cast<std::size_t>(column) * cell + px) *
-                                     3]);
+                                &rgb[(static_cast<std::size_t>(top + py) * side + left + px) * 3]);
                 }
         }
     }
     std::string message;
-    if (!decode::WritePng(path, width, height, 3, rgb.data(), &message))
+    if (!decode::WritePng(path, side, side, 3, rgb.data(), &message))
         std::fprintf(stderr, "inkrow_quality: %s\n", message.c_str());
 }
 

@@ -6,6 +6,9 @@
 //
 // The energy of a cell is the sum of a Gaussian (sigma 1.5 pixels, cut at 6 pixels, in
 // integers so that every machine makes the same matrix) over the "on" cells around it.
+// In the sparsest levels the dots lie too far apart for the Gaussian to tell them apart;
+// there ties go by a fixed pseudo-random order of the cells, not by their place, so
+// that the first dots spread over the whole matrix.
 // The tightest cluster and the largest void are found with two tournament trees, so a
 // step costs the kernel's area times the trees' depth rather than a scan of the matrix.
 #include <cmath>
@@ -22,6 +25,13 @@ constexpr int kCells = kSize * kSize;
 constexpr int kRadius = 6;
 constexpr int kSide = 2 * kRadius + 1;
 
+// A fixed pseudo-random key per cell, by which ties are ordered.
+std::uint32_t TieOrder(int cell) {
+    std::uint32_t x = static_cast<std::uint32_t>(cell) * 40503u + 12345u;
+    x = (x ^ (x >> 7)) * 2654435761u;
+    return ((x >> 8) ^ x) & 0xFFFFFFu;
+}
+
 // The extreme of a key over the cells, kept in a tree of winners.
 struct Tournament {
     bool wantMax = false;
@@ -33,7 +43,7 @@ struct Tournament {
         const std::int64_t ka = key[static_cast<std::size_t>(a)];
         const std::int64_t kb = key[static_cast<std::size_t>(b)];
         if (ka != kb) return wantMax ? ka > kb : ka < kb;
-        return a < b;  // ties go to the lowest index
+        return TieOrder(a) < TieOrder(b);
     }
     void Reset(bool max) {
         wantMax = max;
