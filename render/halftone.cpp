@@ -235,9 +235,16 @@ void DiffuseRun(const std::uint16_t* source, const std::uint16_t* table, int x, 
         if (incoming == 0 && (scaled & (kInkFull - 1)) != 0 && fraction < 128) incoming = noise;
         const int value = scaled + incoming + ahead;
         const int bias = (noise * w.strength) >> 8;
-        int level = (value + kInkFull / 2 + bias) >> kInkBits;
-        level = level < 0 ? 0 : (level > top ? top : level);
-        const int error = value - (level << kInkBits);
+        const int rounded = value + kInkFull / 2 + bias;
+        int level = rounded >> kInkBits;
+        // The error is what rounding dropped, less the rounding's offsets; only a level
+        // past the ends needs working out from the value (this keeps the chain from one
+        // pixel's error to the next short).
+        int error = (rounded & (kInkFull - 1)) - kInkFull / 2 - bias;
+        if (level < 0 || level > top) [[unlikely]] {
+            level = level < 0 ? 0 : top;
+            error = value - (level << kInkBits);
+        }
         levels[x] = static_cast<std::uint8_t>(level);
         ahead = (error * w.ahead) >> 8;
         const int behindBelow = (error * w.behindBelow) >> 8;
