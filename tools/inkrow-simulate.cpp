@@ -184,6 +184,20 @@ bool ChooseFormat(const RenderMode& mode, std::uint8_t code, decode::PixelFormat
     return false;
 }
 
+// Fails before any work when an output cannot be written; says why.
+bool CheckWritable(const std::string& path, const char* what) {
+    if (path.empty()) return true;
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        std::fprintf(stderr, "inkrow-simulate: cannot write the %s %s: %s\n", what, path.c_str(),
+                     std::strerror(errno));
+        return false;
+    }
+    std::fclose(file);
+    std::remove(path.c_str());
+    return true;
+}
+
 void ShowProgress(void* context, std::uint64_t done, std::uint64_t total) {
     const auto* page = static_cast<const long*>(context);
     std::fprintf(stderr, "inkrow-simulate: page %ld: %3.0f %% of %llu lines\n", *page,
@@ -210,6 +224,8 @@ int main(int argc, char** argv) {
                      options.quality, options.media);
         return 2;
     }
+    if (!CheckWritable(options.png, "picture") || !CheckWritable(options.ti3, "chart reading"))
+        return 2;
     std::vector<decode::PatchRect> patches;
     std::string message;
     if (!options.patches.empty() && !decode::ReadPatchList(options.patches, &patches, &message)) {
