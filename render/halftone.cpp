@@ -199,6 +199,9 @@ constexpr WeightTable MakeWeightTable() {
 
 constexpr WeightTable kWeights = MakeWeightTable();
 
+// How far a light ink's threshold rises where its dark partner printed: a quarter level.
+constexpr int kAvoidBias = kInkFull / 4;
+
 // One line of diffusion in one direction. The error still owed to the next pixel of
 // this line travels in a register; the three shares for the line below are summed in
 // registers too and each cell of the row below is stored once, when no later pixel can
@@ -212,7 +215,7 @@ constexpr WeightTable kWeights = MakeWeightTable();
 template <int Step>
 void DiffuseRun(const std::uint16_t* source, const std::uint16_t* table, int x, int count, int top,
                 const std::int32_t* errors, std::int32_t* below, const std::uint16_t* thresholds,
-                int shift, std::uint8_t* levels) {
+                int shift, const std::uint8_t* avoid, std::uint8_t* levels) {
     int ahead = 0;       // for pixel x, from the pixel before it
     int belowHere = 0;   // row below, at x so far
     int belowAfter = 0;  // row below, at x - Step so far
@@ -234,7 +237,9 @@ void DiffuseRun(const std::uint16_t* source, const std::uint16_t* table, int x, 
         int incoming = errors[x + 1];
         if (incoming == 0 && (scaled & (kInkFull - 1)) != 0 && fraction < 128) incoming = noise;
         const int value = scaled + incoming + ahead;
-        const int bias = (noise * w.strength) >> 8;
+        // Where the partner ink printed, a raised threshold sends this dot elsewhere.
+        const int bias =
+            ((noise * w.strength) >> 8) + (avoid != nullptr && avoid[x] != 0 ? kAvoidBias : 0);
         const int rounded = value + kInkFull / 2 + bias;
         int level = rounded >> kInkBits;
         // The error is what rounding dropped, less the rounding's offsets; only a level
@@ -262,7 +267,7 @@ void DiffuseRun(const std::uint16_t* source, const std::uint16_t* table, int x, 
 
 InkedRange DiffuseLine(DiffusionState* state, const std::uint16_t* source,
                        const std::uint16_t* table, int first, int end, int levelCount, int y,
-                       int matrixOffset, std::uint8_t* levels) {
+                       int matrixOffset, const std::uint8_t* avoid, std::uint8_t* levels) {
     const int now = state->current;
     const int later = now ^ 1;
     const std::int32_t* errors = state->rows[now].data();
@@ -277,10 +282,10 @@ InkedRange DiffuseLine(DiffusionState* state, const std::uint16_t* source,
     if (end > first) {
         if ((y & 1) == 0)
             DiffuseRun<1>(source, table, first, end - first, levelCount - 1, errors, below,
-                          thresholds, shift, levels);
+                          thresholds, shift, avoid, levels);
         else
             DiffuseRun<-1>(source, table, end - 1, end - first, levelCount - 1, errors, below,
-                           thresholds, shift, levels);
+                           thresholds, shift, avoid, levels);
         // Cells first - 1 .. end + 1 of the row below (stored at index + 1) now hold errors.
         state->dirtyFirst[later] = first;
         state->dirtyEnd[later] = end + 2;

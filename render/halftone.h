@@ -68,9 +68,13 @@ void ResetDiffusion(DiffusionState* state, int width);
 // levels 0 .. levelCount - 1 in `levels`. `levels` must be 0 outside that range and hold
 // 8 bytes beyond the line's width, so that packing may read whole bytes' worth of
 // pixels. Returns the inked range.
+// `avoid`, when not null, holds the levels a partner ink printed on this line (a light
+// ink's dark partner, halftoned first): this plane's dots keep off those pixels where
+// they can, so that light and dark dots of one colour lie side by side rather than on
+// top of each other.
 InkedRange DiffuseLine(DiffusionState* state, const std::uint16_t* source,
                        const std::uint16_t* table, int first, int end, int levelCount, int y,
-                       int matrixOffset, std::uint8_t* levels);
+                       int matrixOffset, const std::uint8_t* avoid, std::uint8_t* levels);
 
 // Ordered halftone of the same: each pixel compares its fraction of a level with the
 // ordered matrix's threshold at (x, y) shifted by matrixOffset, so planes do not share a

@@ -87,7 +87,7 @@ std::vector<std::uint8_t> RenderHalftone(bool ordered, const std::vector<double>
                               line.data());
         else
             render::DiffuseLine(&state, source.data(), identity.data(), 0, width, levelCount, y,
-                                matrixOffset, line.data());
+                                matrixOffset, nullptr, line.data());
         std::memcpy(out.data() + static_cast<std::size_t>(y) * width, line.data(),
                     static_cast<std::size_t>(width));
         std::fill(line.begin(), line.end(), 0);

@@ -57,8 +57,9 @@ TEST(Diffusion, KeepsTheMeanAndWhiteStaysWhite) {
         std::vector<std::uint8_t> levels(width + 8, 0);
         long total = 0;
         for (int y = 0; y < 256; ++y) {
-            const render::InkedRange range = render::DiffuseLine(
-                &state, amounts.data(), identity.data(), 0, width, levelCount, y, 0, levels.data());
+            const render::InkedRange range =
+                render::DiffuseLine(&state, amounts.data(), identity.data(), 0, width, levelCount,
+                                    y, 0, nullptr, levels.data());
             for (int x = range.first; x < range.end; ++x)
                 total += levels[static_cast<std::size_t>(x)];
             std::fill(levels.begin(), levels.end(), 0);
@@ -67,8 +68,9 @@ TEST(Diffusion, KeepsTheMeanAndWhiteStaysWhite) {
         EXPECT_NEAR(mean, 1234.0 / render::kInkFull, 0.002) << levelCount << " levels";
         std::fill(amounts.begin(), amounts.end(), 0);
         for (int y = 256; y < 260; ++y) {
-            const render::InkedRange range = render::DiffuseLine(
-                &state, amounts.data(), identity.data(), 0, width, levelCount, y, 0, levels.data());
+            const render::InkedRange range =
+                render::DiffuseLine(&state, amounts.data(), identity.data(), 0, width, levelCount,
+                                    y, 0, nullptr, levels.data());
             EXPECT_EQ(range.end, range.first);
             EXPECT_TRUE(
                 std::all_of(levels.begin(), levels.end(), [](std::uint8_t v) { return v == 0; }));
@@ -112,7 +114,7 @@ TEST(Halftones, KeepTheirLevelCountsAndNeverPrintWhereNoInkWasAsked) {
                                       y * 7, levels.data());
                 else
                     render::DiffuseLine(&state, amounts.data(), identity.data(), 0, width,
-                                        levelCount, y, y * 7, levels.data());
+                                        levelCount, y, y * 7, nullptr, levels.data());
                 for (int x = 0; x < width; ++x) {
                     const auto at = static_cast<std::size_t>(x);
                     ASSERT_LT(levels[at], levelCount) << "x " << x << " y " << y;
