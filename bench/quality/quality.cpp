@@ -16,7 +16,6 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -406,10 +405,6 @@ ModeResult Measure(const Printed& printed, const Page& page, const std::vector<P
                 if (patches[i].cmyk[3] == 255) result.black = got.l;
                 break;
             case Patch::kCyanRamp:
-                if (std::getenv("INKROW_QUALITY_DEBUG") != nullptr)
-                    std::fprintf(stderr, "%s %.2f %.2f %.2f  ideal %.2f %.2f %.2f  de %.2f\n",
-                                 patches[i].id.c_str(), got.l, got.a, got.b, IdealOf(patches[i]).l,
-                                 IdealOf(patches[i]).a, IdealOf(patches[i]).b, de);
                 result.rampMax[1] = std::max(result.rampMax[1], de);
                 break;
             default:
