@@ -47,7 +47,7 @@ install(FILES ${PROJECT_BINARY_DIR}/inkrow.pc DESTINATION ${CMAKE_INSTALL_LIBDIR
   COMPONENT development)
 
 # The tools and their manual pages.
-foreach(tool inkrow-decode inkrow-page inkrow-print)
+foreach(tool inkrow-decode inkrow-page inkrow-print inkrow-simulate)
   if(TARGET ${tool})
     install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
   endif()

@@ -94,8 +94,9 @@ inkrow turns a printer driver's raster lines into an inkjet printer's raster
 command stream.
 
 This package holds inkrow-print (prints pictures and documents to a command
-stream), inkrow-page (the built-in test page) and inkrow-decode (reads a
-command stream back, checks it strictly and draws PNG previews).")
+stream), inkrow-page (the built-in test page), inkrow-decode (reads a
+command stream back, checks it strictly and draws PNG previews) and
+inkrow-simulate (simulates and measures the print of a command stream).")
 
 # The printer application: its maintainer scripts make the system user
 # (systemd-sysusers) and enable and start the service, as debhelper's would; the

@@ -11,6 +11,9 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <unordered_map>
+
+#include "ink_model.h"
 
 namespace inkrow::decode {
 namespace {
@@ -18,36 +21,64 @@ namespace {
 // Pictures beyond this many pixels are refused rather than allocated.
 constexpr std::uint64_t kMaxPixels = std::uint64_t{1} << 32;
 
-struct Absorption {
-    float red, green, blue;
+// The inks of a picture, drawn with the ink model: each printer plane adds its share of
+// its ink's coverage at a pixel (a split ink's planes share it), and the pixel shows the
+// model's mix of the inks there, with the paper as display white. Pixels repeat a few
+// ink combinations, so their colours are kept once worked out.
+struct PreviewInks {
+    ink::InkSet set;
+    std::vector<int> slot;         // per plane, its ink in `set`
+    std::vector<unsigned> weight;  // per plane, a level's share of its ink, over kScale
+    unsigned denominator[ink::kMaxInks] = {};
+    std::unordered_map<std::uint64_t, std::array<std::uint8_t, 3>> colours;
 };
 
-// How much of each primary an ink at full density takes out of white light. The second
-// and further planes of a split ink carry part of the same ink, so they are looked up
-// by the letter their code is derived from.
-Absorption FindAbsorption(std::uint8_t code) {
-    std::uint8_t letter = code;
-    if (!((code >= 'A' && code <= 'Z') || (code >= 'a' && code <= 'z')) && IsKnownInk(code)) {
-        letter = static_cast<std::uint8_t>((code & 0x3F) | 0x40);
+void SetUpPreviewInks(std::span<const std::uint8_t> codes, std::span<const std::uint8_t> tops,
+                      PreviewInks* preview) {
+    char letters[ink::kMaxInks] = {};
+    int count = 0;
+    int planesOf[ink::kMaxInks] = {};
+    preview->slot.assign(codes.size(), 0);
+    preview->weight.assign(codes.size(), 0);
+    for (std::size_t i = 0; i < codes.size(); ++i) {
+        const char letter = InkLetterOf(codes[i]);
+        int s = 0;
+        while (s < count && letters[s] != letter)
+            ++s;
+        if (s == count && count < ink::kMaxInks) letters[count++] = letter;
+        preview->slot[i] = std::min(s, ink::kMaxInks - 1);
+        planesOf[preview->slot[i]] += 1;
     }
-    switch (letter) {
-        case 'C':
-            return {0.95f, 0.25f, 0.05f};
-        case 'M':
-            return {0.10f, 0.90f, 0.30f};
-        case 'Y':
-            return {0.02f, 0.10f, 0.90f};
-        case 'K':
-            return {1.00f, 1.00f, 1.00f};
-        case 'c':
-            return {0.45f, 0.12f, 0.02f};
-        case 'm':
-            return {0.05f, 0.45f, 0.15f};
-        case 'k':
-            return {0.65f, 0.65f, 0.65f};
-        default:
-            return {0.50f, 0.50f, 0.50f};
+    ink::MakeInkSet(letters, count, &preview->set);
+    // A pixel's coverage of an ink is the sum of level * weight over its planes divided
+    // by the ink's denominator; kScale is a multiple of every top level (1, 2, 3, 15, 255),
+    // so that it adds up in integers.
+    constexpr unsigned kScale = 3060;
+    for (std::size_t i = 0; i < codes.size(); ++i) {
+        const int s = preview->slot[i];
+        preview->denominator[s] = kScale * static_cast<unsigned>(planesOf[s]);
+        preview->weight[i] = kScale / std::max<unsigned>(1, tops[i]);
     }
+}
+
+// The colour of a pixel whose inks add up to sums[slot] (out of the denominators).
+const std::array<std::uint8_t, 3>& PreviewColour(PreviewInks* preview, const unsigned* sums) {
+    // Coverage in steps of 1/255 per ink, eight inks to a key.
+    std::uint64_t key = 0;
+    unsigned steps[ink::kMaxInks] = {};
+    for (int s = 0; s < preview->set.count; ++s) {
+        const unsigned d = preview->denominator[s];
+        steps[s] = std::min(255u, (sums[s] * 255u + d / 2) / d);
+        key = (key << 8) | steps[s];
+    }
+    auto found = preview->colours.find(key);
+    if (found != preview->colours.end()) return found->second;
+    double coverage[ink::kMaxInks] = {};
+    for (int s = 0; s < preview->set.count; ++s)
+        coverage[s] = steps[s] / 255.0;
+    std::array<std::uint8_t, 3> rgb{};
+    ink::ToSrgb(ink::FromRoot(ink::MixRoot(preview->set, coverage)), true, rgb.data());
+    return preview->colours.emplace(key, rgb).first->second;
 }
 
 // Splits one byte into its pixels' levels, first pixel first; returns the pixel count.
@@ -75,6 +106,14 @@ std::uint8_t TopLevel(PixelFormat format) {
 }
 
 }  // namespace
+
+char InkLetterOf(std::uint8_t code) {
+    std::uint8_t letter = code;
+    if (!((code >= 'A' && code <= 'Z') || (code >= 'a' && code <= 'z')) && IsKnownInk(code))
+        letter = static_cast<std::uint8_t>((code & 0x3F) | 0x40);
+    const char ink = static_cast<char>(letter);
+    return ink::FindInk(ink) != nullptr ? ink : 'k';
+}
 
 struct PngFile {
     std::FILE* stream = nullptr;
@@ -133,34 +172,34 @@ bool WriteRows(PngFile* file, std::uint32_t width, std::uint32_t height, int cha
 struct PreviewSource {
     std::span<const PictureInk> inks;
     std::uint32_t width = 0;
-    // Per ink, per level: the light left in each primary (1 for level 0).
-    std::vector<std::array<float, 3>>* factors = nullptr;
+    PreviewInks* model = nullptr;
     std::uint8_t* levels = nullptr;
-    float* light = nullptr;
+    unsigned* sums = nullptr;  // width * kMaxInks
     std::uint64_t* invalidCodes = nullptr;
 };
 
 void ProducePreviewRow(const void* context, std::uint32_t y, std::uint8_t* row) {
     const auto& source = *static_cast<const PreviewSource*>(context);
     const std::uint32_t width = source.width;
-    std::fill(source.light, source.light + std::size_t{width} * 3, 1.0f);
+    unsigned* sums = source.sums;
+    std::fill(sums, sums + std::size_t{width} * ink::kMaxInks, 0u);
     for (std::size_t i = 0; i < source.inks.size(); ++i) {
         const PictureInk& ink = source.inks[i];
         if (ink.raster == nullptr || y >= ink.raster->lineCount || ink.raster->bytes.empty())
             continue;
         ExpandRasterLine(*ink.raster, ink.format, y, width, source.levels, source.invalidCodes);
-        const std::array<float, 3>* factor = source.factors[i].data();
+        const int slot = source.model->slot[i];
+        const unsigned weight = source.model->weight[i];
+        const unsigned top = TopLevel(ink.format);
         for (std::uint32_t x = 0; x < width; ++x) {
-            const std::uint8_t level = source.levels[x];
-            if (level == 0) continue;
-            float* rgb = source.light + std::size_t{x} * 3;
-            rgb[0] *= factor[level][0];
-            rgb[1] *= factor[level][1];
-            rgb[2] *= factor[level][2];
+            const unsigned level = std::min<unsigned>(source.levels[x], top);
+            sums[std::size_t{x} * ink::kMaxInks + static_cast<std::size_t>(slot)] += level * weight;
         }
     }
-    for (std::size_t i = 0; i < std::size_t{width} * 3; ++i)
-        row[i] = static_cast<std::uint8_t>(source.light[i] * 255.0f + 0.5f);
+    for (std::uint32_t x = 0; x < width; ++x) {
+        const auto& rgb = PreviewColour(source.model, sums + std::size_t{x} * ink::kMaxInks);
+        std::copy(rgb.begin(), rgb.end(), row + std::size_t{x} * 3);
+    }
 }
 
 struct GraySource {
@@ -243,27 +282,23 @@ bool WritePreviewPng(PngFile* file, std::span<const PictureInk> inks, std::uint3
     message->clear();
     if (!CheckPictureSize(file, width, height, 3, message))
         return FinishPngFile(file, false, message);
-    std::vector<std::vector<std::array<float, 3>>> factors(inks.size());
-    std::vector<std::array<float, 3>>* table = factors.data();
-    for (std::size_t i = 0; i < inks.size(); ++i) {
-        const Absorption absorption = FindAbsorption(inks[i].code);
-        const std::uint8_t top = TopLevel(inks[i].format);
-        table[i].resize(256);
-        for (unsigned level = 0; level < 256; ++level) {
-            const float density = std::min(1.0f, static_cast<float>(level) / top);
-            table[i][level] = {1.0f - absorption.red * density, 1.0f - absorption.green * density,
-                               1.0f - absorption.blue * density};
-        }
+    std::vector<std::uint8_t> codes;
+    std::vector<std::uint8_t> tops;
+    for (const PictureInk& ink : inks) {
+        codes.push_back(ink.code);
+        tops.push_back(TopLevel(ink.format));
     }
+    PreviewInks model;
+    SetUpPreviewInks(codes, tops, &model);
     std::vector<std::uint8_t> levels(width + 8);
-    std::vector<float> light(std::size_t{width} * 3);
+    std::vector<unsigned> sums(std::size_t{width} * ink::kMaxInks);
     std::vector<std::uint8_t> row(std::size_t{width} * 3);
     PreviewSource source;
     source.inks = inks;
     source.width = width;
-    source.factors = table;
+    source.model = &model;
     source.levels = levels.data();
-    source.light = light.data();
+    source.sums = sums.data();
     source.invalidCodes = invalidCodes;
     const bool written = WriteRows(file, width, height, 3, ProducePreviewRow, &source, row.data());
     return FinishPngFile(file, written, message);
@@ -388,30 +423,30 @@ std::vector<std::uint8_t> RenderGray(const LevelImage& image) {
 
 std::vector<std::uint8_t> ComposePreview(std::span<const InkLayer> layers, std::uint32_t width,
                                          std::uint32_t height) {
-    const std::size_t pixels = std::size_t{width} * height;
-    std::vector<float> light(pixels * 3, 1.0f);
+    std::vector<std::uint8_t> codes;
+    std::vector<std::uint8_t> tops;
     for (const InkLayer& layer : layers) {
-        if (layer.image == nullptr) continue;
-        const LevelImage& image = *layer.image;
-        const Absorption absorption = FindAbsorption(layer.code);
-        const float top = image.maxLevel == 0 ? 1.0f : image.maxLevel;
-        const std::uint32_t w = std::min(width, image.width);
-        const std::uint32_t h = std::min(height, image.height);
-        for (std::uint32_t y = 0; y < h; ++y) {
-            for (std::uint32_t x = 0; x < w; ++x) {
-                const std::uint8_t level = image.levels[std::size_t{y} * image.width + x];
-                if (level == 0) continue;
-                const float density = std::min(1.0f, level / top);
-                float* rgb = &light[(std::size_t{y} * width + x) * 3];
-                rgb[0] *= 1.0f - absorption.red * density;
-                rgb[1] *= 1.0f - absorption.green * density;
-                rgb[2] *= 1.0f - absorption.blue * density;
-            }
-        }
+        codes.push_back(layer.code);
+        tops.push_back(
+            layer.image == nullptr || layer.image->maxLevel == 0 ? 1 : layer.image->maxLevel);
     }
-    std::vector<std::uint8_t> rgb(light.size());
-    for (std::size_t i = 0; i < light.size(); ++i) {
-        rgb[i] = static_cast<std::uint8_t>(light[i] * 255.0f + 0.5f);
+    PreviewInks model;
+    SetUpPreviewInks(codes, tops, &model);
+    std::vector<std::uint8_t> rgb(std::size_t{width} * height * 3);
+    unsigned sums[ink::kMaxInks];
+    for (std::uint32_t y = 0; y < height; ++y) {
+        for (std::uint32_t x = 0; x < width; ++x) {
+            std::fill(sums, sums + ink::kMaxInks, 0u);
+            for (std::size_t i = 0; i < layers.size(); ++i) {
+                const LevelImage* image = layers[i].image;
+                if (image == nullptr || x >= image->width || y >= image->height) continue;
+                const unsigned level =
+                    std::min<unsigned>(image->levels[std::size_t{y} * image->width + x], tops[i]);
+                sums[model.slot[i]] += level * model.weight[i];
+            }
+            const auto& colour = PreviewColour(&model, sums);
+            std::copy(colour.begin(), colour.end(), rgb.begin() + (std::size_t{y} * width + x) * 3);
+        }
     }
     return rgb;
 }

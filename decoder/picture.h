@@ -33,12 +33,19 @@ bool ExpandRaster(const InkRaster& raster, PixelFormat format, std::uint32_t wid
 // Gray picture of one ink: white for no ink, black for its top level.
 std::vector<std::uint8_t> RenderGray(const LevelImage& image);
 
+// The ink letter a printer plane carries ('C', 'M', 'Y', 'K', 'c', 'm', 'k'). The second
+// and further planes of a split ink carry part of the same ink, so their code derives
+// from its letter; a code that is no ink at all reads as light black, a neutral gray.
+char InkLetterOf(std::uint8_t code);
+
 struct InkLayer {
     std::uint8_t code = 0;
     const LevelImage* image = nullptr;
 };
-// Colour preview, RGB, width * height: every layer filters white light by its ink's
-// absorption scaled by its density. Layers smaller than the picture are blank outside.
+// Colour preview, sRGB, width * height: each pixel shows the ink model's mix
+// (render/ink/ink_model.h) of the inks printed there, the paper shown as white. A
+// layer's level is its share of its ink (the planes of a split ink share one ink).
+// Layers smaller than the picture are blank outside.
 std::vector<std::uint8_t> ComposePreview(std::span<const InkLayer> layers, std::uint32_t width,
                                          std::uint32_t height);
 

@@ -118,7 +118,7 @@ namespace {
 // The matrix row that line y of a plane reads, the plane's offset taken into account;
 // the column of pixel x is (x + (matrixOffset & kMask)) & kMask.
 const std::uint16_t* ThresholdRow(int y, int matrixOffset) {
-    return kBlueNoiseMatrix + (((y + (matrixOffset >> kMatrixBits)) & kMask) << kMatrixBits);
+    return kBlueNoiseMatrix + (((y + (matrixOffset >> 8)) & kMask) << kMatrixBits);
 }
 
 // Narrows [first, end) to the pixels that got a level; levels are 0 outside the range.
@@ -131,14 +131,91 @@ InkedRange TrimToInk(const std::uint8_t* levels, int first, int end) {
     return InkedRange{first, end};
 }
 
+// Weights of the diffusion by the input's place between two levels (0 .. 255, read
+// mirrored about the middle so that index 0 is a level and 127 halfway between two),
+// fixed point over 256: error to the next pixel ahead, behind-below, below, ahead-below,
+// and the strength of the threshold's modulation by the blue-noise matrix.
+//
+// In the highlights the coefficients are Zhou and Fang's (after Ostromoukhov's): mostly
+// ahead and below, which spaces isolated dots evenly and without the diagonal "worms" of
+// fixed weights. Towards the middle they turn into Floyd and Steinberg's 7, 3, 5, 1,
+// whose checkerboard at one half is the smoothest pattern there is. The modulation
+// breaks up the remaining regular structures (strings of dots in the highlights, mazes
+// in the quarter tones) and fades to nothing at the middle, where it would only add
+// grain.
+struct DiffusionWeights {
+    std::int32_t ahead, behindBelow, below, aheadBelow, strength;
+};
+
+struct KeyWeights {
+    int index;
+    double ahead, behindBelow, below, aheadBelow, strength;
+};
+
+constexpr KeyWeights kKeyWeights[] = {
+    {0, 13, 0, 5, 0, 0.00},
+    {1, 1300249, 0, 499250, 0, 0.04},
+    {2, 214114, 287, 99357, 0, 0.08},
+    {3, 351854, 0, 199965, 0, 0.08},
+    {4, 801100, 0, 490999, 0, 0.08},
+    {10, 704075, 297466, 303694, 0, 0.03},
+    {22, 46613, 31917, 21469, 0, 0.04},
+    {32, 47482, 30617, 21900, 0, 0.10},
+    {44, 43024, 42131, 14826, 0, 0.10},
+    {64, 36411, 43219, 20369, 0, 0.06},
+    {75, 7, 3, 5, 1, 0.00},
+    {127, 7, 3, 5, 1, 0.00},
+};
+
+struct WeightTable {
+    DiffusionWeights at[128];
+};
+
+constexpr WeightTable MakeWeightTable() {
+    WeightTable table{};
+    for (int i = 0; i < 128; ++i) {
+        std::size_t k = 1;
+        while (kKeyWeights[k].index < i)
+            ++k;
+        const KeyWeights& a = kKeyWeights[k - 1];
+        const KeyWeights& b = kKeyWeights[k];
+        const double t = static_cast<double>(i - a.index) / (b.index - a.index);
+        const double sa = a.ahead + a.behindBelow + a.below + a.aheadBelow;
+        const double sb = b.ahead + b.behindBelow + b.below + b.aheadBelow;
+        const auto mix = [&](double x, double y) { return (1 - t) * x / sa + t * y / sb; };
+        DiffusionWeights& w = table.at[i];
+        w.ahead = static_cast<std::int32_t>(mix(a.ahead, b.ahead) * 256 + 0.5);
+        w.behindBelow = static_cast<std::int32_t>(mix(a.behindBelow, b.behindBelow) * 256 + 0.5);
+        w.below = static_cast<std::int32_t>(mix(a.below, b.below) * 256 + 0.5);
+        w.aheadBelow = 256 - w.ahead - w.behindBelow - w.below;
+        if (w.aheadBelow < 0) {
+            w.below += w.aheadBelow;
+            w.aheadBelow = 0;
+        }
+        w.strength = static_cast<std::int32_t>(((1 - t) * a.strength + t * b.strength) * 256 + 0.5);
+    }
+    return table;
+}
+
+constexpr WeightTable kWeights = MakeWeightTable();
+
+// How far a light ink's threshold rises where its dark partner printed: a quarter level.
+constexpr int kAvoidBias = kInkFull / 4;
+
 // One line of diffusion in one direction. The error still owed to the next pixel of
 // this line travels in a register; the three shares for the line below are summed in
 // registers too and each cell of the row below is stored once, when no later pixel can
 // add to it.
+//
+// A pixel that receives no error from the line above starts a region of ink below white
+// (errors never cross white), where plain diffusion would wait many lines before its
+// first highlight dot. Such a pixel (between two levels, on the lighter side) takes the
+// blue-noise matrix's value as that error instead, zero on average, so that the region's
+// first dots fall at once and evenly spread.
 template <int Step>
 void DiffuseRun(const std::uint16_t* source, const std::uint16_t* table, int x, int count, int top,
                 const std::int32_t* errors, std::int32_t* below, const std::uint16_t* thresholds,
-                int shift, std::uint8_t* levels) {
+                int shift, const std::uint8_t* avoid, std::uint8_t* levels) {
     int ahead = 0;       // for pixel x, from the pixel before it
     int belowHere = 0;   // row below, at x so far
     int belowAfter = 0;  // row below, at x - Step so far
@@ -153,15 +230,30 @@ void DiffuseRun(const std::uint16_t* source, const std::uint16_t* table, int x, 
             ahead = 0;
             continue;
         }
-        const int value = amount * top + errors[x + 1] + ahead;
-        const int bias = (thresholds[(x + shift) & kMask] - kInkFull / 2) >> 2;
-        int level = (value + kInkFull / 2 + bias) >> kInkBits;
-        level = level < 0 ? 0 : (level > top ? top : level);
-        const int error = value - (level << kInkBits);
+        const int scaled = amount * top;
+        const int fraction = (scaled & (kInkFull - 1)) >> (kInkBits - 8);  // 0 .. 255
+        const DiffusionWeights& w = kWeights.at[fraction < 128 ? fraction : 255 - fraction];
+        const int noise = thresholds[(x + shift) & kMask] - kInkFull / 2;
+        int incoming = errors[x + 1];
+        if (incoming == 0 && (scaled & (kInkFull - 1)) != 0 && fraction < 128) incoming = noise;
+        const int value = scaled + incoming + ahead;
+        // Where the partner ink printed, a raised threshold sends this dot elsewhere.
+        const int bias =
+            ((noise * w.strength) >> 8) + (avoid != nullptr && avoid[x] != 0 ? kAvoidBias : 0);
+        const int rounded = value + kInkFull / 2 + bias;
+        int level = rounded >> kInkBits;
+        // The error is what rounding dropped, less the rounding's offsets; only a level
+        // past the ends needs working out from the value (this keeps the chain from one
+        // pixel's error to the next short).
+        int error = (rounded & (kInkFull - 1)) - kInkFull / 2 - bias;
+        if (level < 0 || level > top) [[unlikely]] {
+            level = level < 0 ? 0 : top;
+            error = value - (level << kInkBits);
+        }
         levels[x] = static_cast<std::uint8_t>(level);
-        ahead = (error * 7) >> 4;
-        const int behindBelow = (error * 3) >> 4;
-        const int straightBelow = (error * 5) >> 4;
+        ahead = (error * w.ahead) >> 8;
+        const int behindBelow = (error * w.behindBelow) >> 8;
+        const int straightBelow = (error * w.below) >> 8;
         const int aheadBelow = error - ahead - behindBelow - straightBelow;
         below[x + 1 - Step] = belowAfter + behindBelow;
         belowAfter = belowHere + straightBelow;
@@ -175,7 +267,7 @@ void DiffuseRun(const std::uint16_t* source, const std::uint16_t* table, int x, 
 
 InkedRange DiffuseLine(DiffusionState* state, const std::uint16_t* source,
                        const std::uint16_t* table, int first, int end, int levelCount, int y,
-                       int matrixOffset, std::uint8_t* levels) {
+                       int matrixOffset, const std::uint8_t* avoid, std::uint8_t* levels) {
     const int now = state->current;
     const int later = now ^ 1;
     const std::int32_t* errors = state->rows[now].data();
@@ -190,10 +282,10 @@ InkedRange DiffuseLine(DiffusionState* state, const std::uint16_t* source,
     if (end > first) {
         if ((y & 1) == 0)
             DiffuseRun<1>(source, table, first, end - first, levelCount - 1, errors, below,
-                          thresholds, shift, levels);
+                          thresholds, shift, avoid, levels);
         else
             DiffuseRun<-1>(source, table, end - 1, end - first, levelCount - 1, errors, below,
-                           thresholds, shift, levels);
+                           thresholds, shift, avoid, levels);
         // Cells first - 1 .. end + 1 of the row below (stored at index + 1) now hold errors.
         state->dirtyFirst[later] = first;
         state->dirtyEnd[later] = end + 2;
@@ -207,12 +299,16 @@ InkedRange DiffuseLine(DiffusionState* state, const std::uint16_t* source,
 InkedRange OrderLine(const std::uint16_t* source, const std::uint16_t* table, int first, int end,
                      int levelCount, int y, int matrixOffset, std::uint8_t* levels) {
     const int top = levelCount - 1;
-    const std::uint16_t* thresholds = ThresholdRow(y, matrixOffset);
-    const int shift = matrixOffset & kMask;
+    constexpr int kOrderedMask = kOrderedSize - 1;
+    const std::uint16_t* thresholds =
+        kOrderedMatrix + (((y + (matrixOffset >> 8)) & kOrderedMask) << kOrderedBits);
+    const int shift = matrixOffset & kOrderedMask;
     for (int x = first; x < end; ++x) {
         const int value = table[source[x]] * top;
-        const int level = (value >> kInkBits) +
-                          ((value & (kInkFull - 1)) > thresholds[(x + shift) & kMask] ? 1 : 0);
+        // A 12-bit fraction of a level against a 16-bit rank.
+        const int fraction = (value & (kInkFull - 1)) << (16 - kInkBits);
+        const int level =
+            (value >> kInkBits) + (fraction > thresholds[(x + shift) & kOrderedMask] ? 1 : 0);
         levels[x] = static_cast<std::uint8_t>(value == 0 ? 0 : level);
     }
     return TrimToInk(levels, first, end);

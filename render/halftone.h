@@ -27,6 +27,20 @@ struct ThresholdMatrix {
 ThresholdMatrix BuildBlueNoiseMatrix();
 extern const std::uint16_t kBlueNoiseMatrix[kMatrixSize * kMatrixSize];
 
+// The ordered halftone's matrix: 256 x 256 blue-noise ranks 0 .. 65535, made at build
+// time by void-and-cluster (render/matrix/make_ordered_matrix.cpp). Four times the side
+// of the diffusion's matrix, so that its period is far below what an eye can see, and
+// read by each plane at its own offset, so that planes do not line up.
+inline constexpr int kOrderedBits = 8;
+inline constexpr int kOrderedSize = 1 << kOrderedBits;
+extern const std::uint16_t kOrderedMatrix[kOrderedSize * kOrderedSize];
+
+// A plane's place in the matrices: row offset in bits 8 .. 15, column offset in bits
+// 0 .. 7 (each taken modulo the matrix's side).
+inline constexpr int MakeMatrixOffset(int row, int column) {
+    return ((row & 0xFF) << 8) | (column & 0xFF);
+}
+
 // The inked pixels of a halftoned line: first and one past the last; first == end when
 // the line is blank.
 struct InkedRange {
@@ -54,12 +68,17 @@ void ResetDiffusion(DiffusionState* state, int width);
 // levels 0 .. levelCount - 1 in `levels`. `levels` must be 0 outside that range and hold
 // 8 bytes beyond the line's width, so that packing may read whole bytes' worth of
 // pixels. Returns the inked range.
+// `avoid`, when not null, holds the levels a partner ink printed on this line (a light
+// ink's dark partner, halftoned first): this plane's dots keep off those pixels where
+// they can, so that light and dark dots of one colour lie side by side rather than on
+// top of each other.
 InkedRange DiffuseLine(DiffusionState* state, const std::uint16_t* source,
                        const std::uint16_t* table, int first, int end, int levelCount, int y,
-                       int matrixOffset, std::uint8_t* levels);
+                       int matrixOffset, const std::uint8_t* avoid, std::uint8_t* levels);
 
 // Ordered halftone of the same: each pixel compares its fraction of a level with the
-// matrix's threshold at (x, y) shifted by matrixOffset, so planes do not share a pattern.
+// ordered matrix's threshold at (x, y) shifted by matrixOffset, so planes do not share a
+// pattern.
 InkedRange OrderLine(const std::uint16_t* source, const std::uint16_t* table, int first, int end,
                      int levelCount, int y, int matrixOffset, std::uint8_t* levels);
 

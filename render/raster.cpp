@@ -18,6 +18,11 @@ struct RenderRaster {
     inkrow::render::Separation separation{};
     std::vector<std::uint16_t> process[4];
     std::vector<std::uint8_t> levels;  // zero between lines
+    // Per plane, the levels it printed on the current line, kept for its light partner
+    // (zero outside what the line printed), and which plane is the partner to avoid.
+    std::vector<std::uint8_t> printed[RENDER_MAX_PLANES];
+    InkedRange printedRange[RENDER_MAX_PLANES];
+    int avoids[RENDER_MAX_PLANES];
     std::vector<std::uint8_t> lines[RENDER_MAX_PLANES];
     inkrow::render::DiffusionState diffusion[RENDER_MAX_PLANES];
 };
@@ -35,11 +40,11 @@ int ChannelsOf(int colorSpace) {
     }
 }
 
-// Each plane reads the threshold matrix at its own offset, so that inks laid over each
-// other do not put their dots in the same places.
+// Each plane reads the threshold matrices at its own offset, so that inks laid over each
+// other do not put their dots in the same places: steps that share no factor with the
+// matrices' sides, so that no two of sixteen planes meet.
 int MatrixOffsetOf(int plane) {
-    return (((plane * 41) & (inkrow::render::kMatrixSize - 1)) << inkrow::render::kMatrixBits) |
-           ((plane * 23) & (inkrow::render::kMatrixSize - 1));
+    return inkrow::render::MakeMatrixOffset(plane * 105, plane * 167);
 }
 
 // RENDER_OK and *mode filled, or the status that opening with these options returns.
@@ -81,6 +86,13 @@ int RenderRasterOpen(const RenderRasterOptions* options, RenderRaster** raster) 
         row.assign(width, 0);
     made->levels.assign(width + 8, 0);  // packing reads whole bytes past the end
     for (int i = 0; i < mode.planeCount; ++i) {
+        made->avoids[i] = -1;
+        const char ink = mode.planes[i].ink;
+        if (ink == 'c' || ink == 'm' || ink == 'k') {
+            for (int d = 0; d < i; ++d)
+                if (mode.planes[d].ink == ink - 'a' + 'A') made->avoids[i] = d;
+        }
+        made->printed[i].assign(width, 0);
         made->lines[i].assign(
             (width * static_cast<std::size_t>(mode.planes[i].bitsPerPixel) + 7) / 8, 0);
         inkrow::render::ResetDiffusion(&made->diffusion[i], options->width);
@@ -124,6 +136,14 @@ int RenderRasterLine(RenderRaster* raster, const uint8_t* pixels, size_t length,
     const int y = raster->lineNumber;
     std::uint8_t* levels = raster->levels.data();
     for (int i = 0; i < raster->mode.planeCount; ++i) {
+        // What the plane printed on the line before is no longer wanted.
+        InkedRange& kept = raster->printedRange[i];
+        if (kept.end > kept.first)
+            std::memset(raster->printed[i].data() + kept.first, 0,
+                        static_cast<std::size_t>(kept.end - kept.first));
+        kept = InkedRange{};
+    }
+    for (int i = 0; i < raster->mode.planeCount; ++i) {
         const RenderPlaneInfo& plane = raster->mode.planes[i];
         const inkrow::render::PlaneRecipe& recipe = raster->separation.recipes[i];
         const std::uint16_t* source = process[recipe.source];
@@ -132,13 +152,19 @@ int RenderRasterLine(RenderRaster* raster, const uint8_t* pixels, size_t length,
             raster->options.halftone == RENDER_ORDERED
                 ? inkrow::render::OrderLine(source, table, first, end, plane.levels, y,
                                             MatrixOffsetOf(i), levels)
-                : inkrow::render::DiffuseLine(&raster->diffusion[i], source, table, first, end,
-                                              plane.levels, y, MatrixOffsetOf(i), levels);
+                : inkrow::render::DiffuseLine(
+                      &raster->diffusion[i], source, table, first, end, plane.levels, y,
+                      MatrixOffsetOf(i),
+                      raster->avoids[i] >= 0 ? raster->printed[raster->avoids[i]].data() : nullptr,
+                      levels);
         BandPlane& entry = band->bandPlanes[i];  // at most 7 planes: 6 split inputs, 7 direct
         if (range.end <= range.first) {
             // No ink: pixels stays null, start == end. Levels may hold zeros only.
             continue;
         }
+        std::memcpy(raster->printed[i].data() + range.first, levels + range.first,
+                    static_cast<std::size_t>(range.end - range.first));
+        raster->printedRange[i] = range;
         if (plane.split != 0) {
             for (int x = range.first; x < range.end; ++x)
                 levels[x] = plane.levelValues[levels[x]];

@@ -28,28 +28,6 @@ int SourceOf(char ink) {
     }
 }
 
-// The share of its process ink that a plane prints, before its tone curve: a dark ink
-// with a light partner in the mode keeps the dark share, the partner the light share.
-double ShareOf(const RenderMode& mode, char ink, double amount) {
-    switch (ink) {
-        case 'C':
-        case 'M':
-        case 'K': {
-            const char light = static_cast<char>(ink - 'A' + 'a');
-            return HasInk(mode, light) ? DarkShare(LightSplitOf(ink), amount) : amount;
-        }
-        case 'c':
-        case 'm':
-        case 'k': {
-            const char dark = static_cast<char>(ink - 'a' + 'A');
-            // Without its dark partner (k for black) the light ink prints it all.
-            return HasInk(mode, dark) ? LightShare(LightSplitOf(dark), amount) : amount;
-        }
-        default:
-            return amount;
-    }
-}
-
 std::uint16_t ToAmount(double value) {
     return static_cast<std::uint16_t>(std::lround(std::clamp(value, 0.0, 1.0) * kInkFull));
 }
@@ -58,25 +36,51 @@ std::uint16_t ToAmount(double value) {
 
 void BuildSeparation(const RenderMode& mode, int colorSpace, Separation* separation) {
     separation->colorSpace = colorSpace;
-    separation->blackInk = HasInk(mode, 'K') || HasInk(mode, 'k');
     separation->grayOnly = mode.planeCount == 1;
+    separation->compositeBlack = !separation->grayOnly && !HasInk(mode, 'K');
+    for (auto& table : separation->composite)
+        table.clear();
     for (int v = 0; v < 256; ++v)
         separation->byteToAmount[v] = static_cast<std::uint16_t>((v * kInkFull + 127) / 255);
     for (int a = 0; a <= kInkFull; ++a)
         separation->blackGeneration[a] = static_cast<std::uint16_t>(
             (static_cast<std::int64_t>(a) * a + kInkFull / 2) / kInkFull);
+    LightSplit splits[3];  // cyan, magenta, black; built when a pair needs them
+    const auto splitOf = [&](char dark) -> const LightSplit& {
+        LightSplit& split = splits[dark == 'C' ? 0 : (dark == 'M' ? 1 : 2)];
+        if (split.dark.empty()) BuildLightSplit(dark, &split);
+        return split;
+    };
+    int lightBlackPlane = -1;
     for (int i = 0; i < mode.planeCount; ++i) {
         const char ink = mode.planes[i].ink;
         PlaneRecipe& recipe = separation->recipes[i];
         recipe.source = SourceOf(ink);
+        const bool dark = ink == 'C' || ink == 'M' || ink == 'K';
+        const bool light = ink == 'c' || ink == 'm' || ink == 'k';
+        const char partner = static_cast<char>(dark ? ink - 'A' + 'a' : ink - 'a' + 'A');
+        if ((dark || light) && HasInk(mode, partner)) {
+            const LightSplit& split = splitOf(dark ? ink : partner);
+            recipe.table = dark ? split.dark : split.light;
+            continue;
+        }
+        if (ink == 'k') {
+            lightBlackPlane = i;  // no K: the composite black sets its share below
+            recipe.table.assign(kInkFull + 1, 0);
+            continue;
+        }
         recipe.table.resize(kInkFull + 1);
         for (int a = 0; a <= kInkFull; ++a) {
             const double asked = static_cast<double>(a) / kInkFull;
-            const double share = ShareOf(mode, ink, asked);
             // No ink asked, none printed: the curve must not lift white.
             recipe.table[static_cast<std::size_t>(a)] =
-                share <= 0.0 ? 0 : std::max<std::uint16_t>(1, ToAmount(ApplyToneCurve(ink, share)));
+                a == 0 ? 0 : std::max<std::uint16_t>(1, ToAmount(ApplyToneCurve(ink, asked)));
         }
+    }
+    if (separation->compositeBlack) {
+        std::vector<std::uint16_t> lightBlack;
+        BuildCompositeBlack(mode, *separation, separation->composite, &lightBlack);
+        if (lightBlackPlane >= 0) separation->recipes[lightBlackPlane].table = lightBlack;
     }
 }
 
@@ -86,6 +90,15 @@ struct Inks {
     int c, m, y, k;
 };
 
+// Without a K ink, black also becomes cyan, magenta and yellow; the black amount stays
+// for the light black plane, whose table holds its share.
+void AddCompositeBlack(const Separation& separation, Inks* inks) {
+    const auto k = static_cast<std::size_t>(inks->k);
+    inks->c = std::min(kInkFull, inks->c + separation.composite[0][k]);
+    inks->m = std::min(kInkFull, inks->m + separation.composite[1][k]);
+    inks->y = std::min(kInkFull, inks->y + separation.composite[2][k]);
+}
+
 // One pixel's process amounts; Space and the mode's black handling are fixed per line,
 // so each case compiles to its own loop.
 template <int Space>
@@ -93,11 +106,8 @@ Inks SeparatePixel(const Separation& separation, const std::uint8_t* p) {
     const std::uint16_t* toAmount = separation.byteToAmount;
     Inks inks{0, 0, 0, 0};
     if constexpr (Space == RENDER_GRAY8) {
-        const int dark = toAmount[255 - p[0]];
-        if (separation.grayOnly || separation.blackInk)
-            inks.k = dark;
-        else
-            inks.c = inks.m = inks.y = dark;
+        inks.k = toAmount[255 - p[0]];
+        if (separation.compositeBlack) AddCompositeBlack(separation, &inks);
     } else if constexpr (Space == RENDER_RGB8) {
         if (separation.grayOnly) {
             const int luminance = (77 * p[0] + 151 * p[1] + 28 * p[2] + 128) >> 8;
@@ -107,12 +117,11 @@ Inks SeparatePixel(const Separation& separation, const std::uint8_t* p) {
         inks.c = toAmount[255 - p[0]];
         inks.m = toAmount[255 - p[1]];
         inks.y = toAmount[255 - p[2]];
-        if (separation.blackInk) {
-            inks.k = separation.blackGeneration[std::min({inks.c, inks.m, inks.y})];
-            inks.c -= inks.k;
-            inks.m -= inks.k;
-            inks.y -= inks.k;
-        }
+        inks.k = separation.blackGeneration[std::min({inks.c, inks.m, inks.y})];
+        inks.c -= inks.k;
+        inks.m -= inks.k;
+        inks.y -= inks.k;
+        if (separation.compositeBlack) AddCompositeBlack(separation, &inks);
     } else {
         inks.c = toAmount[p[0]];
         inks.m = toAmount[p[1]];
@@ -125,9 +134,8 @@ Inks SeparatePixel(const Separation& separation, const std::uint8_t* p) {
             const int g = (kInkFull - inks.m) * white / kInkFull;
             const int b = (kInkFull - inks.y) * white / kInkFull;
             inks = {0, 0, 0, kInkFull - ((77 * r + 151 * g + 28 * b + 128) >> 8)};
-        } else if (!separation.blackInk) {
-            inks = {std::min(kInkFull, inks.c + inks.k), std::min(kInkFull, inks.m + inks.k),
-                    std::min(kInkFull, inks.y + inks.k), 0};
+        } else if (separation.compositeBlack) {
+            AddCompositeBlack(separation, &inks);
         }
     }
     return inks;

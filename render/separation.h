@@ -11,8 +11,11 @@
 //     profile of this printer exists, and a profile for some other device would be no
 //     more right while costing a colour engine per pixel;
 //   - gray: the darkness goes to black alone, so neutrals print without colour casts.
-//   Ink sets without a black ink print black as cyan + magenta + yellow; the black-only
-//   configuration prints the luminance (0.30 r + 0.59 g + 0.11 b) in black.
+//   Ink sets without a K ink build black from what they have: light black k (when the set
+//   has it) alone in light grays, then cyan + magenta + yellow added over it (a composite
+//   black) until the ink model prints the darkness the K ink would, within an ink limit.
+//   The black-only configuration prints the luminance (0.30 r + 0.59 g + 0.11 b) in
+//   black.
 // Then each plane looks up its amount from its process ink through a table that holds
 // the light-ink split and the ink's tone curve (see tone_curves.cpp).
 #pragma once
@@ -21,6 +24,7 @@
 #include <vector>
 
 #include "halftone.h"
+#include "ink_model.h"
 #include "inkrow/render.h"
 
 namespace inkrow::render {
@@ -34,11 +38,12 @@ struct PlaneRecipe {
 
 struct Separation {
     int colorSpace = RENDER_RGB8;
-    bool blackInk = true;             // the mode has a K or k ink
     bool grayOnly = false;            // the mode's only ink is black
+    bool compositeBlack = false;      // no K ink: black adds composite[.][k] to c, m, y
     std::uint16_t byteToAmount[256];  // v / 255 as an amount
     std::uint16_t blackGeneration[kInkFull + 1];
     PlaneRecipe recipes[RENDER_MAX_PLANES];
+    std::vector<std::uint16_t> composite[3];  // black amount to the cyan, magenta, yellow added
 };
 
 // Sets the separation up for a mode and an input colour space.
@@ -51,17 +56,35 @@ void BuildSeparation(const RenderMode& mode, int colorSpace, Separation* separat
 void SeparateLine(const Separation& separation, const std::uint8_t* pixels, int width,
                   std::uint16_t* process[4], int* first, int* end);
 
-// Light inks. A dark ink's amount a is shared between the dark ink and its light
-// partner of relative density `ratio`: the light ink alone up to `handover`, then the
-// dark ink rises linearly to full while the light ink fades to none at a = 1, keeping
-// dark + ratio * light = a throughout. handover must not exceed ratio.
+// Light inks. A dark ink's amount is shared between the dark ink and its light partner
+// so that, with the ink model, the pair prints the lightness the dark ink alone would
+// print for that amount (through its tone curve): the light ink alone up to the
+// handover, where it covers kLightHandover of the paper; then the light ink fades
+// linearly to none at full while the dark ink rises to match. The dark and light planes
+// are halftoned independently, so their dots overlap at random; the model counts a light
+// drop on a dark one as adding almost nothing, and the split makes up for it.
+// The tables map a process amount (0 .. kInkFull) to each plane's coverage.
+inline constexpr double kLightHandover = 0.55;
 struct LightSplit {
-    double ratio;
-    double handover;
+    std::vector<std::uint16_t> dark;
+    std::vector<std::uint16_t> light;
 };
-double DarkShare(const LightSplit& split, double amount);
-double LightShare(const LightSplit& split, double amount);
-const LightSplit& LightSplitOf(char darkInk);
+void BuildLightSplit(char darkInk, LightSplit* split);
+
+// Composite black for a mode without a K ink: per black amount, the amounts added to the
+// cyan, magenta and yellow process amounts (into composite[0 .. 2], shared out so that
+// the mix prints as near neutral as the inks allow) and the coverage of the light black
+// plane (into *lightBlack; all 0 without one). Sum of the planes' coverages stays within
+// kCompositeInkLimit. `separation` must hold the recipes of every plane.
+inline constexpr double kCompositeInkLimit = 3.0;
+void BuildCompositeBlack(const RenderMode& mode, const Separation& separation,
+                         std::vector<std::uint16_t> composite[3],
+                         std::vector<std::uint16_t>* lightBlack);
+
+// The ink model's colour of a patch of process amounts (0 .. 1) printed in the mode,
+// each plane's dots independent of the others'.
+ink::Lab PredictProcess(const RenderMode& mode, const Separation& separation, double cyan,
+                        double magenta, double yellow, double black);
 
 // The tone curve of an ink: its linearisation, from the amount asked for to the amount
 // to print, both 0 .. 1. Piecewise linear between points that are data.

@@ -1,4 +1,4 @@
-// Per-ink data: tone curves (linearisation) and light-ink splits. Curves are points in
+// Per-ink data: tone curves (linearisation). Curves are points in
 // percent, asked for -> printed, increasing; between points the curve is linear. The dark
 // inks spread on the paper, so their curves print less than asked in the mid tones;
 // yellow and the light inks spread less.
@@ -30,32 +30,7 @@ constexpr InkCurve kCurves[] = {
     {'k', {{{0, 0}, {10, 9}, {25, 23}, {50, 47}, {75, 73}, {100, 100}}}},
 };
 
-constexpr LightSplit kCyanSplit{0.35, 0.20};
-constexpr LightSplit kMagentaSplit{0.35, 0.20};
-constexpr LightSplit kBlackSplit{0.30, 0.18};
-
 }  // namespace
-
-const LightSplit& LightSplitOf(char darkInk) {
-    switch (darkInk) {
-        case 'C':
-            return kCyanSplit;
-        case 'M':
-            return kMagentaSplit;
-        default:
-            return kBlackSplit;
-    }
-}
-
-double DarkShare(const LightSplit& split, double amount) {
-    if (amount <= split.handover) return 0.0;
-    return (amount - split.handover) / (1.0 - split.handover);
-}
-
-double LightShare(const LightSplit& split, double amount) {
-    const double light = (amount - DarkShare(split, amount)) / split.ratio;
-    return light < 0.0 ? 0.0 : (light > 1.0 ? 1.0 : light);
-}
 
 double ApplyToneCurve(char ink, double amount) {
     for (const InkCurve& curve : kCurves) {

@@ -16,7 +16,7 @@ LDFLAGS=$(dpkg-buildflags --get LDFLAGS) CPPFLAGS=$(dpkg-buildflags --get CPPFLA
     -DINKROW_TESTS=OFF -DINKROW_WERROR=OFF \
     -DCMAKE_C_FLAGS_INIT="$(dpkg-buildflags --get CPPFLAGS)" \
     -DCMAKE_CXX_FLAGS_INIT="$(dpkg-buildflags --get CPPFLAGS)" >/dev/null
-cmake --build "$build" -j "$(nproc)" --target inkrow inkrow-decode inkrow-page inkrow-print \
+cmake --build "$build" -j "$(nproc)" --target inkrow inkrow-decode inkrow-page inkrow-print inkrow-simulate \
     inkrow-printer-app inkrow_printer_app_man_page \
     inkrow_man_pages
 rm -f "$build"/*.deb

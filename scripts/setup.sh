@@ -16,7 +16,7 @@ set -euo pipefail
 # icons), and printing the sample document.
 demo=(cmake make g++ pkg-config libpng-dev libjpeg-dev zlib1g-dev libpappl-dev
       libcups2-dev libcupsimage2-dev libcrypt-dev cups-ppdc ghostscript help2man
-      libbenchmark-dev libtiff-dev librsvg2-bin)
+      libbenchmark-dev libtiff-dev librsvg2-bin libfftw3-dev)
 # Every test of the plain and sanitizer builds: GoogleTest, the benchmarks (which the
 # plain build compiles), a real cupsd with its filters, the layout and format checks,
 # and the binary-interface check.

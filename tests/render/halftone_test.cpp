@@ -5,7 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
+#include <string>
 #include <vector>
+
+#include "test_seed.h"
 
 namespace {
 
@@ -53,8 +57,9 @@ TEST(Diffusion, KeepsTheMeanAndWhiteStaysWhite) {
         std::vector<std::uint8_t> levels(width + 8, 0);
         long total = 0;
         for (int y = 0; y < 256; ++y) {
-            const render::InkedRange range = render::DiffuseLine(
-                &state, amounts.data(), identity.data(), 0, width, levelCount, y, 0, levels.data());
+            const render::InkedRange range =
+                render::DiffuseLine(&state, amounts.data(), identity.data(), 0, width, levelCount,
+                                    y, 0, nullptr, levels.data());
             for (int x = range.first; x < range.end; ++x)
                 total += levels[static_cast<std::size_t>(x)];
             std::fill(levels.begin(), levels.end(), 0);
@@ -63,8 +68,9 @@ TEST(Diffusion, KeepsTheMeanAndWhiteStaysWhite) {
         EXPECT_NEAR(mean, 1234.0 / render::kInkFull, 0.002) << levelCount << " levels";
         std::fill(amounts.begin(), amounts.end(), 0);
         for (int y = 256; y < 260; ++y) {
-            const render::InkedRange range = render::DiffuseLine(
-                &state, amounts.data(), identity.data(), 0, width, levelCount, y, 0, levels.data());
+            const render::InkedRange range =
+                render::DiffuseLine(&state, amounts.data(), identity.data(), 0, width, levelCount,
+                                    y, 0, nullptr, levels.data());
             EXPECT_EQ(range.end, range.first);
             EXPECT_TRUE(
                 std::all_of(levels.begin(), levels.end(), [](std::uint8_t v) { return v == 0; }));
@@ -74,6 +80,57 @@ TEST(Diffusion, KeepsTheMeanAndWhiteStaysWhite) {
             std::all_of(state.rows[0].begin(), state.rows[0].end(), [](int e) { return e == 0; }));
         EXPECT_TRUE(
             std::all_of(state.rows[1].begin(), state.rows[1].end(), [](int e) { return e == 0; }));
+    }
+}
+
+// Both halftones, at every level count a plane takes, on random amounts with white
+// pixels among them: levels stay below the count, white pixels never print, a full
+// amount prints the top level, and the mean of a region follows its amount.
+TEST(Halftones, KeepTheirLevelCountsAndNeverPrintWhereNoInkWasAsked) {
+    const std::uint32_t seed = testseed::TestSeed(21);
+    SCOPED_TRACE(testseed::SeedNote(seed));
+    std::mt19937 random(seed);
+    const int width = 200;
+    std::vector<std::uint16_t> identity(render::kInkFull + 1);
+    for (int a = 0; a <= render::kInkFull; ++a)
+        identity[static_cast<std::size_t>(a)] = static_cast<std::uint16_t>(a);
+    for (bool ordered : {false, true}) {
+        for (int levelCount : {2, 3, 4, 7, 13}) {
+            SCOPED_TRACE((ordered ? "ordered, " : "diffusion, ") + std::to_string(levelCount));
+            render::DiffusionState state;
+            render::ResetDiffusion(&state, width);
+            std::vector<std::uint8_t> levels(width + 8, 0);
+            std::vector<std::uint16_t> amounts(width);
+            // Columns 0..49 random with white between, 50..99 full, 100..199 one flat tone.
+            const auto flat = static_cast<std::uint16_t>(random() % render::kInkFull);
+            long flatTotal = 0;
+            for (int y = 0; y < 128; ++y) {
+                for (int x = 0; x < width; ++x)
+                    amounts[static_cast<std::size_t>(x)] =
+                        x < 50 ? (random() % 3 == 0 ? 0 : random() % (render::kInkFull + 1))
+                               : (x < 100 ? render::kInkFull : flat);
+                if (ordered)
+                    render::OrderLine(amounts.data(), identity.data(), 0, width, levelCount, y,
+                                      y * 7, levels.data());
+                else
+                    render::DiffuseLine(&state, amounts.data(), identity.data(), 0, width,
+                                        levelCount, y, y * 7, nullptr, levels.data());
+                for (int x = 0; x < width; ++x) {
+                    const auto at = static_cast<std::size_t>(x);
+                    ASSERT_LT(levels[at], levelCount) << "x " << x << " y " << y;
+                    if (amounts[at] == 0) {
+                        ASSERT_EQ(levels[at], 0) << "x " << x << " y " << y;
+                    }
+                    if (x >= 50 && x < 100) {
+                        ASSERT_EQ(levels[at], levelCount - 1) << "x " << x << " y " << y;
+                    }
+                    if (x >= 100) flatTotal += levels[at];
+                }
+                std::fill(levels.begin(), levels.end(), 0);
+            }
+            EXPECT_NEAR(static_cast<double>(flatTotal) / (128.0 * 100 * (levelCount - 1)),
+                        static_cast<double>(flat) / render::kInkFull, 0.01);
+        }
     }
 }
 

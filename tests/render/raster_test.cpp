@@ -166,12 +166,18 @@ TEST(RenderRaster, ColoursGoToTheInksTheirModeHas) {
     totals = InkTotals(Options(10, 0, 64, RENDER_GRAY8), {100}, 16);
     EXPECT_EQ(totals[0] + totals[1] + totals[2], 0);
     EXPECT_GT(totals[3], 0);
-    // ... in k when k stands for black...
+    // ... in k alone in light grays when k stands for black, and with cyan, magenta and
+    // yellow added in dark ones, which k alone cannot print...
     RenderRasterOptions kForBlack = Options(10, 0, 64, RENDER_GRAY8);
     kForBlack.mode.kForBlack = 1;
-    totals = InkTotals(kForBlack, {100}, 16);
+    totals = InkTotals(kForBlack, {230}, 16);
     ASSERT_EQ(totals.size(), 4u);  // CMYk
     EXPECT_EQ(totals[0] + totals[1] + totals[2], 0);
+    EXPECT_GT(totals[3], 0);
+    totals = InkTotals(kForBlack, {40}, 16);
+    EXPECT_GT(totals[0], 0);
+    EXPECT_GT(totals[1], 0);
+    EXPECT_GT(totals[2], 0);
     EXPECT_GT(totals[3], 0);
     // ... and in cyan, magenta and yellow where there is none.
     totals = InkTotals(Options(10, 18, 64, RENDER_GRAY8), {100}, 16);

@@ -3,9 +3,11 @@
 // amount asked for; a flat tone prints the same at the top and the bottom of a page.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "halftone.h"
+#include "ink_model.h"
 #include "render_support.h"
 #include "separation.h"
 
@@ -101,9 +103,8 @@ TEST_P(ToneRamp, CoverageFollowsTheTargetAndRises) {
                 const double target = TargetOf(separation, plane, step * 255 / (kSteps - 1));
                 EXPECT_NEAR(coverage, target, 0.02) << "step " << step;
                 // Light inks fade out as their dark partner takes over; the rest rise.
-                const bool fades =
-                    info.ink == 'c' || info.ink == 'm' ||
-                    (info.ink == 'k' && std::string(mode.inks).find('K') != std::string::npos);
+                // (Without a K ink, light black gives way to the composite in the darks.)
+                const bool fades = info.ink == 'c' || info.ink == 'm' || info.ink == 'k';
                 if (!fades) {
                     EXPECT_GE(coverage, previous - 1e-9) << "step " << step;
                 }
@@ -123,24 +124,114 @@ INSTANTIATE_TEST_SUITE_P(Modes, ToneRamp,
                                            ToneCase{0, 26, RENDER_DIFFUSION},  // sixteen inks
                                            ToneCase{0, 26, RENDER_ORDERED}));
 
-// Dark and light ink together print the density asked for, rising steadily.
-TEST(LightInks, DarkPlusLightDensityRisesAndLightLeadsInHighlights) {
+// Dark and light ink together print, in the ink model, the colour the dark ink alone
+// would print (within one ΔE2000 at every step); the light ink alone takes the highlights.
+TEST(LightInks, PairPrintsTheDarkInksToneAndLightLeadsInHighlights) {
     for (char dark : {'C', 'M', 'K'}) {
-        const render::LightSplit& split = render::LightSplitOf(dark);
-        double previous = -1;
+        render::LightSplit split;
+        render::BuildLightSplit(dark, &split);
+        const char inks[2] = {dark, static_cast<char>(dark - 'A' + 'a')};
+        inkrow::ink::InkSet pair;
+        ASSERT_TRUE(inkrow::ink::MakeInkSet(inks, 2, &pair));
         for (int i = 0; i <= 100; ++i) {
-            const double amount = i / 100.0;
-            const double density =
-                render::DarkShare(split, amount) + split.ratio * render::LightShare(split, amount);
-            EXPECT_NEAR(density, amount, 1e-9) << dark << " " << amount;
-            EXPECT_GE(density, previous);
-            previous = density;
-            if (amount <= split.handover) {
-                EXPECT_EQ(render::DarkShare(split, amount), 0.0);
+            const auto amount = static_cast<std::size_t>(i * render::kInkFull / 100);
+            const double ideal[2] = {render::ApplyToneCurve(dark, i / 100.0), 0.0};
+            const double printed[2] = {split.dark[amount] / double{render::kInkFull},
+                                       split.light[amount] / double{render::kInkFull}};
+            const auto want = inkrow::ink::ToLab(inkrow::ink::PredictPatch(pair, ideal));
+            const auto got = inkrow::ink::ToLab(inkrow::ink::PredictPatch(pair, printed));
+            EXPECT_LE(inkrow::ink::DeltaE2000(want, got), 1.0) << dark << " " << i << " %";
+            if (i <= 15) {
+                EXPECT_EQ(split.dark[amount], 0) << dark << " " << i << " %";
             }
         }
-        EXPECT_EQ(render::LightShare(split, 1.0), 0.0);
-        EXPECT_EQ(render::DarkShare(split, 1.0), 1.0);
+        EXPECT_EQ(split.light[render::kInkFull], 0);
+        EXPECT_EQ(split.dark[render::kInkFull], render::kInkFull);
+    }
+}
+
+// Black, in every ink set: a solid 100 % black (device K, and sRGB black) and black
+// text-like strokes print at L* <= 20 in the ink model, read back from the stream. The
+// sets without a K ink build it from cyan, magenta, yellow and light black.
+constexpr int kStroke = 3;
+void DrawBlack(int y, int width, std::uint8_t* line, const void*) {
+    for (int x = 0; x < width; ++x) {
+        std::uint8_t* p = line + 4 * x;
+        const bool patch = x < kPatch;
+        const bool stroke = x >= kPatch + kStroke && (x / kStroke) % 2 == 0 && (y / 24) % 2 == 0;
+        p[0] = p[1] = p[2] = 0;
+        p[3] = patch || stroke ? 255 : 0;
+    }
+}
+
+void DrawRgbBlack(int y, int width, std::uint8_t* line, const void* context) {
+    std::vector<std::uint8_t> cmyk(static_cast<std::size_t>(width) * 4);
+    DrawBlack(y, width, cmyk.data(), context);
+    for (int x = 0; x < width; ++x)
+        for (int c = 0; c < 3; ++c)
+            line[3 * x + c] = cmyk[static_cast<std::size_t>(4 * x + 3)] != 0 ? 0 : 255;
+}
+
+TEST(Black, SolidAndTextPrintDarkInEveryInkSet) {
+    RenderModePair pairs[64];
+    const int count = std::min(64, RenderListModePairs(pairs, 64));
+    bool seen[16] = {};
+    for (int p = 0; p < count; ++p) {
+        if (seen[pairs[p].inkSetId]) continue;
+        seen[pairs[p].inkSetId] = true;
+        for (int space : {RENDER_CMYK8, RENDER_RGB8}) {
+            const int width = 2 * kPatch;
+            RenderJobOptions options =
+                rendertest::MakeOptions(pairs[p].qualityCode, pairs[p].mediaCode, width, space);
+            options.raster.mode.resolution = 300;
+            RenderMode mode;
+            ASSERT_EQ(RenderDescribeMode(&options.raster.mode, &mode), RENDER_OK);
+            SCOPED_TRACE(std::string(mode.inks) + (space == RENDER_RGB8 ? " sRGB" : " CMYK"));
+            const rendertest::JobRun run = rendertest::RunJob(
+                options, 1, kPatch, space == RENDER_RGB8 ? DrawRgbBlack : DrawBlack);
+            ASSERT_EQ(run.status, RENDER_OK) << run.error;
+            const auto decoded = rendertest::DecodeOrFail(run.stream);
+            std::vector<std::vector<Printed>> planes;
+            for (int plane = 0; plane < mode.planeCount; ++plane)
+                planes.push_back(PrintedPlanesOf(decoded.pages[0], mode, plane, width));
+            inkrow::ink::InkSet set;
+            ASSERT_TRUE(inkrow::ink::MakeInkSet(mode.inks, mode.planeCount, &set));
+            // Mean of each region in the model's 1/n domain, as an instrument averages.
+            const auto lightness = [&](bool strokes) {
+                inkrow::ink::Bands sum;
+                int pixels = 0;
+                std::vector<std::uint8_t> row(static_cast<std::size_t>(width) * 4);
+                for (int y = kInset; y < kPatch - kInset; ++y) {
+                    DrawBlack(y, width, row.data(), nullptr);
+                    for (int x = 0; x < width; ++x) {
+                        const bool inPatch = x >= kInset && x < kPatch - kInset;
+                        const bool inStroke =
+                            x >= kPatch && row[4 * static_cast<std::size_t>(x) + 3];
+                        if (strokes ? !inStroke : !inPatch) continue;
+                        double coverage[RENDER_MAX_PLANES] = {};
+                        for (int plane = 0; plane < mode.planeCount; ++plane) {
+                            const auto& printed = planes[static_cast<std::size_t>(plane)];
+                            for (const Printed& pr : printed) {
+                                if (pr.image.levels.empty()) continue;
+                                coverage[plane] +=
+                                    pr.image.levels[static_cast<std::size_t>(y) * pr.image.width +
+                                                    static_cast<std::size_t>(x)] /
+                                    static_cast<double>(pr.topLevel * printed.size());
+                            }
+                        }
+                        const auto mix = inkrow::ink::MixRoot(set, coverage);
+                        for (int b = 0; b < 3; ++b)
+                            sum.v[b] += mix.v[b];
+                        ++pixels;
+                    }
+                }
+                for (int b = 0; b < 3; ++b)
+                    sum.v[b] /= pixels;
+                return inkrow::ink::ToLab(inkrow::ink::FromRoot(sum)).l;
+            };
+            EXPECT_LE(lightness(false), 20.0) << "solid";
+            EXPECT_LE(lightness(true), 20.0) << "text";
+        }
     }
 }
 
