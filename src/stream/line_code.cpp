@@ -280,9 +280,7 @@ inline void LoadRunBlock(const std::uint8_t* src, std::uint32_t base, RunBlock& 
 // (the run reaches the block's last position and may go on).
 inline std::uint32_t RunInBlock(const RunBlock& block, std::uint32_t p) {
     const std::uint32_t shift = p - block.base;
-    // The shift brings in zeros, so the complement is never zero and the count needs
-    // no test for it.
-    const auto same = static_cast<std::uint32_t>(__builtin_ctzll(~(block.equal >> shift)));
+    const auto same = static_cast<std::uint32_t>(std::countr_one(block.equal >> shift));
     return same < 64 - shift ? same + 1 : 0;
 }
 
