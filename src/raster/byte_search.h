@@ -1,8 +1,8 @@
 // The searches for nonzero bytes under the span search, the intake and the split. Most
 // of a printed page is blank, so they spend their time on zero bytes: they step over
-// them 64 at a time (SSE2 registers where the compiler targets x86; 64-bit words
-// elsewhere), then eight at a time near the ink, and every load stays inside the range
-// they are given.
+// them in blocks (byte_search.cpp: 128 bytes in AVX2 registers where the processor has
+// them, else 64 in SSE2 registers or 64-bit words), then eight at a time near the ink,
+// and every load stays inside the range they are given.
 #pragma once
 
 #include <bit>
@@ -55,12 +55,37 @@ inline bool AllZero64(const std::uint8_t* bytes) {
 #endif
 }
 
+// The ways of skipping long zero stretches. Both stop at the same kind of place (a
+// position from which the rest is searched in words), so the searches below give the
+// same answer either way; kWide needs AVX2, asked of the processor at run time.
+enum class ZeroSkip : std::uint8_t {
+    kNarrow,  // 64 bytes a step: SSE2 on x86-64, 64-bit words elsewhere
+    kWide,    // 128 bytes a step in AVX2 registers
+};
+
+// Whether `skip` runs as itself on this machine (kWide falls back to kNarrow).
+bool HasZeroSkip(ZeroSkip skip);
+
+// Steps over whole blocks of zero bytes from `from` up to `to` (at least 64 bytes):
+// returns p, from <= p <= to, with every byte in [from, p) zero, that leaves fewer than
+// 64 bytes before the first nonzero byte or before `to`. The fastest way this machine
+// has, or the one asked for.
+std::int32_t SkipZeroBytesForward(const std::uint8_t* bytes, std::int32_t from, std::int32_t to);
+std::int32_t SkipZeroBytesForwardWith(ZeroSkip skip, const std::uint8_t* bytes, std::int32_t from,
+                                      std::int32_t to);
+
+// The same downwards from `from` to `low` (at least 64 bytes): p, low - 1 <= p <= from,
+// with every byte in (p, from] zero, fewer than 64 bytes above the last nonzero byte
+// or above low - 1.
+std::int32_t SkipZeroBytesBackward(const std::uint8_t* bytes, std::int32_t from, std::int32_t low);
+std::int32_t SkipZeroBytesBackwardWith(ZeroSkip skip, const std::uint8_t* bytes, std::int32_t from,
+                                       std::int32_t low);
+
 // Index of the first nonzero byte among bytes[from] .. bytes[to - 1], or to when they
 // are all zero.
 inline std::int32_t FindNonzeroByteForward(const std::uint8_t* bytes, std::int32_t from,
                                            std::int32_t to) {
-    while (to - from >= 64 && AllZero64(bytes + from))
-        from += 64;
+    if (to - from >= 64) from = SkipZeroBytesForward(bytes, from, to);
     while (to - from >= 8) {
         const std::uint64_t word = LoadWord(bytes + from);
         if (word != 0) return from + FirstNonzeroByteOffset(word);
@@ -75,8 +100,7 @@ inline std::int32_t FindNonzeroByteForward(const std::uint8_t* bytes, std::int32
 // `from`, or low - 1 when they are all zero.
 inline std::int32_t FindNonzeroByteBackward(const std::uint8_t* bytes, std::int32_t from,
                                             std::int32_t low) {
-    while (from - low >= 63 && AllZero64(bytes + from - 63))
-        from -= 64;
+    if (from - low >= 63) from = SkipZeroBytesBackward(bytes, from, low);
     while (from - low >= 7) {
         const std::uint64_t word = LoadWord(bytes + from - 7);
         if (word != 0) return from - 7 + LastNonzeroByteOffset(word);

@@ -10,7 +10,9 @@
 // run of three joins it, so the coder looks for the next three equal bytes (sixteen
 // starting positions a step in SSE2 registers, eight in 64-bit words) and copies the
 // whole stretch before it at once, as far as the literal has room. Only the bytes at a
-// literal's end and the runs of three or more are taken one at a time.
+// literal's end and the runs of three or more are taken one at a time. Far from the
+// line's end the SSE2 coder finds both from bit masks of 64 positions (RunBlock), which
+// keeps loads out of the chain from one literal to the next.
 #include "stream/line_code.h"
 
 #include <algorithm>
@@ -85,6 +87,7 @@ inline void CopyBytes(std::uint8_t* dest, const std::uint8_t* src, std::uint32_t
 //   FindRunEnd(src, from, n, v): the first k in [from, n) with src[k] != v, or n.
 struct WordSearch {
     static constexpr std::uint32_t kStep = 8;
+    static constexpr bool kBlocks = false;
 
     // The first of the eight starting positions p[0..7] where three equal bytes start,
     // or 8; loads p[0..9].
@@ -147,6 +150,19 @@ struct WordSearch {
 // of _mm_movemask_epi8 are in memory order whatever the word order.
 struct VectorSearch {
     static constexpr std::uint32_t kStep = 16;
+    static constexpr bool kBlocks = true;
+
+    // Bit j of the result is set where p[j] == p[j + 1], for j = 0..63; loads p[0..64].
+    static std::uint64_t EqualNextMask(const std::uint8_t* p) {
+        std::uint64_t equal = 0;
+        for (int q = 0; q < 4; ++q) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * q));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * q + 1));
+            const auto same = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(a, b)));
+            equal |= std::uint64_t{same} << (16 * q);
+        }
+        return equal;
+    }
 
     // The first of the sixteen starting positions p[0..15] where three equal bytes
     // start, or 16; loads p[0..17].
@@ -236,6 +252,40 @@ struct CodeState {
     std::uint32_t literalLength = 0;
 };
 
+// The runs of 64 input positions, base .. base + 63, as two bit masks: bit j of equal
+// where src[base + j] == src[base + j + 1], of triple where three equal bytes start at
+// base + j. Far from the input's end the coder reads runs and finds the next triple from
+// these with shifts and bit counts instead of loading and comparing at each position it
+// reaches: a literal's search then waits on no load, which is what bounded the coder on
+// dithered lines, where a run of three or more ends a literal every 20 to 30 bytes.
+struct RunBlock {
+    std::uint32_t base = 0;
+    std::uint32_t end = 0;  // base + 64
+    std::uint64_t equal = 0;
+    std::uint64_t triple = 0;
+};
+
+// A block loads src[base .. base + 65].
+constexpr std::uint32_t kBlockLoads = 66;
+
+template <class Search>
+inline void LoadRunBlock(const std::uint8_t* src, std::uint32_t base, RunBlock& block) {
+    const std::uint64_t equal = Search::EqualNextMask(src + base);
+    const std::uint64_t last = src[base + 64] == src[base + 65] ? 1 : 0;
+    block.base = base;
+    block.end = base + 64;
+    block.equal = equal;
+    block.triple = equal & ((equal >> 1) | (last << 63));
+}
+
+// The length of the run at position p of the block if the block shows its end, else 0
+// (the run reaches the block's last position and may go on).
+inline std::uint32_t RunInBlock(const RunBlock& block, std::uint32_t p) {
+    const std::uint32_t shift = p - block.base;
+    const auto same = static_cast<std::uint32_t>(std::countr_one(block.equal >> shift));
+    return same < 64 - shift ? same + 1 : 0;
+}
+
 // Writes a run of b >= 2 copies of v, or of one after a longer run: repeat runs of up to
 // 128 copies, and a last single copy as a literal of one, left open for what follows.
 // Either way no literal is open before the run's last code.
@@ -278,7 +328,7 @@ inline void EmitStretch(std::uint8_t* dest, CodeState& state, const std::uint8_t
 
 // Far enough from the end of the input that a literal's whole room and the steps of the
 // searches over it can be loaded without looking at n.
-constexpr std::uint32_t kFarFromEnd = kMaxLiteralWithPair + 2 * 16 + 2;
+constexpr std::uint32_t kFarFromEnd = kMaxLiteralWithPair + kBlockLoads + 2;
 
 // Copies a stretch of n <= 16 bytes that a run's two code bytes follow, without a branch
 // on n, by two 8-byte copies that may write up to 8 - n - 2 bytes past those two. That
@@ -306,14 +356,82 @@ inline std::uint32_t FindTripleFar(const std::uint8_t* src, std::uint32_t k, std
     }
 }
 
+// One step of the encoder far from the input's end (i + kFarFromEnd <= n) with i in the
+// loaded block: a run when no literal is open, or the stretch up to the next run of
+// three and that run. Moves i and returns true, or returns false and changes nothing
+// where the stretch fills the literal's room: the general steps take that case.
+template <bool Write, class Search>
+inline bool EncodeFromBlock(std::uint8_t* dest, CodeState& state, RunBlock& block,
+                            const std::uint8_t* src, std::uint32_t& i, std::uint32_t n) {
+    bool opened = false;
+    if (state.literalLength == 0) {
+        if (((block.equal >> (i - block.base)) & 1) != 0) {
+            std::uint32_t run = RunInBlock(block, i);
+            if (run == 0) run = Search::RunLength(src, i, n);
+            EmitRun<Write>(dest, state, run, src[i]);
+            i += run;
+            return true;
+        }
+        state.literalAt = state.out++;
+        opened = true;
+    }
+    // The first triple at or after i, block by block, up to the literal's room; the
+    // blocks ahead stay within the input (limit + kBlockLoads <= n).
+    const std::uint32_t limit = i + (kMaxLiteralWithPair - state.literalLength);
+    std::uint32_t k = i;
+    std::uint32_t end = limit;
+    for (;;) {
+        const std::uint64_t ahead = block.triple >> (k - block.base);
+        if (ahead != 0) {
+            end = k + static_cast<std::uint32_t>(__builtin_ctzll(ahead));
+            break;
+        }
+        k = block.end;
+        if (k >= limit) break;
+        LoadRunBlock<Search>(src, k, block);
+    }
+    if (end >= limit) {
+        if (opened) --state.out;
+        return false;
+    }
+    std::uint32_t run = RunInBlock(block, end);
+    if (run == 0) run = Search::RunLength(src, end, n);
+    const std::uint32_t stretch = end - i;
+    if (stretch <= 16 && n - (end + run) > kSlackInput) {
+        state.literalLength += stretch;
+        if constexpr (Write) {
+            CopyShortWithSlack(dest + state.out, src + i, stretch);
+            dest[state.literalAt] = static_cast<std::uint8_t>(state.literalLength - 1);
+        }
+        state.out += stretch;
+    } else {
+        EmitStretch<Write>(dest, state, src + i, stretch);
+    }
+    EmitRun<Write>(dest, state, run, src[end]);
+    i = end + run;
+    return true;
+}
+
 // One pass of the encoder. With Write false nothing is stored and dest is not used, so
 // the same walk gives the size of the code before anything is committed to a buffer.
 // Position i always starts a maximal run.
 template <bool Write, class Search>
 std::uint32_t EncodeRuns(std::uint8_t* dest, const std::uint8_t* src, std::uint32_t n) {
     CodeState state;
+    [[maybe_unused]] RunBlock block;
+    if constexpr (Search::kBlocks) {
+        if (kFarFromEnd <= n) LoadRunBlock<Search>(src, 0, block);
+    }
     std::uint32_t i = 0;
     while (i < n) {
+        if constexpr (Search::kBlocks) {
+            if (i + kFarFromEnd <= n) {
+                // Unsigned: a position before the block (where the general steps
+                // went on from an earlier one) reloads too.
+                if (i - block.base >= 64) LoadRunBlock<Search>(src, i, block);
+                if (EncodeFromBlock<Write, Search>(dest, state, block, src, i, n)) continue;
+            }
+        }
         if (state.literalLength == 0) {
             // No literal open: a run of two or more is a repeat run, and a single opens
             // a literal (still empty here: its byte is the first of the stretch below).

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <iostream>
 #include <random>
 #include <vector>
 
@@ -67,6 +68,38 @@ TEST(ByteSearch, FindsTheFirstAndLastNonzeroByteOfEveryRange) {
             while (last >= from && buffer[last] == 0)
                 --last;
             ASSERT_EQ(FindNonzeroByteBackward(buffer.data(), to - 1, from), last) << trial;
+        }
+    }
+}
+
+// Both block skips, the AVX2 one where the machine has it, stop where they promise:
+// nothing but zero bytes skipped, and fewer than 64 left before the ink or the end.
+TEST(ByteSearch, BothBlockSkipsStopWithinABlockOfTheInk) {
+    std::mt19937 random(90210);
+    Bytes buffer(1300);
+    for (const ZeroSkip skip : {ZeroSkip::kNarrow, ZeroSkip::kWide}) {
+        if (!HasZeroSkip(skip)) {
+            std::cout << "block skip " << static_cast<int>(skip) << " not on this machine\n";
+            continue;
+        }
+        for (int trial = 0; trial < 20000; ++trial) {
+            std::fill(buffer.begin(), buffer.end(), 0);
+            // Often a blank range, else one or two bytes of ink anywhere.
+            const int inked = static_cast<int>(random() % 3);
+            for (int k = 0; k < inked; ++k)
+                buffer[random() % buffer.size()] = static_cast<std::uint8_t>(1 + random() % 255);
+            const int from = static_cast<int>(random() % (buffer.size() - 64));
+            const int to = from + 64 + static_cast<int>(random() % (buffer.size() - from - 63));
+            int first = from;
+            while (first < to && buffer[first] == 0)
+                ++first;
+            const int up = SkipZeroBytesForwardWith(skip, buffer.data(), from, to);
+            ASSERT_TRUE(up >= from && up <= first && first - up < 64) << trial << " " << up;
+            int last = to - 1;
+            while (last >= from && buffer[last] == 0)
+                --last;
+            const int down = SkipZeroBytesBackwardWith(skip, buffer.data(), to - 1, from);
+            ASSERT_TRUE(down <= to - 1 && down >= last && down - last < 64) << trial << " " << down;
         }
     }
 }

@@ -242,6 +242,36 @@ TEST(PackBytesDifferential, ShortStretchesBeforeARunNearTheCodesEnd) {
     }
 }
 
+TEST(PackBytesDifferential, RunsAndLiteralsAcrossTheEdgesOfRunBlocks) {
+    // Far from the end the vector coder reads runs from masks of 64 positions loaded
+    // where a step starts: a run or a literal's closing triple of every length near a
+    // block's edges, after literals (singles, or a pair at the end) of every phase.
+    const RunSearch searches[] = {RunSearch::kWords, RunSearch::kVector};
+    const std::size_t kRuns[] = {2, 3, 4, 62, 63, 64, 65, 66, 127, 128, 129, 130};
+    Bytes output(4096);
+    for (std::size_t lead = 0; lead <= 70; ++lead) {
+        for (const std::size_t run : kRuns) {
+            for (const bool pair : {false, true}) {
+                Bytes line;
+                for (std::size_t k = 0; k < lead; ++k)
+                    line.push_back(static_cast<std::uint8_t>(k % 2 == 0 ? 0x11 : 0x22));
+                if (pair) line.insert(line.end(), 2, 0x66);
+                line.insert(line.end(), run, 0x33);
+                for (std::size_t k = 0; k < 300; ++k)
+                    line.push_back(static_cast<std::uint8_t>(k % 3 == 0 ? 0x44 : k));
+                const Bytes expected = PlainPack(line.data(), line.size());
+                for (RunSearch search : searches) {
+                    const std::uint16_t size =
+                        PackBytesWith(search, output.data(), line.data(),
+                                      static_cast<std::uint16_t>(line.size()));
+                    ASSERT_EQ(Bytes(output.begin(), output.begin() + size), expected)
+                        << "lead " << lead << " run " << run << " pair " << pair;
+                }
+            }
+        }
+    }
+}
+
 TEST(PackBytesDifferential, ReportsWhichSearchesRunAsThemselves) {
     EXPECT_TRUE(HasRunSearch(RunSearch::kWords));
 #if defined(__SSE2__)
