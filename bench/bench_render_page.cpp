@@ -4,7 +4,7 @@
 // stream size and the peak memory of the process.
 //
 //   bench_render_page PAGE.pam [--quality Q] [--media M] [--resolution R]
-//                     [--halftone diffusion|ordered] [--rounds N]
+//                     [--halftone diffusion|ordered] [--threads T] [--rounds N]
 #include <sys/resource.h>
 
 #include <chrono>
@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
     if (argc < 2) {
         std::fprintf(stderr,
                      "usage: %s PAGE.pam [--quality Q] [--media M] [--resolution R] "
-                     "[--halftone diffusion|ordered] [--rounds N]\n",
+                     "[--halftone diffusion|ordered] [--threads T] [--rounds N]\n",
                      argv[0]);
         return 2;
     }
@@ -67,6 +67,8 @@ int main(int argc, char** argv) {
             options.raster.mode.mediaCode = std::atoi(value);
         else if (flag == "--resolution")
             options.raster.mode.resolution = std::atoi(value);
+        else if (flag == "--threads")
+            options.raster.threads = std::atoi(value);
         else if (flag == "--rounds")
             rounds = std::atoi(value);
         else if (flag == "--halftone")
