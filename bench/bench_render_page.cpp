@@ -123,7 +123,10 @@ int main(int argc, char** argv) {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     std::printf(
-        "%dx%d depth %d: render+module %.3f s (best of %d), stream %.2f MB, peak memory %.1f MB\n",
-        pam.width, pam.height, pam.depth, best, rounds, bytes / 1e6, usage.ru_maxrss / 1024.0);
+        "%dx%d depth %d: render+module %.3f s (best of %d), %.0f megapixels/s, stream %.2f MB, "
+        "peak memory %.1f MB\n",
+        pam.width, pam.height, pam.depth, best, rounds,
+        static_cast<double>(pam.width) * pam.height / best / 1e6, bytes / 1e6,
+        usage.ru_maxrss / 1024.0);
     return 0;
 }
