@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <new>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -126,6 +127,13 @@ private:
         return buffer;
     }
 
+    void Fail(int status, const char* words) {
+        Item failed;
+        failed.status = status;
+        failed.error = words;
+        Put(std::move(failed));
+    }
+
     void Produce() {
         try {
             for (;;) {
@@ -155,10 +163,10 @@ private:
                 }
             }
         } catch (const std::bad_alloc&) {
-            Item failed;
-            failed.status = RENDER_NO_MEMORY;
-            failed.error = "out of memory";
-            Put(std::move(failed));
+            Fail(RENDER_NO_MEMORY, "out of memory");
+        } catch (...) {
+            // As the source's own guard words it on the caller's thread.
+            Fail(RENDER_BAD_ARGUMENT, "unexpected failure");
         }
     }
 };
