@@ -4,7 +4,7 @@
 // stream size and the peak memory of the process.
 //
 //   bench_render_page PAGE.pam [--quality Q] [--media M] [--resolution R]
-//                     [--halftone diffusion|ordered] [--rounds N]
+//                     [--halftone diffusion|ordered] [--threads T] [--rounds N]
 #include <sys/resource.h>
 
 #include <chrono>
@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
     if (argc < 2) {
         std::fprintf(stderr,
                      "usage: %s PAGE.pam [--quality Q] [--media M] [--resolution R] "
-                     "[--halftone diffusion|ordered] [--rounds N]\n",
+                     "[--halftone diffusion|ordered] [--threads T] [--rounds N]\n",
                      argv[0]);
         return 2;
     }
@@ -67,6 +67,8 @@ int main(int argc, char** argv) {
             options.raster.mode.mediaCode = std::atoi(value);
         else if (flag == "--resolution")
             options.raster.mode.resolution = std::atoi(value);
+        else if (flag == "--threads")
+            options.raster.threads = std::atoi(value);
         else if (flag == "--rounds")
             rounds = std::atoi(value);
         else if (flag == "--halftone")
@@ -121,7 +123,10 @@ int main(int argc, char** argv) {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     std::printf(
-        "%dx%d depth %d: render+module %.3f s (best of %d), stream %.2f MB, peak memory %.1f MB\n",
-        pam.width, pam.height, pam.depth, best, rounds, bytes / 1e6, usage.ru_maxrss / 1024.0);
+        "%dx%d depth %d: render+module %.3f s (best of %d), %.0f megapixels/s, stream %.2f MB, "
+        "peak memory %.1f MB\n",
+        pam.width, pam.height, pam.depth, best, rounds,
+        static_cast<double>(pam.width) * pam.height / best / 1e6, bytes / 1e6,
+        usage.ru_maxrss / 1024.0);
     return 0;
 }

@@ -1,23 +1,35 @@
 // RenderJob: drives the module through a whole job and hands the command stream to the
 // caller's write callback. Once anything fails the job stays failed, so a caller that
 // checks only the final RenderJobClose still learns that its stream is not whole.
+//
+// Lines are gathered into batches (raster_batch.h) and rendered a batch at a time, so
+// that the raster's threads meet once a batch; a failure of the module or the write
+// callback is reported by the call that sent the batch (a later line, or the page's end).
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "inkrow/output.h"
 #include "inkrow/render.h"
+#include "raster_batch.h"
 
 struct RenderJob {
     RenderJobOptions options{};
     RenderRaster* raster = nullptr;
     OutputHandle handle = nullptr;
     bool pageOpen = false;
-    int status = RENDER_OK;   // the first failure; the job refuses all but closing after it
-    int page = 0;             // pages started
-    std::int32_t lines = 0;   // lines of the open page so far
+    int status = RENDER_OK;  // the first failure; the job refuses all but closing after it
+    int page = 0;            // pages started
+    std::int32_t lines = 0;  // lines of the open page so far
+    std::int32_t sent = 0;   // of them, lines rendered and handed to the module
+    std::size_t lineLength = 0;
+    std::vector<std::uint8_t> batch;  // lines sent .. lines - 1, one after the other
+    RasterBand bands[kRenderBatchLines];
+    int inked[kRenderBatchLines];
     std::uint64_t bytes = 0;  // handed to the callback
     std::string error;
 };
@@ -41,7 +53,7 @@ int Refused(RenderJob* job, const char* call, int16_t code) {
     const int status = code == OUTPUT_NO_MEMORY ? RENDER_NO_MEMORY : RENDER_MODULE_REFUSED;
     if (job->pageOpen)
         return Fail(job, status, "%s refused line %" PRId32 " of page %d: %s (0x%04X)", call,
-                    job->lines, job->page, RenderOutputResultText(code),
+                    job->sent, job->page, RenderOutputResultText(code),
                     static_cast<unsigned>(static_cast<std::uint16_t>(code)));
     return Fail(job, status, "%s refused: %s (0x%04X)", call, RenderOutputResultText(code),
                 static_cast<unsigned>(static_cast<std::uint16_t>(code)));
@@ -68,9 +80,32 @@ bool FormFeedJob(const RenderJob* job) {
     return job->options.raster.mode.formFeed == 1;
 }
 
+// Renders the gathered lines and hands them to the module. A blank line need not reach
+// it: the rows it skips are counted from the next line's number. The first line always
+// goes, so every page has its header.
+int SendBatch(RenderJob* job) {
+    const int count = job->lines - job->sent;
+    if (count == 0) return RENDER_OK;
+    const int status =
+        RenderRasterLines(job->raster, job->batch.data(), count, job->bands, job->inked);
+    if (status != RENDER_OK) return Fail(job, status, "%s", RenderStatusText(status));
+    for (int j = 0; j < count; ++j) {
+        if (job->inked[j] != 0 || job->sent == 0) {
+            void* list = nullptr;
+            const int16_t code = OutputProduceTwo(&job->handle, &job->bands[j], &list);
+            const int sent = SendAndComplete(job, "OutputProduceTwo", code, list);
+            if (sent != RENDER_OK) return sent;
+        }
+        ++job->sent;
+    }
+    return RENDER_OK;
+}
+
 int EndOpenPage(RenderJob* job) {
-    void* list = nullptr;
+    const int sent = SendBatch(job);
     job->pageOpen = false;
+    if (sent != RENDER_OK) return sent;
+    void* list = nullptr;
     if (FormFeedJob(job)) {
         // Rows at and after the limit are dropped: give the whole last row.
         const int perRow = RenderRasterMode(job->raster)->linesPerRow;
@@ -99,6 +134,8 @@ int RenderJobOpen(const RenderJobOptions* options, RenderJob** job) {
     auto* made = new (std::nothrow) RenderJob;
     if (made == nullptr) return RENDER_NO_MEMORY;
     made->options = *options;
+    made->lineLength = static_cast<std::size_t>(options->raster.width) *
+                       static_cast<std::size_t>(options->raster.colorSpace);
     int status = RenderRasterOpen(&options->raster, &made->raster);
     if (status != RENDER_OK) {
         delete made;
@@ -121,6 +158,14 @@ int RenderJobOpen(const RenderJobOptions* options, RenderJob** job) {
         delete made;
         return code == OUTPUT_NO_MEMORY ? RENDER_NO_MEMORY : RENDER_MODULE_REFUSED;
     }
+    try {
+        made->batch.resize(made->lineLength * kRenderBatchLines);
+    } catch (const std::bad_alloc&) {
+        OutputClose(&made->handle);
+        RenderRasterClose(made->raster);
+        delete made;
+        return RENDER_NO_MEMORY;
+    }
     *job = made;
     return RENDER_OK;
 }
@@ -142,6 +187,7 @@ int RenderJobStartPage(RenderJob* job) {
     params.keepColor = static_cast<int16_t>(mode.keepColor);
     ++job->page;
     job->lines = 0;
+    job->sent = 0;
     const int16_t code = OutputInitPart(&job->handle, &params);
     if (code != OUTPUT_OK) return Refused(job, "OutputInitPart", code);
     RenderRasterStartPage(job->raster);
@@ -153,24 +199,13 @@ int RenderJobWriteLine(RenderJob* job, const uint8_t* pixels, size_t length) {
     if (job == nullptr || pixels == nullptr) return RENDER_BAD_ARGUMENT;
     if (job->status != RENDER_OK) return RENDER_CALL_ORDER;
     if (!job->pageOpen) return Fail(job, RENDER_CALL_ORDER, "a line was written outside a page");
-    RasterBand band;
-    int inked = 0;
-    const int status = RenderRasterLine(job->raster, pixels, length, &band, &inked);
-    if (status == RENDER_BAD_LINE)
-        return Fail(job, status, "line %" PRId32 " of page %d has %zu bytes, not %zu", job->lines,
-                    job->page, length,
-                    static_cast<std::size_t>(job->options.raster.width) *
-                        static_cast<std::size_t>(job->options.raster.colorSpace));
-    if (status != RENDER_OK) return Fail(job, status, "%s", RenderStatusText(status));
-    // A blank line need not reach the module: the rows it skips are counted from the
-    // next line's number. The first line always goes, so every page has its header.
-    if (inked != 0 || job->lines == 0) {
-        void* list = nullptr;
-        const int16_t code = OutputProduceTwo(&job->handle, &band, &list);
-        const int sent = SendAndComplete(job, "OutputProduceTwo", code, list);
-        if (sent != RENDER_OK) return sent;
-    }
+    if (length != job->lineLength)
+        return Fail(job, RENDER_BAD_LINE, "line %" PRId32 " of page %d has %zu bytes, not %zu",
+                    job->lines, job->page, length, job->lineLength);
+    std::memcpy(job->batch.data() + static_cast<std::size_t>(job->lines - job->sent) * length,
+                pixels, length);
     ++job->lines;
+    if (job->lines - job->sent == kRenderBatchLines) return SendBatch(job);
     return RENDER_OK;
 }
 

@@ -1,5 +1,6 @@
-// RenderRaster: one page line at a time from the caller's pixels to the module's packed
-// planes, each with its inked extents, as a RasterBand.
+// RenderRaster: page lines from the caller's pixels to the module's packed planes, each
+// with its inked extents, as RasterBands: one line at a time for the public call, a batch
+// of lines at a time for the job (raster_batch.h), so that its threads meet once a batch.
 
 #include <cstring>
 #include <new>
@@ -7,24 +8,37 @@
 
 #include "halftone.h"
 #include "inkrow/render.h"
+#include "raster_batch.h"
 #include "separation.h"
+#include "worker_pool.h"
 
 using inkrow::render::InkedRange;
+using inkrow::render::kMaxShares;
 
 struct RenderRaster {
     RenderRasterOptions options{};
     RenderMode mode{};
     int lineNumber = 0;
     inkrow::render::Separation separation{};
-    std::vector<std::uint16_t> process[4];
-    std::vector<std::uint8_t> levels;  // zero between lines
+    // Per line of a batch, its four process rows, one after the other.
+    std::vector<std::uint16_t> process;
+    // A batch is shared out between threads twice: its lines for the separation, then
+    // its planes, a dark ink always with its light partner (which reads what the dark ink
+    // printed), for halftoning and packing, line after line. Each plane's work depends
+    // only on its own state, so the stream is the same whatever the number of threads.
+    int shares = 1;
+    int shareOf[RENDER_MAX_PLANES] = {};
+    inkrow::render::WorkerPool pool;
+    std::vector<std::uint8_t> levels[kMaxShares];  // per share; zero between lines
     // Per plane, the levels it printed on the current line, kept for its light partner
     // (zero outside what the line printed), and which plane is the partner to avoid.
     std::vector<std::uint8_t> printed[RENDER_MAX_PLANES];
     InkedRange printedRange[RENDER_MAX_PLANES];
     int avoids[RENDER_MAX_PLANES];
-    std::vector<std::uint8_t> lines[RENDER_MAX_PLANES];
+    std::vector<std::uint8_t> lines[RENDER_MAX_PLANES];  // per plane, a batch's packed lines
+    std::size_t lineBytes[RENDER_MAX_PLANES] = {};
     inkrow::render::DiffusionState diffusion[RENDER_MAX_PLANES];
+    ~RenderRaster() { inkrow::render::StopWorkerPool(&pool); }
 };
 
 namespace {
@@ -54,7 +68,126 @@ int ValidateRasterOptions(const RenderRasterOptions* options, RenderMode* mode) 
     if (options->halftone != RENDER_DIFFUSION && options->halftone != RENDER_ORDERED)
         return RENDER_BAD_ARGUMENT;
     if (options->width <= 0 || options->width > RENDER_MAX_WIDTH) return RENDER_BAD_WIDTH;
+    if (options->threads < 0) return RENDER_BAD_ARGUMENT;
     return RenderDescribeMode(&options->mode, mode);
+}
+
+// Gives each plane a share (thread) for its halftoning: a light ink goes with its dark
+// partner, and the pairs and single planes go, largest first, to the least loaded share.
+void ShareOutPlanes(RenderRaster* raster, int wanted) {
+    const int count = raster->mode.planeCount;
+    int root[RENDER_MAX_PLANES];
+    int size[RENDER_MAX_PLANES] = {};
+    int groups = 0;
+    for (int i = 0; i < count; ++i) {
+        root[i] = raster->avoids[i] >= 0 ? root[raster->avoids[i]] : i;
+        if (size[root[i]]++ == 0) ++groups;
+    }
+    raster->shares = wanted < groups ? wanted : groups;
+    if (raster->shares < 1) raster->shares = 1;
+    int load[kMaxShares] = {};
+    for (int want = RENDER_MAX_PLANES; want > 0; --want) {
+        for (int i = 0; i < count; ++i) {
+            if (root[i] != i || size[i] != want) continue;
+            int least = 0;
+            for (int share = 1; share < raster->shares; ++share)
+                if (load[share] < load[least]) least = share;
+            load[least] += want;
+            raster->shareOf[i] = least;
+        }
+    }
+    for (int i = 0; i < count; ++i)
+        raster->shareOf[i] = raster->shareOf[root[i]];
+}
+
+// One batch's work, as the shares see it.
+struct BatchWork {
+    RenderRaster* raster = nullptr;
+    const std::uint8_t* pixels = nullptr;  // count lines, one after the other
+    int count = 0;
+    RasterBand* bands = nullptr;
+    int first[kRenderBatchLines] = {};  // each line's separated range
+    int end[kRenderBatchLines] = {};
+    int anyInk[kMaxShares][kRenderBatchLines] = {};  // per share, so shares never share a word
+};
+
+std::uint16_t* ProcessRow(RenderRaster* raster, int line, int ink) {
+    return raster->process.data() + static_cast<std::size_t>(line * 4 + ink) *
+                                        static_cast<std::size_t>(raster->options.width);
+}
+
+// Lines share, share + shares, ... of the batch.
+void SeparateLines(void* context, int share) {
+    auto* work = static_cast<BatchWork*>(context);
+    RenderRaster* raster = work->raster;
+    const std::size_t lineLength = static_cast<std::size_t>(raster->options.width) *
+                                   static_cast<std::size_t>(ChannelsOf(raster->options.colorSpace));
+    for (int j = share; j < work->count; j += raster->shares) {
+        std::uint16_t* process[4] = {ProcessRow(raster, j, 0), ProcessRow(raster, j, 1),
+                                     ProcessRow(raster, j, 2), ProcessRow(raster, j, 3)};
+        inkrow::render::SeparateLine(
+            raster->separation, work->pixels + static_cast<std::size_t>(j) * lineLength,
+            raster->options.width, process, &work->first[j], &work->end[j]);
+    }
+}
+
+// The share's planes, line after line of the batch.
+void HalftonePlanes(void* context, int share) {
+    auto* work = static_cast<BatchWork*>(context);
+    RenderRaster* raster = work->raster;
+    const int width = raster->options.width;
+    std::uint8_t* levels = raster->levels[share].data();
+    for (int j = 0; j < work->count; ++j) {
+        const int y = raster->lineNumber + j;
+        const int first = work->first[j];
+        const int end = work->end[j];
+        // In plane order, so that a dark ink is halftoned before its light partner reads it.
+        for (int i = 0; i < raster->mode.planeCount; ++i) {
+            if (raster->shareOf[i] != share) continue;
+            // What the plane printed on the line before is no longer wanted.
+            InkedRange& kept = raster->printedRange[i];
+            if (kept.end > kept.first)
+                std::memset(raster->printed[i].data() + kept.first, 0,
+                            static_cast<std::size_t>(kept.end - kept.first));
+            kept = InkedRange{};
+            const RenderPlaneInfo& plane = raster->mode.planes[i];
+            const inkrow::render::PlaneRecipe& recipe = raster->separation.recipes[i];
+            const std::uint16_t* source = ProcessRow(raster, j, recipe.source);
+            const std::uint16_t* table = recipe.table.data();
+            const InkedRange range =
+                raster->options.halftone == RENDER_ORDERED
+                    ? inkrow::render::OrderLine(source, table, first, end, plane.levels, y,
+                                                MatrixOffsetOf(i), levels)
+                    : inkrow::render::DiffuseLine(&raster->diffusion[i], source, table, first, end,
+                                                  plane.levels, y, MatrixOffsetOf(i),
+                                                  raster->avoids[i] >= 0
+                                                      ? raster->printed[raster->avoids[i]].data()
+                                                      : nullptr,
+                                                  levels);
+            if (range.end <= range.first) {
+                // No ink: pixels stays null, start == end. Levels may hold zeros only.
+                continue;
+            }
+            std::memcpy(raster->printed[i].data() + range.first, levels + range.first,
+                        static_cast<std::size_t>(range.end - range.first));
+            kept = range;
+            if (plane.split != 0) {
+                for (int x = range.first; x < range.end; ++x)
+                    levels[x] = plane.levelValues[levels[x]];
+            }
+            std::uint8_t* line =
+                raster->lines[i].data() + static_cast<std::size_t>(j) * raster->lineBytes[i];
+            inkrow::render::PackLevels(levels, range.first, range.end, width, plane.bitsPerPixel,
+                                       line);
+            std::memset(levels + range.first, 0, static_cast<std::size_t>(range.end - range.first));
+            BandPlane& entry = work->bands[j].bandPlanes[i];  // at most 7 planes
+            entry.pixels = line;
+            entry.start = static_cast<int16_t>(range.first);
+            entry.end = static_cast<int16_t>(range.end);
+            entry.trail = 0;
+            work->anyInk[share][j] = 1;
+        }
+    }
 }
 
 }  // namespace
@@ -82,9 +215,7 @@ int RenderRasterOpen(const RenderRasterOptions* options, RenderRaster** raster) 
     made->mode = mode;
     const auto width = static_cast<std::size_t>(options->width);
     inkrow::render::BuildSeparation(mode, options->colorSpace, &made->separation);
-    for (auto& row : made->process)
-        row.assign(width, 0);
-    made->levels.assign(width + 8, 0);  // packing reads whole bytes past the end
+    made->process.assign(width * 4 * kRenderBatchLines, 0);
     for (int i = 0; i < mode.planeCount; ++i) {
         made->avoids[i] = -1;
         const char ink = mode.planes[i].ink;
@@ -93,10 +224,16 @@ int RenderRasterOpen(const RenderRasterOptions* options, RenderRaster** raster) 
                 if (mode.planes[d].ink == ink - 'a' + 'A') made->avoids[i] = d;
         }
         made->printed[i].assign(width, 0);
-        made->lines[i].assign(
-            (width * static_cast<std::size_t>(mode.planes[i].bitsPerPixel) + 7) / 8, 0);
+        made->lineBytes[i] =
+            (width * static_cast<std::size_t>(mode.planes[i].bitsPerPixel) + 7) / 8;
+        made->lines[i].assign(made->lineBytes[i] * kRenderBatchLines, 0);
         inkrow::render::ResetDiffusion(&made->diffusion[i], options->width);
     }
+    ShareOutPlanes(made, inkrow::render::ChooseThreadCount(options->threads));
+    if (!inkrow::render::StartWorkerPool(&made->pool, made->shares))
+        ShareOutPlanes(made, 1);  // no thread to be had: the same stream on this one
+    for (int share = 0; share < made->shares; ++share)
+        made->levels[share].assign(width + 8, 0);  // packing reads whole bytes past the end
     *raster = made;
     return RENDER_OK;
 }
@@ -124,63 +261,32 @@ int RenderRasterLine(RenderRaster* raster, const uint8_t* pixels, size_t length,
     if (length != static_cast<std::size_t>(width) *
                       static_cast<std::size_t>(ChannelsOf(raster->options.colorSpace)))
         return RENDER_BAD_LINE;
-    std::uint16_t* process[4] = {raster->process[0].data(), raster->process[1].data(),
-                                 raster->process[2].data(), raster->process[3].data()};
-    int first = 0;
-    int end = 0;
-    inkrow::render::SeparateLine(raster->separation, pixels, width, process, &first, &end);
-
-    std::memset(band, 0, sizeof *band);
-    band->lineNumber = raster->lineNumber;
     int anyInk = 0;
-    const int y = raster->lineNumber;
-    std::uint8_t* levels = raster->levels.data();
-    for (int i = 0; i < raster->mode.planeCount; ++i) {
-        // What the plane printed on the line before is no longer wanted.
-        InkedRange& kept = raster->printedRange[i];
-        if (kept.end > kept.first)
-            std::memset(raster->printed[i].data() + kept.first, 0,
-                        static_cast<std::size_t>(kept.end - kept.first));
-        kept = InkedRange{};
-    }
-    for (int i = 0; i < raster->mode.planeCount; ++i) {
-        const RenderPlaneInfo& plane = raster->mode.planes[i];
-        const inkrow::render::PlaneRecipe& recipe = raster->separation.recipes[i];
-        const std::uint16_t* source = process[recipe.source];
-        const std::uint16_t* table = recipe.table.data();
-        const InkedRange range =
-            raster->options.halftone == RENDER_ORDERED
-                ? inkrow::render::OrderLine(source, table, first, end, plane.levels, y,
-                                            MatrixOffsetOf(i), levels)
-                : inkrow::render::DiffuseLine(
-                      &raster->diffusion[i], source, table, first, end, plane.levels, y,
-                      MatrixOffsetOf(i),
-                      raster->avoids[i] >= 0 ? raster->printed[raster->avoids[i]].data() : nullptr,
-                      levels);
-        BandPlane& entry = band->bandPlanes[i];  // at most 7 planes: 6 split inputs, 7 direct
-        if (range.end <= range.first) {
-            // No ink: pixels stays null, start == end. Levels may hold zeros only.
-            continue;
-        }
-        std::memcpy(raster->printed[i].data() + range.first, levels + range.first,
-                    static_cast<std::size_t>(range.end - range.first));
-        raster->printedRange[i] = range;
-        if (plane.split != 0) {
-            for (int x = range.first; x < range.end; ++x)
-                levels[x] = plane.levelValues[levels[x]];
-        }
-        std::uint8_t* line = raster->lines[i].data();
-        inkrow::render::PackLevels(levels, range.first, range.end, width, plane.bitsPerPixel, line);
-        std::memset(levels + range.first, 0, static_cast<std::size_t>(range.end - range.first));
-        entry.pixels = line;
-        entry.start = static_cast<int16_t>(range.first);
-        entry.end = static_cast<int16_t>(range.end);
-        entry.trail = 0;
-        anyInk = 1;
-    }
-    ++raster->lineNumber;
+    const int status = RenderRasterLines(raster, pixels, 1, band, &anyInk);
     if (inked != nullptr) *inked = anyInk;
-    return RENDER_OK;
+    return status;
 }
 
 }  // extern "C"
+
+int RenderRasterLines(RenderRaster* raster, const std::uint8_t* pixels, int count,
+                      RasterBand* bands, int* inked) {
+    if (count < 1 || count > kRenderBatchLines) return RENDER_BAD_ARGUMENT;
+    BatchWork work;
+    work.raster = raster;
+    work.pixels = pixels;
+    work.count = count;
+    work.bands = bands;
+    inkrow::render::RunShares(&raster->pool, SeparateLines, &work);
+    std::memset(bands, 0, sizeof *bands * static_cast<std::size_t>(count));
+    for (int j = 0; j < count; ++j)
+        bands[j].lineNumber = raster->lineNumber + j;
+    inkrow::render::RunShares(&raster->pool, HalftonePlanes, &work);
+    for (int j = 0; j < count; ++j) {
+        inked[j] = 0;
+        for (int share = 0; share < raster->shares; ++share)
+            inked[j] |= work.anyInk[share][j];
+    }
+    raster->lineNumber += count;
+    return RENDER_OK;
+}

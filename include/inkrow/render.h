@@ -35,8 +35,9 @@
  * call, RenderJobErrorText says what failed in words; the job then refuses everything but
  * RenderJobClose, so that no half-written stream is ever reported as complete.
  *
- * Output is deterministic: the same input and options give the same bytes.
- * Objects are independent; one thread at a time per object. No global state.
+ * Output is deterministic: the same input and options give the same bytes, whatever the
+ * number of threads. Objects are independent; one thread at a time per object (a raster
+ * shares its own work with threads of its own). No global state.
  */
 #ifndef INKROW_RENDER_H
 #define INKROW_RENDER_H
@@ -167,10 +168,15 @@ typedef struct RenderRasterOptions {
     int width;      /* pixels per line, 1 .. RENDER_MAX_WIDTH */
     int colorSpace; /* RenderColorSpace */
     int halftone;   /* RenderHalftone */
+    /* Threads that share each line's work: 0 one per core, 1 the caller's alone, at most
+     * 4 used (and no more than the mode has independent planes; a light ink goes with its
+     * dark one). They live as long as the raster (or the job). The stream is the same
+     * whatever the count. */
+    int threads;
 } RenderRasterOptions;
 
 /* Defaults: quality 10, media 0, 600 dpi, no flags, width 0 (must be set), sRGB,
- * error diffusion. */
+ * error diffusion, one thread per core. */
 void RenderRasterOptionsInit(RenderRasterOptions* options);
 
 typedef struct RenderRaster RenderRaster;

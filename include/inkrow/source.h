@@ -21,8 +21,13 @@
  *     RenderSourceClose(source);
  *
  * Errors use the RenderStatus codes of render.h and come with words naming the cause
- * ("not a PNG file", "PNG: CRC error", "Ghostscript failed: ..."). Closing a source that
- * is still running Ghostscript stops it.
+ * ("not a PNG file", "PNG: CRC error", "Ghostscript failed: ..."); a failure in the
+ * middle of a page arrives with the line it hit. Closing a source that is still running
+ * Ghostscript stops it.
+ *
+ * A document opened from a file (and every PDF or PostScript one) is read ahead of the
+ * caller by a thread of the source's own, into a queue of at most 8 MB of lines, so that
+ * decoding or Ghostscript's rendering runs while the caller renders the lines before.
  */
 #ifndef INKROW_SOURCE_H
 #define INKROW_SOURCE_H
@@ -56,7 +61,10 @@ typedef struct RenderSourceOptions {
        (0: no limit), megabytes of address space it may use (0: no limit), and a
        callback asked several times a second while it renders that returns non-zero to
        stop it. A page over time, a cancel or an error Ghostscript prints stops the
-       process (SIGTERM, then SIGKILL) and fails the read with words saying which. */
+       process (SIGTERM, then SIGKILL) and fails the read with words saying which.
+       The callback is asked from the source's own reading thread (documents are read
+       ahead of the caller, at most 8 MB of lines), so it must be safe to call from
+       another thread than the caller's. */
     int pageSeconds;
     int memoryMegabytes;
     int (*canceled)(void* context);

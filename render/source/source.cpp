@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "raster.h"
+#include "read_ahead.h"
 #include "reader.h"
 
 using inkrow::source::Input;
@@ -20,7 +22,16 @@ using inkrow::source::PageInfo;
 using inkrow::source::Reader;
 using inkrow::source::Request;
 
+// What a read of Ghostscript's output watches: the caller's cancel, and the source's own
+// closing, which ends a read that the reading-ahead thread is waiting in.
+struct WatchState {
+    int (*canceled)(void* context) = nullptr;
+    void* context = nullptr;
+    std::atomic<bool> closing{false};
+};
+
 struct RenderSource {
+    WatchState watch;  // first, so that it outlives the reader
     std::unique_ptr<Reader> reader;
     std::string error;
     int failure = RENDER_OK;  // once set, every later page or line call returns it
@@ -33,6 +44,12 @@ struct RenderSource {
 };
 
 namespace {
+
+int CanceledOrClosing(void* context) {
+    auto* watch = static_cast<WatchState*>(context);
+    if (watch->closing.load(std::memory_order_acquire)) return 1;
+    return watch->canceled != nullptr && watch->canceled(watch->context) != 0 ? 1 : 0;
+}
 
 constexpr int kMaxPageHeight = 1 << 24;
 constexpr int kMaxResolution = 10000;
@@ -154,19 +171,28 @@ int OpenInput(RenderSource* source, std::unique_ptr<Input> input, const std::str
     source->resolution = options.resolution;
     if (options.ghostscript != nullptr) request.ghostscript = options.ghostscript;
     request.watch.seconds = options.pageSeconds;
-    request.watch.canceled = options.canceled;
-    request.watch.context = options.cancelContext;
+    source->watch.canceled = options.canceled;
+    source->watch.context = options.cancelContext;
+    request.watch.canceled = CanceledOrClosing;
+    request.watch.context = &source->watch;
     request.memoryMegabytes = options.memoryMegabytes;
 
     int status = RENDER_BAD_ARGUMENT;
+    // Documents are read ahead of the caller on a thread of their own, except from a pipe
+    // or a terminal, whose read nothing could end when the source is closed early;
+    // Ghostscript's output is watched, so its reads always end.
+    bool ahead = true;
     switch (found) {
         case RENDER_SOURCE_PNG:
+            ahead = input->IsRegularFile();
             source->reader = inkrow::source::OpenPng(std::move(input), request, &error, &status);
             break;
         case RENDER_SOURCE_JPEG:
+            ahead = input->IsRegularFile();
             source->reader = inkrow::source::OpenJpeg(std::move(input), request, &error, &status);
             break;
         case RENDER_SOURCE_RASTER:
+            ahead = input->IsRegularFile();
             source->reader = inkrow::source::OpenRaster(std::move(input), &error, &status);
             break;
         default: {
@@ -177,6 +203,9 @@ int OpenInput(RenderSource* source, std::unique_ptr<Input> input, const std::str
         }
     }
     if (!source->reader) return Fail(source, status, error);
+    if (ahead)
+        source->reader = inkrow::source::ReadAhead(
+            std::move(source->reader), inkrow::source::kReadAheadBytes, &source->watch.closing);
     return RENDER_OK;
 }
 

@@ -4,8 +4,10 @@
 
 #include <cstring>
 #include <random>
+#include <string>
 
 #include "render_support.h"
+#include "test_seed.h"
 
 namespace {
 
@@ -263,3 +265,58 @@ TEST(RenderJob, UsableFromC) {
 }
 
 }  // namespace
+
+// Threads share out the lines and planes of each batch; the stream must not depend on
+// their number. Noise (from the seed) over blank lines, white margins, and solid bands,
+// two pages whose height is no multiple of the batch, in the plane kinds that matter
+// here: light inks beside their dark ones, the sixteen-ink split, one plane alone.
+struct NoisePage {
+    std::uint32_t seed;
+    int channels;
+};
+
+void DrawNoise(int y, int width, std::uint8_t* line, const void* context) {
+    const auto& page = *static_cast<const NoisePage*>(context);
+    const std::uint8_t white = page.channels == 4 ? 0 : 255;
+    for (int x = 0; x < width; ++x)
+        for (int c = 0; c < page.channels; ++c) {
+            std::uint32_t h = page.seed ^ static_cast<std::uint32_t>((y * 7919 + x) * 4 + c);
+            h = (h ^ (h >> 15)) * 0x2C1B3C6Du;
+            h = (h ^ (h >> 12)) * 0x297A2D39u;
+            std::uint8_t v = static_cast<std::uint8_t>(h ^ (h >> 15));
+            if (y % 40 >= 33 || x < y % 23 || x > width - 5) v = white;  // blank and margins
+            if (y % 40 >= 20 && y % 40 < 24) v = static_cast<std::uint8_t>(255 - white);
+            line[static_cast<std::size_t>(x * page.channels + c)] = v;
+        }
+}
+
+TEST(RenderJob, TheStreamIsTheSameWhateverTheNumberOfThreads) {
+    const std::uint32_t seed = testseed::TestSeed(0x5EED23u);
+    SCOPED_TRACE(testseed::SeedNote(seed));
+    const RoundTripCase cases[] = {
+        {5, 0, RENDER_CMYK8, 600, RENDER_DIFFUSION},   // CMYKcm, two bits
+        {10, 7, RENDER_RGB8, 600, RENDER_DIFFUSION},   // light black beside K
+        {0, 26, RENDER_CMYK8, 600, RENDER_DIFFUSION},  // the sixteen-ink split
+        {10, 27, RENDER_RGB8, 300, RENDER_ORDERED},
+        {20, 0, RENDER_GRAY8, 600, RENDER_DIFFUSION},  // one plane: nothing to share
+    };
+    for (const RoundTripCase& c : cases) {
+        SCOPED_TRACE("quality " + std::to_string(c.quality) + " media " + std::to_string(c.media));
+        const NoisePage page{seed, c.colorSpace};
+        Bytes streams[3];
+        const int threads[3] = {1, 2, 4};
+        for (int t = 0; t < 3; ++t) {
+            RenderJobOptions options =
+                rendertest::MakeOptions(c.quality, c.media, 211, c.colorSpace);
+            options.raster.mode.resolution = c.resolution;
+            options.raster.halftone = c.halftone;
+            options.raster.threads = threads[t];
+            const rendertest::JobRun run = rendertest::RunJob(options, 2, 75, DrawNoise, &page);
+            ASSERT_EQ(run.status, RENDER_OK) << run.error;
+            streams[t] = run.stream;
+        }
+        EXPECT_GT(streams[0].size(), 1000u);
+        EXPECT_TRUE(streams[1] == streams[0]) << "2 threads differ from 1";
+        EXPECT_TRUE(streams[2] == streams[0]) << "4 threads differ from 1";
+    }
+}

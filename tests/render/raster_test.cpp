@@ -234,6 +234,9 @@ TEST(RenderRaster, RefusesBadOptionsAndLines) {
     options.halftone = 7;
     EXPECT_EQ(RenderRasterOpen(&options, &raster), RENDER_BAD_ARGUMENT);
     options.halftone = RENDER_DIFFUSION;
+    options.threads = -1;
+    EXPECT_EQ(RenderRasterOpen(&options, &raster), RENDER_BAD_ARGUMENT);
+    options.threads = 0;
     options.mode.qualityCode = 0;  // quality 0 prints only on two media
     EXPECT_EQ(RenderRasterOpen(&options, &raster), RENDER_UNSUPPORTED_MODE);
     EXPECT_EQ(raster, nullptr);
