@@ -81,7 +81,7 @@ int RenderRasterOpen(const RenderRasterOptions* options, RenderRaster** raster) 
     made->options = *options;
     made->mode = mode;
     const auto width = static_cast<std::size_t>(options->width);
-    inkrow::render::BuildSeparation(mode, options->colorSpace, &made->separation);
+    inkrow::render::BuildSeparation(mode, options->colorSpace, options->color, &made->separation);
     for (auto& row : made->process)
         row.assign(width, 0);
     made->levels.assign(width + 8, 0);  // packing reads whole bytes past the end
