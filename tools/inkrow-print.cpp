@@ -53,6 +53,8 @@ constexpr char kUsage[] =
     "  --icc-profile FILE   colour-manage with this CMYK printer profile of the media and\n"
     "                       inks (PDF and PostScript then render in sRGB)\n"
     "  --rendering-intent I perceptual (default), relative, saturation or absolute\n"
+    "  --no-black-point-compensation  keep the document's black point (by default it\n"
+    "                       maps to the printer's)\n"
     "  --calibration FILE   per-ink linearisation and ink limit (a printcal .cal file)\n"
     "  --no-color-management  calibration mode: print the raw inks (no profile, no\n"
     "                       calibration, no tone curves), e.g. for a CMYK target\n"
@@ -94,6 +96,7 @@ struct Options {
     std::string calibration;
     int intent = RENDER_INTENT_PERCEPTUAL;
     bool calibrationMode = false;
+    bool blackPointCompensation = true;
 };
 
 // A paper of the catalogue, by its command-line name, or WxH in pixels.
@@ -189,6 +192,8 @@ int ParseArguments(int argc, char** argv, Options* options) {
             if (!needText(&options->profile)) return 2;
         } else if (argument == "--calibration") {
             if (!needText(&options->calibration)) return 2;
+        } else if (argument == "--no-black-point-compensation") {
+            options->blackPointCompensation = false;
         } else if (argument == "--no-color-management") {
             options->calibrationMode = true;
         } else if (argument == "--rendering-intent") {
@@ -413,6 +418,7 @@ public:
         if (!options_.calibration.empty())
             jobOptions.color.calibration = options_.calibration.c_str();
         jobOptions.color.intent = options_.intent;
+        jobOptions.color.blackPointCompensation = options_.blackPointCompensation ? 1 : 0;
         jobOptions.color.calibrationMode = options_.calibrationMode ? 1 : 0;
         if (PrintJobOpen(&jobOptions, &job_) != RENDER_OK) {
             *error = "cannot start the job";
