@@ -38,6 +38,7 @@ TEST(ColorFiles, PrintJobRefusesBeforeItsFirstByte) {
     EXPECT_NE(std::string(PrintJobErrorText(job)).find(path), std::string::npos);
     EXPECT_EQ(PrintJobClose(job), RENDER_BAD_COLOR_FILE);
     EXPECT_EQ(written, 0u);
+    std::filesystem::remove(path);
 }
 
 }  // namespace

@@ -28,10 +28,21 @@ std::string GhostscriptProfile(const char* name) {
     return "";
 }
 
+// Files the tests write, under one prefix, removed by the test that wrote them.
+std::string TempPrefix() {
+    return (fs::temp_directory_path() / ("inkrow_color_" + std::to_string(::getpid()) + "_"))
+        .string();
+}
+
+void RemoveWritten() {
+    const std::string prefix = TempPrefix();
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(fs::temp_directory_path(), error))
+        if (entry.path().string().rfind(prefix, 0) == 0) fs::remove(entry.path(), error);
+}
+
 std::string WriteFile(const std::string& name, const std::string& text) {
-    const std::string path =
-        (fs::temp_directory_path() / ("inkrow_color_" + std::to_string(::getpid()) + "_" + name))
-            .string();
+    const std::string path = TempPrefix() + name;
     std::ofstream(path, std::ios::binary) << text;
     return path;
 }
@@ -132,6 +143,7 @@ TEST(ColorFiles, RefusedWithTheFileAndTheReason) {
     std::string words;
     EXPECT_EQ(Open(options, &color, &words), RENDER_BAD_COLOR_FILE);
     EXPECT_NE(words.find(rgb), std::string::npos) << words;
+    RemoveWritten();
 }
 
 // Separates one line of `pixels` (CMYK or RGB) with the colour and returns pixel 0's
@@ -201,6 +213,7 @@ TEST(ColorFiles, CalibrationCurvesAndInkLimit) {
     EXPECT_GT(limited[0] + limited[1] + limited[2] + limited[3], 2 * render::kInkFull - 8);
     EXPECT_LT(limited[0], limited[1]);  // the half-strength cyan stays the smallest
     RenderColorClose(color);
+    RemoveWritten();
 }
 
 TEST(ColorFiles, IntentsOfAPrinterProfileDiffer) {
