@@ -22,9 +22,10 @@ std::string InProfilesFolder(const char* name) {
     return std::string(data != nullptr ? data : "/usr/share/cups") + "/profiles/" + name;
 }
 
-// The spec's dot-separated parts against the wanted ones; an empty part matches any.
-bool SpecMatches(const char* spec, const std::string* wanted, int parts) {
-    std::string rest = spec != nullptr ? spec : "";
+// A PPD attribute's qualifier, its dot-separated parts against the wanted ones; an
+// empty part matches any.
+bool QualifierMatches(const char* qualifier, const std::string* wanted, int parts) {
+    std::string rest = qualifier != nullptr ? qualifier : "";
     for (int i = 0; i < parts; ++i) {
         const std::size_t dot = rest.find('.');
         const std::string part = rest.substr(0, dot);
@@ -44,14 +45,14 @@ bool ColorFilesOfJob(ppd_file_t* ppd, int count, cups_option_t* options, ColorFi
                                        Marked(ppd, "Resolution")};
         for (ppd_attr_t* attr = ppdFindAttr(ppd, "cupsICCProfile", nullptr); attr != nullptr;
              attr = ppdFindNextAttr(ppd, "cupsICCProfile", nullptr)) {
-            if (SpecMatches(attr->spec, wanted, 3)) {
+            if (QualifierMatches(attr->spec, wanted, 3)) {
                 files->profile = InProfilesFolder(attr->value);
                 break;
             }
         }
         for (ppd_attr_t* attr = ppdFindAttr(ppd, "inkrowCalibration", nullptr); attr != nullptr;
              attr = ppdFindNextAttr(ppd, "inkrowCalibration", nullptr)) {
-            if (SpecMatches(attr->spec, &wanted[1], 1)) {
+            if (QualifierMatches(attr->spec, &wanted[1], 1)) {
                 files->calibration = InProfilesFolder(attr->value);
                 break;
             }
