@@ -43,6 +43,7 @@
 #include <string>
 #include <vector>
 
+#include "color_files.h"
 #include "inkrow/print.h"
 #include "inkrow/render.h"
 #include "page_mode.h"
@@ -184,6 +185,7 @@ public:
 
 private:
     bool Open(const char* path);
+    bool ReadColorFiles(const char* optionText);
     bool OpenJob(const RenderModeRequest& mode, int copies, int firstPage, int lastPage);
     bool PrintRaster();
     bool PrintDocument(const char* path, int copies, const char* options);
@@ -200,7 +202,8 @@ private:
     Output output_;
     cups_raster_t* raster_ = nullptr;
     PrintJob* job_ = nullptr;
-    PageSettings settings_;  // of the page being printed
+    PageSettings settings_;             // of the page being printed
+    inkrow::filter::ColorFiles color_;  // the job's profile, calibration, intent
     std::vector<std::uint8_t> line_;
     std::string spool_;  // standard input, copied for the page sources
     int pagesRead_ = 0;  // raster page headers read
@@ -275,6 +278,28 @@ bool Filter::Open(const char* path) {
     return true;
 }
 
+// The job's colour files from its options and the PPD (when there is one), before any
+// page; the print layer checks the files themselves when the job opens.
+bool Filter::ReadColorFiles(const char* optionText) {
+    cups_option_t* options = nullptr;
+    const int count = cupsParseOptions(optionText, 0, &options);
+    const char* ppdPath = std::getenv("PPD");
+    ppd_file_t* ppd = ppdPath != nullptr ? ppdOpenFile(ppdPath) : nullptr;
+    if (ppd != nullptr) {
+        ppdMarkDefaults(ppd);
+        MarkOptions(ppd, count, options);
+    }
+    std::string why;
+    const bool read = inkrow::filter::ColorFilesOfJob(ppd, count, options, &color_, &why);
+    if (ppd != nullptr) ppdClose(ppd);
+    cupsFreeOptions(count, options);
+    if (!read) return Fail("%s", why.c_str());
+    if (!color_.profile.empty())
+        std::fprintf(stderr, "INFO: Colour through %s (%s)\n", color_.profile.c_str(),
+                     RenderIntentName(color_.intent));
+    return true;
+}
+
 bool Filter::OpenJob(const RenderModeRequest& mode, int copies, int firstPage, int lastPage) {
     PrintJobOptions options;
     PrintJobOptionsInit(&options);
@@ -287,6 +312,7 @@ bool Filter::OpenJob(const RenderModeRequest& mode, int copies, int firstPage, i
     options.cancel = IsCanceled;
     options.progress = Progress;
     options.progressContext = this;
+    inkrow::filter::ApplyColorFiles(color_, &options.color);
     const int opened = PrintJobOpen(&options, &job_);
     if (opened != RENDER_OK)
         return Fail("Unable to start the print job: %s", RenderStatusText(opened));
@@ -426,8 +452,10 @@ bool Filter::PrintDocument(const char* path, int copies, const char* optionText)
     RenderSourceOptionsInit(&sourceOptions);
     sourceOptions.pageWidth = width;
     sourceOptions.pageHeight = height;
-    sourceOptions.colorSpace =
-        settings_.page.colorSpace == RENDER_GRAY8 ? RENDER_GRAY8 : RENDER_CMYK8;
+    // Under a profile documents arrive in sRGB, which it transforms.
+    sourceOptions.colorSpace = settings_.page.colorSpace == RENDER_GRAY8            ? RENDER_GRAY8
+                               : !color_.profile.empty() && !color_.calibrationMode ? RENDER_RGB8
+                                                                                    : RENDER_CMYK8;
     return Check(PrintJobPrintFile(job_, path, &sourceOptions));
 }
 
@@ -453,7 +481,8 @@ int Filter::Run(int argc, char** argv) {
         return 1;
     }
     const char* path = argc == 7 ? argv[6] : nullptr;
-    bool ok = Open(path);
+    bool ok = ReadColorFiles(argv[5]);
+    ok = ok && Open(path);
     if (ok) {
         // A raster, or without a PPD to say how to print anything else, is read as raster
         // (which says what is wrong with it).

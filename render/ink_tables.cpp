@@ -16,11 +16,12 @@ double LightnessOf(const ink::InkSet& set, const double* coverage) {
     return ink::ToLab(ink::PredictPatch(set, coverage)).l;
 }
 
-// Lightness the dark ink alone prints for a process amount, through its tone curve.
-double IdealLightness(char darkInk, double amount) {
+// Lightness the dark ink alone prints for a process amount, through its tone curve
+// unless the inks print raw.
+double IdealLightness(char darkInk, bool raw, double amount) {
     ink::InkSet set;
     ink::MakeInkSet(&darkInk, 1, &set);
-    const double coverage = ApplyToneCurve(darkInk, amount);
+    const double coverage = raw ? amount : ApplyToneCurve(darkInk, amount);
     return LightnessOf(set, &coverage);
 }
 
@@ -59,7 +60,7 @@ void Interpolate(const double* knots, std::vector<std::uint16_t>* table) {
 
 }  // namespace
 
-void BuildLightSplit(char darkInk, LightSplit* split) {
+void BuildLightSplit(char darkInk, bool raw, LightSplit* split) {
     const char pair[2] = {darkInk, static_cast<char>(darkInk - 'A' + 'a')};
     ink::InkSet set;
     ink::MakeInkSet(pair, 2, &set);
@@ -69,12 +70,12 @@ void BuildLightSplit(char darkInk, LightSplit* split) {
     };
     const double handoverLightness = lightness(0.0, kLightHandover);
     const double handoverAmount =
-        SolveFalling([&](double a) { return IdealLightness(darkInk, a); }, handoverLightness);
+        SolveFalling([&](double a) { return IdealLightness(darkInk, raw, a); }, handoverLightness);
     double dark[kKnots + 1];
     double light[kKnots + 1];
     for (int i = 0; i <= kKnots; ++i) {
         const double amount = static_cast<double>(i) / kKnots;
-        const double target = IdealLightness(darkInk, amount);
+        const double target = IdealLightness(darkInk, raw, amount);
         if (target >= handoverLightness) {
             dark[i] = 0.0;
             light[i] = SolveFalling([&](double l) { return lightness(0.0, l); }, target);
@@ -218,7 +219,8 @@ void BuildCompositeBlack(const RenderMode& mode, const Separation& separation,
     double added[3][kKnots + 1];
     double light[kKnots + 1];
     for (int i = 0; i <= kKnots; ++i) {
-        const double target = IdealLightness('K', static_cast<double>(i) / kKnots);
+        const double target =
+            IdealLightness('K', ColorRawInks(separation.color), static_cast<double>(i) / kKnots);
         int s = start;
         while (s < kSteps && pathLightness[s] > target)
             ++s;

@@ -94,6 +94,8 @@ const char* RenderStatusText(int status) {
             return "call out of order";
         case RENDER_CANCELED:
             return "canceled";
+        case RENDER_BAD_COLOR_FILE:
+            return "a colour profile or calibration file was refused";
         default:
             return "unknown status";
     }

@@ -214,7 +214,7 @@ int RenderRasterOpen(const RenderRasterOptions* options, RenderRaster** raster) 
     made->options = *options;
     made->mode = mode;
     const auto width = static_cast<std::size_t>(options->width);
-    inkrow::render::BuildSeparation(mode, options->colorSpace, &made->separation);
+    inkrow::render::BuildSeparation(mode, options->colorSpace, options->color, &made->separation);
     made->process.assign(width * 4 * kRenderBatchLines, 0);
     for (int i = 0; i < mode.planeCount; ++i) {
         made->avoids[i] = -1;

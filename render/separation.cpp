@@ -34,8 +34,11 @@ std::uint16_t ToAmount(double value) {
 
 }  // namespace
 
-void BuildSeparation(const RenderMode& mode, int colorSpace, Separation* separation) {
+void BuildSeparation(const RenderMode& mode, int colorSpace, const RenderColor* color,
+                     Separation* separation) {
     separation->colorSpace = colorSpace;
+    separation->color = color;
+    const bool raw = ColorRawInks(color);
     separation->grayOnly = mode.planeCount == 1;
     separation->compositeBlack = !separation->grayOnly && !HasInk(mode, 'K');
     for (auto& table : separation->composite)
@@ -48,7 +51,7 @@ void BuildSeparation(const RenderMode& mode, int colorSpace, Separation* separat
     LightSplit splits[3];  // cyan, magenta, black; built when a pair needs them
     const auto splitOf = [&](char dark) -> const LightSplit& {
         LightSplit& split = splits[dark == 'C' ? 0 : (dark == 'M' ? 1 : 2)];
-        if (split.dark.empty()) BuildLightSplit(dark, &split);
+        if (split.dark.empty()) BuildLightSplit(dark, raw, &split);
         return split;
     };
     int lightBlackPlane = -1;
@@ -74,9 +77,15 @@ void BuildSeparation(const RenderMode& mode, int colorSpace, Separation* separat
             const double asked = static_cast<double>(a) / kInkFull;
             // No ink asked, none printed: the curve must not lift white.
             recipe.table[static_cast<std::size_t>(a)] =
-                a == 0 ? 0 : std::max<std::uint16_t>(1, ToAmount(ApplyToneCurve(ink, asked)));
+                a == 0 ? 0
+                       : std::max<std::uint16_t>(
+                             1, ToAmount(raw ? asked : ApplyToneCurve(ink, asked)));
         }
     }
+    // Colour management serves colour inks; the black-only configuration keeps its
+    // luminance.
+    separation->transforms = !separation->grayOnly && ColorTransforms(color, colorSpace);
+    separation->calibrates = !separation->grayOnly && ColorCalibrates(color);
     if (separation->compositeBlack) {
         std::vector<std::uint16_t> lightBlack;
         BuildCompositeBlack(mode, *separation, separation->composite, &lightBlack);
@@ -99,15 +108,14 @@ void AddCompositeBlack(const Separation& separation, Inks* inks) {
     inks->y = std::min(kInkFull, inks->y + separation.composite[2][k]);
 }
 
-// One pixel's process amounts; Space and the mode's black handling are fixed per line,
-// so each case compiles to its own loop.
+// One pixel's process amounts by the formula, before black is made composite; Space is
+// fixed per line, so each case compiles to its own loop.
 template <int Space>
 Inks SeparatePixel(const Separation& separation, const std::uint8_t* p) {
     const std::uint16_t* toAmount = separation.byteToAmount;
     Inks inks{0, 0, 0, 0};
     if constexpr (Space == RENDER_GRAY8) {
         inks.k = toAmount[255 - p[0]];
-        if (separation.compositeBlack) AddCompositeBlack(separation, &inks);
     } else if constexpr (Space == RENDER_RGB8) {
         if (separation.grayOnly) {
             const int luminance = (77 * p[0] + 151 * p[1] + 28 * p[2] + 128) >> 8;
@@ -121,7 +129,6 @@ Inks SeparatePixel(const Separation& separation, const std::uint8_t* p) {
         inks.c -= inks.k;
         inks.m -= inks.k;
         inks.y -= inks.k;
-        if (separation.compositeBlack) AddCompositeBlack(separation, &inks);
     } else {
         inks.c = toAmount[p[0]];
         inks.m = toAmount[p[1]];
@@ -134,8 +141,6 @@ Inks SeparatePixel(const Separation& separation, const std::uint8_t* p) {
             const int g = (kInkFull - inks.m) * white / kInkFull;
             const int b = (kInkFull - inks.y) * white / kInkFull;
             inks = {0, 0, 0, kInkFull - ((77 * r + 151 * g + 28 * b + 128) >> 8)};
-        } else if (separation.compositeBlack) {
-            AddCompositeBlack(separation, &inks);
         }
     }
     return inks;
@@ -164,9 +169,26 @@ void SeparateRun(const Separation& separation, const std::uint8_t* pixels, int w
     std::uint16_t* m = process[kProcessMagenta];
     std::uint16_t* y = process[kProcessYellow];
     std::uint16_t* k = process[kProcessBlack];
+    // Under colour management a transform makes the amounts of a chunk of pixels first.
+    constexpr int kChunk = 256;
+    std::uint16_t corrected[kChunk * 4];
+    int chunkStart = x;
     for (int at = x; at <= last; ++at) {
-        const Inks inks =
-            SeparatePixel<Space>(separation, pixels + static_cast<std::size_t>(at) * Space);
+        const std::uint8_t* pixel = pixels + static_cast<std::size_t>(at) * Space;
+        Inks inks;
+        if (separation.transforms) {
+            if (at == x || at - chunkStart == kChunk) {
+                chunkStart = at;
+                CorrectRun(separation.color, Space, pixel, std::min(kChunk, last + 1 - at),
+                           corrected);
+            }
+            const std::uint16_t* amounts = corrected + (at - chunkStart) * 4;
+            inks = {amounts[0], amounts[1], amounts[2], amounts[3]};
+        } else {
+            inks = SeparatePixel<Space>(separation, pixel);
+        }
+        if (separation.calibrates) Calibrate(separation.color, &inks.c, &inks.m, &inks.y, &inks.k);
+        if (separation.compositeBlack) AddCompositeBlack(separation, &inks);
         c[at] = static_cast<std::uint16_t>(inks.c);
         m[at] = static_cast<std::uint16_t>(inks.m);
         y[at] = static_cast<std::uint16_t>(inks.y);

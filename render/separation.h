@@ -18,11 +18,15 @@
 //   black.
 // Then each plane looks up its amount from its process ink through a table that holds
 // the light-ink split and the ink's tone curve (see tone_curves.cpp).
+// Under colour management (color/color.h) a transform takes the formula's place for the
+// colour spaces it covers, a calibration maps the four process amounts (before black is
+// made composite), and the tables leave the tone curves out.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
+#include "color/color.h"
 #include "halftone.h"
 #include "ink_model.h"
 #include "inkrow/render.h"
@@ -44,10 +48,15 @@ struct Separation {
     std::uint16_t blackGeneration[kInkFull + 1];
     PlaneRecipe recipes[RENDER_MAX_PLANES];
     std::vector<std::uint16_t> composite[3];  // black amount to the cyan, magenta, yellow added
+    const RenderColor* color = nullptr;       // colour management; NULL: the formula
+    bool transforms = false;                  // the colour space goes through color's transform
+    bool calibrates = false;                  // amounts go through color's calibration
 };
 
-// Sets the separation up for a mode and an input colour space.
-void BuildSeparation(const RenderMode& mode, int colorSpace, Separation* separation);
+// Sets the separation up for a mode, an input colour space and the colour management
+// (NULL: none).
+void BuildSeparation(const RenderMode& mode, int colorSpace, const RenderColor* color,
+                     Separation* separation);
 
 // Separates one line into the four process rows and returns [*first, *end), the pixels
 // from the first to the last that is not white; only those entries of the rows are
@@ -63,13 +72,14 @@ void SeparateLine(const Separation& separation, const std::uint8_t* pixels, int 
 // linearly to none at full while the dark ink rises to match. The dark and light planes
 // are halftoned independently, so their dots overlap at random; the model counts a light
 // drop on a dark one as adding almost nothing, and the split makes up for it.
-// The tables map a process amount (0 .. kInkFull) to each plane's coverage.
+// The tables map a process amount (0 .. kInkFull) to each plane's coverage. `raw`: the
+// dark ink's lightness without its tone curve.
 inline constexpr double kLightHandover = 0.55;
 struct LightSplit {
     std::vector<std::uint16_t> dark;
     std::vector<std::uint16_t> light;
 };
-void BuildLightSplit(char darkInk, LightSplit* split);
+void BuildLightSplit(char darkInk, bool raw, LightSplit* split);
 
 // Composite black for a mode without a K ink: per black amount, the amounts added to the
 // cyan, magenta and yellow process amounts (into composite[0 .. 2], shared out so that

@@ -50,6 +50,14 @@ constexpr char kUsage[] =
     "  --paper P            a paper size named below (default a4), or WxH in pixels\n"
     "                       (e.g. 2400x3600)\n"
     "  --gray               render PDF and PostScript in gray instead of CMYK\n"
+    "  --icc-profile FILE   colour-manage with this CMYK printer profile of the media and\n"
+    "                       inks (PDF and PostScript then render in sRGB)\n"
+    "  --rendering-intent I perceptual (default), relative, saturation or absolute\n"
+    "  --no-black-point-compensation  keep the document's black point (by default it\n"
+    "                       maps to the printer's)\n"
+    "  --calibration FILE   per-ink linearisation and ink limit (a printcal .cal file)\n"
+    "  --no-color-management  calibration mode: print the raw inks (no profile, no\n"
+    "                       calibration, no tone curves), e.g. for a CMYK target\n"
     "  --output PATH        the stream file (default: FILE with the extension .prn)\n"
     "  --preview PNG        read the written stream back with the decoder and write a colour\n"
     "                       preview of page 1\n"
@@ -84,6 +92,11 @@ struct Options {
     int pageWidth = 0;
     int pageHeight = 0;
     bool gray = false;
+    std::string profile;
+    std::string calibration;
+    int intent = RENDER_INTENT_PERCEPTUAL;
+    bool calibrationMode = false;
+    bool blackPointCompensation = true;
 };
 
 // A paper of the catalogue, by its command-line name, or WxH in pixels.
@@ -175,6 +188,25 @@ int ParseArguments(int argc, char** argv, Options* options) {
             if (!needText(&options->paper)) return 2;
         } else if (argument == "--gray") {
             options->gray = true;
+        } else if (argument == "--icc-profile") {
+            if (!needText(&options->profile)) return 2;
+        } else if (argument == "--calibration") {
+            if (!needText(&options->calibration)) return 2;
+        } else if (argument == "--no-black-point-compensation") {
+            options->blackPointCompensation = false;
+        } else if (argument == "--no-color-management") {
+            options->calibrationMode = true;
+        } else if (argument == "--rendering-intent") {
+            std::string name;
+            if (!needText(&name)) return 2;
+            options->intent = RenderIntentFromName(name.c_str());
+            if (options->intent < 0) {
+                std::fputs(
+                    "inkrow-print: --rendering-intent takes perceptual, relative, "
+                    "saturation or absolute\n",
+                    stderr);
+                return 2;
+            }
         } else if (argument == "--output" || argument == "-o") {
             if (!needText(&options->output)) return 2;
         } else if (argument == "--preview") {
@@ -382,6 +414,12 @@ public:
         jobOptions.writeContext = file_;
         jobOptions.progress = &ReportProgress;
         jobOptions.progressContext = &progress_;
+        if (!options_.profile.empty()) jobOptions.color.outputProfile = options_.profile.c_str();
+        if (!options_.calibration.empty())
+            jobOptions.color.calibration = options_.calibration.c_str();
+        jobOptions.color.intent = options_.intent;
+        jobOptions.color.blackPointCompensation = options_.blackPointCompensation ? 1 : 0;
+        jobOptions.color.calibrationMode = options_.calibrationMode ? 1 : 0;
         if (PrintJobOpen(&jobOptions, &job_) != RENDER_OK) {
             *error = "cannot start the job";
             return false;
@@ -390,7 +428,12 @@ public:
         RenderSourceOptionsInit(&sourceOptions);
         sourceOptions.pageWidth = options_.pageWidth;
         sourceOptions.pageHeight = options_.pageHeight;
-        sourceOptions.colorSpace = options_.gray ? RENDER_GRAY8 : RENDER_CMYK8;
+        // Under a profile documents arrive in sRGB, which it transforms; device CMYK
+        // would print as it is.
+        sourceOptions.colorSpace = options_.gray ? RENDER_GRAY8
+                                   : !options_.profile.empty() && !options_.calibrationMode
+                                       ? RENDER_RGB8
+                                       : RENDER_CMYK8;
         if (!options_.ghostscript.empty()) sourceOptions.ghostscript = options_.ghostscript.c_str();
         PrintJobPrintFile(job_, options_.input.c_str(), &sourceOptions);
         const int finished = PrintJobFinish(job_);

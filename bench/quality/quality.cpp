@@ -312,7 +312,7 @@ bool PrintThroughRenderStage(const RenderModeRequest& request, int halftone, con
 void PrintWithReference(const RenderMode& mode, Reference method, const Page& page,
                         Printed* printed) {
     render::Separation separation;
-    render::BuildSeparation(mode, RENDER_CMYK8, &separation);
+    render::BuildSeparation(mode, RENDER_CMYK8, nullptr, &separation);
     const int w = page.width;
     std::vector<std::uint16_t> process[4];
     for (auto& p : process)

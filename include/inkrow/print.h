@@ -203,12 +203,16 @@ typedef struct PrintJobOptions {
     void* cancelContext;
     PrintProgressFn progress; /* may be NULL */
     void* progressContext;
+    /* Colour management (inkrow/render.h): profiles, intent, calibration, calibration
+     * mode. The files are read and checked when the job opens; a refusal fails the job
+     * before its first page (PrintJobErrorText names the file and the reason). */
+    RenderColorOptions color;
 } PrintJobOptions;
 
 #define PRINT_MAX_COPIES 1000
 
 /* Defaults: the render stage's mode defaults (quality 10, media 0, 600 dpi), error
- * diffusion, every page, one copy, no hooks (write must be set). */
+ * diffusion, every page, one copy, no hooks (write must be set), no colour management. */
 void PrintJobOptionsInit(PrintJobOptions* options);
 
 /* A page whose lines the caller pushes. */

@@ -60,10 +60,11 @@ typedef enum RenderStatus {
     RENDER_BAD_WIDTH = -3,        /* width 0, above RENDER_MAX_WIDTH, or not the job's */
     RENDER_BAD_LINE = -4,         /* a line of the wrong length, or past the page's end */
     RENDER_NO_MEMORY = -5,
-    RENDER_MODULE_REFUSED = -6, /* the output module refused a call (see the error text) */
-    RENDER_WRITE_FAILED = -7,   /* the caller's write callback reported a failure */
-    RENDER_CALL_ORDER = -8,     /* e.g. a line outside a page, or a job that failed before */
-    RENDER_CANCELED = -9,       /* the print layer's job was cancelled (inkrow/print.h) */
+    RENDER_MODULE_REFUSED = -6,  /* the output module refused a call (see the error text) */
+    RENDER_WRITE_FAILED = -7,    /* the caller's write callback reported a failure */
+    RENDER_CALL_ORDER = -8,      /* e.g. a line outside a page, or a job that failed before */
+    RENDER_CANCELED = -9,        /* the print layer's job was cancelled (inkrow/print.h) */
+    RENDER_BAD_COLOR_FILE = -10, /* an ICC profile or calibration file was refused */
 } RenderStatus;
 
 /* A short English description of a status ("bad line length", ...). */
@@ -163,6 +164,59 @@ typedef enum RenderHalftone {
     RENDER_ORDERED = 1,   /* blue-noise threshold matrix: fast, no line-to-line state */
 } RenderHalftone;
 
+/* Colour management. Without it (a NULL RenderColor) colour is the formula described in
+ * the README. With it:
+ *   - an output ICC profile (CMYK device space: the printer's inks as the process inks,
+ *     light inks shared out from their dark ink as always) turns gray and sRGB pages, or
+ *     pages in the colour space of a given input profile, into ink amounts with lcms2,
+ *     in one of the four rendering intents, with or without black-point compensation;
+ *     device CMYK pages without an input profile print their values as they are;
+ *   - a calibration file (CGATS as ArgyllCMS's printcal writes it: CMYK_I against
+ *     CMYK_C, CMYK_M, CMYK_Y, CMYK_K, 0 .. 1, optionally TOTAL_INK_LIMIT in percent)
+ *     maps each process ink's amount after the transform, light inks following their
+ *     dark ink, and caps the sum of the four amounts;
+ *   - in either case the built-in tone curves are left out: the profile and the
+ *     calibration were measured on prints without them (calibration mode);
+ *   - calibration mode prints the raw inks: no profile, no calibration, no tone curves,
+ *     device CMYK as it is (gray and sRGB pages by the formula without tone curves).
+ * One RenderColor serves every page and raster of a job (its transforms are built once,
+ * when it opens); it may be shared by rasters on several threads, read-only. */
+typedef enum RenderIntent {
+    RENDER_INTENT_PERCEPTUAL = 0, /* numbered as ICC numbers them */
+    RENDER_INTENT_RELATIVE = 1,   /* relative colorimetric */
+    RENDER_INTENT_SATURATION = 2,
+    RENDER_INTENT_ABSOLUTE = 3, /* absolute colorimetric */
+} RenderIntent;
+
+typedef struct RenderColorOptions {
+    const char* outputProfile;  /* ICC profile of the media and ink set; NULL: none */
+    const char* inputProfile;   /* ICC profile of the document's pixels; NULL: sRGB, gray
+                                   of gamma 2.2, device CMYK */
+    int intent;                 /* RenderIntent */
+    int blackPointCompensation; /* 1: map the document's black point to the printer's */
+    const char* calibration;    /* printcal calibration (.cal); NULL: none */
+    int calibrationMode;        /* 1: the raw inks; every file above is ignored */
+} RenderColorOptions;
+
+/* Defaults: no files, perceptual, black-point compensation on, not calibration mode. */
+void RenderColorOptionsInit(RenderColorOptions* options);
+
+typedef struct RenderColor RenderColor;
+
+/* Reads and checks the files and builds the transforms. RENDER_OK, RENDER_BAD_ARGUMENT,
+ * RENDER_NO_MEMORY, or RENDER_BAD_COLOR_FILE with words naming the file and the reason
+ * in error (errorSize bytes, always terminated; may be NULL). */
+int RenderColorOpen(const RenderColorOptions* options, RenderColor** color, char* error,
+                    size_t errorSize);
+void RenderColorClose(RenderColor* color);
+/* 1 when the colour changes anything (a file or calibration mode), else 0. */
+int RenderColorActive(const RenderColor* color);
+
+/* "perceptual", "relative", "saturation", "absolute"; NULL for another number. */
+const char* RenderIntentName(int intent);
+/* The intent of a name above (also IPP's "relative-bpc" as relative); -1 when unknown. */
+int RenderIntentFromName(const char* name);
+
 typedef struct RenderRasterOptions {
     RenderModeRequest mode;
     int width;      /* pixels per line, 1 .. RENDER_MAX_WIDTH */
@@ -173,10 +227,11 @@ typedef struct RenderRasterOptions {
      * dark one). They live as long as the raster (or the job). The stream is the same
      * whatever the count. */
     int threads;
+    const RenderColor* color; /* NULL: the formula; else must outlive the raster */
 } RenderRasterOptions;
 
 /* Defaults: quality 10, media 0, 600 dpi, no flags, width 0 (must be set), sRGB,
- * error diffusion, one thread per core. */
+ * error diffusion, one thread per core, no colour management. */
 void RenderRasterOptionsInit(RenderRasterOptions* options);
 
 typedef struct RenderRaster RenderRaster;

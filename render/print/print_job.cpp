@@ -32,6 +32,7 @@ struct PrintJob {
     int pagesPrinted = 0;
     std::uint64_t bytes = 0;
     std::vector<std::uint8_t> inverted;
+    RenderColor* color = nullptr;  // the job's colour management, shared by its render jobs
 };
 
 namespace {
@@ -119,6 +120,7 @@ int OpenRender(PrintJob* job) {
     options.raster.width = job->page.width;
     options.raster.colorSpace = job->page.colorSpace;
     options.raster.halftone = job->options.halftone;
+    options.raster.color = job->color;
     options.write = WriteStream;
     options.writeContext = job;
     const int opened = RenderJobOpen(&options, &job->render);
@@ -187,6 +189,7 @@ void PrintJobOptionsInit(PrintJobOptions* options) {
     options->mode = raster.mode;
     options->halftone = raster.halftone;
     options->copies = 1;
+    RenderColorOptionsInit(&options->color);
 }
 
 int PrintJobOpen(const PrintJobOptions* options, PrintJob** job) {
@@ -201,6 +204,16 @@ int PrintJobOpen(const PrintJobOptions* options, PrintJob** job) {
     if (created == nullptr) return RENDER_NO_MEMORY;
     created->options = *options;
     *job = created;
+    // The colour files are read and checked before any page, so that a job refused for
+    // them prints nothing at all; the job reports the refusal from its first page on.
+    const RenderColorOptions& color = options->color;
+    if (color.outputProfile != nullptr || color.inputProfile != nullptr ||
+        color.calibration != nullptr || color.calibrationMode != 0) {
+        char words[512];
+        const int opened = RenderColorOpen(&color, &created->color, words, sizeof words);
+        if (opened != RENDER_OK)
+            Fail(created, opened, "%s", words[0] != '\0' ? words : RenderStatusText(opened));
+    }
     return RENDER_OK;
 }
 
@@ -396,6 +409,7 @@ int PrintJobFinish(PrintJob* job) {
 int PrintJobClose(PrintJob* job) {
     if (job == nullptr) return RENDER_BAD_ARGUMENT;
     const int status = PrintJobFinish(job);
+    RenderColorClose(job->color);
     delete job;
     return status;
 }

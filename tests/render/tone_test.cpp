@@ -79,7 +79,7 @@ TEST_P(ToneRamp, CoverageFollowsTheTargetAndRises) {
     RenderMode mode;
     ASSERT_EQ(RenderDescribeMode(&options.raster.mode, &mode), RENDER_OK);
     render::Separation separation;
-    render::BuildSeparation(mode, RENDER_CMYK8, &separation);
+    render::BuildSeparation(mode, RENDER_CMYK8, nullptr, &separation);
     for (int channel = 0; channel < 4; ++channel) {
         RampContext context{channel};
         const rendertest::JobRun run = rendertest::RunJob(options, 1, kPatch, DrawRamp, &context);
@@ -129,7 +129,7 @@ INSTANTIATE_TEST_SUITE_P(Modes, ToneRamp,
 TEST(LightInks, PairPrintsTheDarkInksToneAndLightLeadsInHighlights) {
     for (char dark : {'C', 'M', 'K'}) {
         render::LightSplit split;
-        render::BuildLightSplit(dark, &split);
+        render::BuildLightSplit(dark, false, &split);
         const char inks[2] = {dark, static_cast<char>(dark - 'A' + 'a')};
         inkrow::ink::InkSet pair;
         ASSERT_TRUE(inkrow::ink::MakeInkSet(inks, 2, &pair));

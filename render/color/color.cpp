@@ -1,0 +1,429 @@
+// RenderColor: ICC profiles through lcms2 and printcal calibrations through lcms2's CGATS
+// reader, checked and built once per job.
+//
+// Transforms are made with lcms2's default optimisation (the whole chain precalculated
+// into a device link: prelinearisation curves and a 16-bit grid with tetrahedral
+// interpolation), 16 bits out (measured faster here than 8, and finer), and
+//   cmsFLAGS_BLACKPOINTCOMPENSATION  when asked for.
+// Its one-pixel cache stays on: runs of one colour cost one evaluation, and lcms2 keeps
+// the cache per call, so rasters on several threads can share a transform.
+// Every lcms2 call goes through the RenderColor's own context, whose error handler keeps
+// the last message for the words of a refusal; nothing is global.
+#include "color.h"
+
+#include <lcms2.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "halftone.h"
+
+namespace {
+
+// Where the context's error handler leaves lcms2's last message.
+struct ErrorSink {
+    char text[256] = "";
+};
+
+void KeepError(cmsContext context, cmsUInt32Number /*code*/, const char* text) {
+    auto* sink = static_cast<ErrorSink*>(cmsGetContextUserData(context));
+    if (sink != nullptr && text != nullptr)
+        std::snprintf(sink->text, sizeof sink->text, "%s", text);
+}
+
+}  // namespace
+
+struct RenderColor {
+    ErrorSink sink;
+    cmsContext context = nullptr;
+    bool calibrationMode = false;
+    bool raw = false;
+    cmsHTRANSFORM transforms[5] = {};  // by RenderColorSpace (1, 3, 4)
+    bool calibrates = false;
+    std::vector<std::uint16_t> curves[4];  // per process ink, 0 .. kInkFull
+    int inkLimit = 0;                      // sum of the four amounts; 0: none
+};
+
+namespace {
+
+using inkrow::render::kInkFull;
+
+const char* SpaceName(cmsColorSpaceSignature space) {
+    switch (space) {
+        case cmsSigGrayData:
+            return "gray";
+        case cmsSigRgbData:
+            return "RGB";
+        case cmsSigCmykData:
+            return "CMYK";
+        case cmsSigLabData:
+            return "Lab";
+        case cmsSigXYZData:
+            return "XYZ";
+        default:
+            return "another colour space";
+    }
+}
+
+struct Refusal {
+    char* text;
+    std::size_t size;
+};
+
+int Refuse(const Refusal& refusal, const char* format, ...) __attribute__((format(printf, 2, 3)));
+int Refuse(const Refusal& refusal, const char* format, ...) {
+    if (refusal.text != nullptr && refusal.size > 0) {
+        va_list arguments;
+        va_start(arguments, format);
+        RenderFormatErrorV(refusal.text, refusal.size, format, arguments);
+        va_end(arguments);
+    }
+    return RENDER_BAD_COLOR_FILE;
+}
+
+// The file must be there and readable, so that the words say so rather than lcms2's.
+bool Readable(const char* path, std::string* why) {
+    std::FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) {
+        *why = std::strerror(errno);
+        return false;
+    }
+    std::fclose(file);
+    return true;
+}
+
+// Opens an ICC profile and checks it can serve in `direction` (LCMS_USED_AS_INPUT or
+// _OUTPUT) for some intent.
+int OpenProfile(RenderColor* color, const char* role, const char* path, int direction,
+                const Refusal& refusal, cmsHPROFILE* profile) {
+    std::string why;
+    if (!Readable(path, &why))
+        return Refuse(refusal, "%s %s: cannot be read: %s", role, path, why.c_str());
+    color->sink.text[0] = '\0';
+    *profile = cmsOpenProfileFromFileTHR(color->context, path, "r");
+    if (*profile == nullptr)
+        return Refuse(refusal, "%s %s: not an ICC profile, or cut short (%s)", role, path,
+                      color->sink.text[0] != '\0' ? color->sink.text : "unreadable header");
+    bool usable = false;
+    for (cmsUInt32Number intent = 0; intent < 4; ++intent)
+        usable = usable ||
+                 cmsIsIntentSupported(*profile, intent, static_cast<cmsUInt32Number>(direction));
+    if (!usable) {
+        cmsCloseProfile(*profile);
+        *profile = nullptr;
+        return Refuse(refusal, "%s %s: cannot serve as an %s profile", role, path,
+                      direction == LCMS_USED_AS_OUTPUT ? "output" : "input");
+    }
+    return RENDER_OK;
+}
+
+int OpenOutputProfile(RenderColor* color, const char* path, const Refusal& refusal,
+                      cmsHPROFILE* profile) {
+    const int opened =
+        OpenProfile(color, "output profile", path, LCMS_USED_AS_OUTPUT, refusal, profile);
+    if (opened != RENDER_OK) return opened;
+    const cmsColorSpaceSignature space = cmsGetColorSpace(*profile);
+    const cmsProfileClassSignature kind = cmsGetDeviceClass(*profile);
+    if (space != cmsSigCmykData || kind != cmsSigOutputClass) {
+        cmsCloseProfile(*profile);
+        *profile = nullptr;
+        if (space != cmsSigCmykData)
+            return Refuse(refusal,
+                          "output profile %s: its device space is %s; the printer's inks "
+                          "need a CMYK printer profile",
+                          path, SpaceName(space));
+        return Refuse(refusal, "output profile %s: not a printer (output class) profile", path);
+    }
+    return RENDER_OK;
+}
+
+int OpenInputProfile(RenderColor* color, const char* path, const Refusal& refusal,
+                     cmsHPROFILE* profile) {
+    const int opened =
+        OpenProfile(color, "input profile", path, LCMS_USED_AS_INPUT, refusal, profile);
+    if (opened != RENDER_OK) return opened;
+    const cmsColorSpaceSignature space = cmsGetColorSpace(*profile);
+    if (space != cmsSigGrayData && space != cmsSigRgbData && space != cmsSigCmykData) {
+        cmsCloseProfile(*profile);
+        *profile = nullptr;
+        return Refuse(refusal, "input profile %s: its colour space is %s, not gray, RGB or CMYK",
+                      path, SpaceName(space));
+    }
+    return RENDER_OK;
+}
+
+// A transform from a page colour space to the output profile's CMYK, 16 bits a channel.
+int BuildTransform(RenderColor* color, int colorSpace, cmsHPROFILE input, cmsHPROFILE output,
+                   const RenderColorOptions& options, const char* inputName,
+                   const Refusal& refusal) {
+    const cmsUInt32Number format = colorSpace == RENDER_GRAY8  ? TYPE_GRAY_8
+                                   : colorSpace == RENDER_RGB8 ? TYPE_RGB_8
+                                                               : TYPE_CMYK_8;
+    cmsUInt32Number flags = 0;
+    if (options.blackPointCompensation != 0) flags |= cmsFLAGS_BLACKPOINTCOMPENSATION;
+    color->sink.text[0] = '\0';
+    color->transforms[colorSpace] =
+        cmsCreateTransformTHR(color->context, input, format, output, TYPE_CMYK_16,
+                              static_cast<cmsUInt32Number>(options.intent), flags);
+    if (color->transforms[colorSpace] == nullptr)
+        return Refuse(refusal, "output profile %s: no %s transform from %s (%s)",
+                      options.outputProfile, RenderIntentName(options.intent), inputName,
+                      color->sink.text[0] != '\0' ? color->sink.text : "damaged or cut short");
+    return RENDER_OK;
+}
+
+int BuildTransforms(RenderColor* color, const RenderColorOptions& options, const Refusal& refusal) {
+    cmsHPROFILE output = nullptr;
+    cmsHPROFILE input = nullptr;
+    int status = OpenOutputProfile(color, options.outputProfile, refusal, &output);
+    if (status == RENDER_OK && options.inputProfile != nullptr)
+        status = OpenInputProfile(color, options.inputProfile, refusal, &input);
+    const cmsColorSpaceSignature inputSpace =
+        input != nullptr ? cmsGetColorSpace(input) : cmsSigCmykData;
+    // The page colour spaces the given input profile does not describe take the
+    // ordinary ones: sRGB and gray of gamma 2.2; device CMYK prints as it is.
+    if (status == RENDER_OK) {
+        const bool given = input != nullptr && inputSpace == cmsSigRgbData;
+        cmsHPROFILE rgb = given ? input : cmsCreate_sRGBProfileTHR(color->context);
+        status = rgb == nullptr ? RENDER_NO_MEMORY
+                                : BuildTransform(color, RENDER_RGB8, rgb, output, options,
+                                                 given ? options.inputProfile : "sRGB", refusal);
+        if (!given && rgb != nullptr) cmsCloseProfile(rgb);
+    }
+    if (status == RENDER_OK) {
+        const bool given = input != nullptr && inputSpace == cmsSigGrayData;
+        cmsHPROFILE gray = input;
+        if (!given) {
+            cmsToneCurve* gamma = cmsBuildGamma(color->context, 2.2);
+            gray = gamma == nullptr ? nullptr
+                                    : cmsCreateGrayProfileTHR(color->context, cmsD50_xyY(), gamma);
+            if (gamma != nullptr) cmsFreeToneCurve(gamma);
+        }
+        status = gray == nullptr ? RENDER_NO_MEMORY
+                                 : BuildTransform(color, RENDER_GRAY8, gray, output, options,
+                                                  given ? options.inputProfile : "gray", refusal);
+        if (!given && gray != nullptr) cmsCloseProfile(gray);
+    }
+    if (status == RENDER_OK && input != nullptr && inputSpace == cmsSigCmykData)
+        status = BuildTransform(color, RENDER_CMYK8, input, output, options, options.inputProfile,
+                                refusal);
+    if (input != nullptr) cmsCloseProfile(input);
+    if (output != nullptr) cmsCloseProfile(output);
+    return status;
+}
+
+// ---- Calibration -------------------------------------------------------------------------
+
+constexpr const char* kCalFields[5] = {"CMYK_I", "CMYK_C", "CMYK_M", "CMYK_Y", "CMYK_K"};
+
+int ReadCalibration(RenderColor* color, const char* path, const Refusal& refusal) {
+    std::string why;
+    if (!Readable(path, &why))
+        return Refuse(refusal, "calibration %s: cannot be read: %s", path, why.c_str());
+    color->sink.text[0] = '\0';
+    cmsHANDLE sheet = cmsIT8LoadFromFile(color->context, path);
+    if (sheet == nullptr)
+        return Refuse(refusal, "calibration %s: not a CGATS file, or cut short (%s)", path,
+                      color->sink.text[0] != '\0' ? color->sink.text : "unreadable");
+    const auto refuse = [&](const char* reason) {
+        cmsIT8Free(sheet);
+        return Refuse(refusal, "calibration %s: %s", path, reason);
+    };
+    const char* type = cmsIT8GetSheetType(sheet);
+    if (type == nullptr || std::strncmp(type, "CAL", 3) != 0)
+        return refuse("not a calibration (its CGATS type is not CAL)");
+    const char* represents = cmsIT8GetProperty(sheet, "COLOR_REP");
+    if (represents == nullptr || std::strcmp(represents, "CMYK") != 0)
+        return refuse(
+            "it calibrates other channels than the four CMYK inks (COLOR_REP is not CMYK)");
+    int columns[5];
+    for (int f = 0; f < 5; ++f) {
+        columns[f] = cmsIT8FindDataFormat(sheet, kCalFields[f]);
+        if (columns[f] < 0)
+            return refuse("a field of CMYK_I, CMYK_C, CMYK_M, CMYK_Y, CMYK_K is missing");
+    }
+    const double rowsFound = cmsIT8GetPropertyDbl(sheet, "NUMBER_OF_SETS");
+    if (!(rowsFound >= 2 && rowsFound <= 65536)) return refuse("fewer than two rows");
+    const int rows = static_cast<int>(rowsFound);
+    std::vector<double> points[5];
+    for (int f = 0; f < 5; ++f) {
+        points[f].resize(static_cast<std::size_t>(rows));
+        for (int r = 0; r < rows; ++r) {
+            const char* cell = cmsIT8GetDataRowCol(sheet, r, columns[f]);
+            char* end = nullptr;
+            const double value = cell == nullptr ? -1.0 : std::strtod(cell, &end);
+            if (cell == nullptr || end == cell || !(value >= 0.0 && value <= 1.0))
+                return refuse("a value is missing or outside 0 .. 1 (cut short?)");
+            points[f][static_cast<std::size_t>(r)] = value;
+        }
+    }
+    const std::vector<double>& in = points[0];
+    if (in.front() != 0.0 || in.back() != 1.0) return refuse("CMYK_I does not run from 0 to 1");
+    for (std::size_t r = 1; r < in.size(); ++r)
+        if (!(in[r] > in[r - 1])) return refuse("CMYK_I does not rise row by row");
+    const char* limit = cmsIT8GetProperty(sheet, "TOTAL_INK_LIMIT");
+    if (limit != nullptr) {
+        char* end = nullptr;
+        const double percent = std::strtod(limit, &end);
+        if (end == limit || !(percent > 0.0 && percent <= 400.0))
+            return refuse("TOTAL_INK_LIMIT is not a percentage of 0 .. 400");
+        color->inkLimit =
+            percent >= 400.0 ? 0 : static_cast<int>(std::lround(percent / 100.0 * kInkFull));
+    }
+    cmsIT8Free(sheet);
+    for (int ink = 0; ink < 4; ++ink) {
+        const std::vector<double>& out = points[ink + 1];
+        std::vector<std::uint16_t>& curve = color->curves[ink];
+        curve.resize(kInkFull + 1);
+        std::size_t r = 1;
+        for (int a = 0; a <= kInkFull; ++a) {
+            const double x = static_cast<double>(a) / kInkFull;
+            while (r + 1 < in.size() && in[r] < x)
+                ++r;
+            const double t = (x - in[r - 1]) / (in[r] - in[r - 1]);
+            const double y = out[r - 1] + std::clamp(t, 0.0, 1.0) * (out[r] - out[r - 1]);
+            // No ink asked, none printed: a curve must not lift white.
+            curve[static_cast<std::size_t>(a)] =
+                a == 0 ? 0 : static_cast<std::uint16_t>(std::lround(y * kInkFull));
+        }
+    }
+    color->calibrates = true;
+    return RENDER_OK;
+}
+
+void Release(RenderColor* color) {
+    for (cmsHTRANSFORM transform : color->transforms)
+        if (transform != nullptr) cmsDeleteTransform(transform);
+    if (color->context != nullptr) cmsDeleteContext(color->context);
+    delete color;
+}
+
+}  // namespace
+
+namespace inkrow::render {
+
+bool ColorTransforms(const RenderColor* color, int colorSpace) {
+    return color != nullptr && colorSpace >= 0 && colorSpace < 5 &&
+           color->transforms[colorSpace] != nullptr;
+}
+
+bool ColorRawInks(const RenderColor* color) {
+    return color != nullptr && color->raw;
+}
+
+bool ColorCalibrates(const RenderColor* color) {
+    return color != nullptr && color->calibrates;
+}
+
+void CorrectRun(const RenderColor* color, int colorSpace, const std::uint8_t* pixels, int count,
+                std::uint16_t* cmyk) {
+    cmsDoTransform(color->transforms[colorSpace], pixels, cmyk,
+                   static_cast<cmsUInt32Number>(count));
+    // 0 .. 65535 to 0 .. kInkFull (4096) without a division: 65535 * 4097 >> 16 is 4096.
+    static_assert(kInkFull == 4096);
+    for (int i = 0; i < count * 4; ++i)
+        cmyk[i] = static_cast<std::uint16_t>((cmyk[i] * 4097u) >> 16);
+}
+
+void Calibrate(const RenderColor* color, int* cyan, int* magenta, int* yellow, int* black) {
+    int* amounts[4] = {cyan, magenta, yellow, black};
+    int sum = 0;
+    for (int ink = 0; ink < 4; ++ink) {
+        *amounts[ink] = color->curves[ink][static_cast<std::size_t>(*amounts[ink])];
+        sum += *amounts[ink];
+    }
+    if (color->inkLimit > 0 && sum > color->inkLimit) {
+        // Over the limit every ink gives up the same share, which keeps the hue.
+        for (int* amount : amounts)
+            *amount = static_cast<int>(static_cast<std::int64_t>(*amount) * color->inkLimit / sum);
+    }
+}
+
+}  // namespace inkrow::render
+
+extern "C" {
+
+void RenderColorOptionsInit(RenderColorOptions* options) {
+    if (options == nullptr) return;
+    *options = RenderColorOptions{};
+    options->intent = RENDER_INTENT_PERCEPTUAL;
+    options->blackPointCompensation = 1;
+}
+
+int RenderColorOpen(const RenderColorOptions* options, RenderColor** color, char* error,
+                    size_t errorSize) {
+    if (error != nullptr && errorSize > 0) error[0] = '\0';
+    if (color == nullptr) return RENDER_BAD_ARGUMENT;
+    *color = nullptr;
+    if (options == nullptr || RenderIntentName(options->intent) == nullptr)
+        return RENDER_BAD_ARGUMENT;
+    auto* made = new (std::nothrow) RenderColor;
+    if (made == nullptr) return RENDER_NO_MEMORY;
+    made->context = cmsCreateContext(nullptr, &made->sink);
+    if (made->context == nullptr) {
+        delete made;
+        return RENDER_NO_MEMORY;
+    }
+    cmsSetLogErrorHandlerTHR(made->context, KeepError);
+    const Refusal refusal{error, errorSize};
+    made->calibrationMode = options->calibrationMode != 0;
+    int status = RENDER_OK;
+    if (!made->calibrationMode) {
+        if (options->outputProfile != nullptr)
+            status = BuildTransforms(made, *options, refusal);
+        else if (options->inputProfile != nullptr)
+            status = Refuse(refusal, "input profile %s: given without an output profile",
+                            options->inputProfile);
+        if (status == RENDER_OK && options->calibration != nullptr)
+            status = ReadCalibration(made, options->calibration, refusal);
+    }
+    if (status != RENDER_OK) {
+        Release(made);
+        return status;
+    }
+    made->raw =
+        made->calibrationMode || made->calibrates || made->transforms[RENDER_RGB8] != nullptr;
+    *color = made;
+    return RENDER_OK;
+}
+
+void RenderColorClose(RenderColor* color) {
+    if (color != nullptr) Release(color);
+}
+
+int RenderColorActive(const RenderColor* color) {
+    return color != nullptr && color->raw ? 1 : 0;
+}
+
+const char* RenderIntentName(int intent) {
+    switch (intent) {
+        case RENDER_INTENT_PERCEPTUAL:
+            return "perceptual";
+        case RENDER_INTENT_RELATIVE:
+            return "relative";
+        case RENDER_INTENT_SATURATION:
+            return "saturation";
+        case RENDER_INTENT_ABSOLUTE:
+            return "absolute";
+        default:
+            return nullptr;
+    }
+}
+
+int RenderIntentFromName(const char* name) {
+    if (name == nullptr) return -1;
+    for (int intent = 0; intent < 4; ++intent)
+        if (std::strcmp(name, RenderIntentName(intent)) == 0) return intent;
+    if (std::strcmp(name, "relative-bpc") == 0) return RENDER_INTENT_RELATIVE;
+    return -1;
+}
+
+}  // extern "C"
