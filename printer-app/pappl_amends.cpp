@@ -60,6 +60,12 @@ extern "C" ipp_attribute_t* ippAddStrings(ipp_t* ipp, ipp_tag_t group, ipp_tag_t
     static const auto add =
         Next<ipp_attribute_t* (*)(ipp_t*, ipp_tag_t, ipp_tag_t, const char*, int, const char*,
                                   const char* const*)>("ippAddStrings");
+    // PAPPL lists a job's reasons up to "warnings-detected" only; the one reason after
+    // it, "job-hold-until-specified", came out as no attribute at all.
+    if (name != nullptr && count == 0 && std::strcmp(name, "job-state-reasons") == 0) {
+        static const char* const held[] = {"job-hold-until-specified"};
+        return add(ipp, group, valueTag, name, 1, language, held);
+    }
     if (name == nullptr || values == nullptr || count <= 0 || inkrow::app::urfResolutions.empty() ||
         std::strcmp(name, "urf-supported") != 0)
         return add(ipp, group, valueTag, name, count, language, values);

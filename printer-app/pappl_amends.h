@@ -5,6 +5,8 @@
 // - it claims a "mopria-certified" level nothing here earned: dropped;
 // - its "urf-supported" names only the two highest resolutions ("RS360-600"): every
 //   resolution the drivers print is listed;
+// - it leaves "job-state-reasons" out of a held job's attributes (it lists reasons only
+//   up to "warnings-detected", and "job-hold-until-specified" comes after): added;
 // - it writes "ipps:" into notifications (notify-printer-uri) also when TLS is off:
 //   "ipp:" then;
 // - it hands a client's 1-bit raster page to the driver under its own 8-bit header: the
