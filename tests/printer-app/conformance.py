@@ -31,7 +31,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import end_to_end  # noqa: E402
 from end_to_end import App, Failure, log, run  # noqa: E402
 
-end_to_end.DEADLINE = time.monotonic() + 290
+end_to_end.DEADLINE = time.monotonic() + 540
 SKIP = 77
 IPPTOOL_DIR = "/usr/share/cups/ipptool"
 DRIVERS = ("black", "cmyk", "photo", "sixteen")
@@ -238,7 +238,6 @@ def main():
                 raise Failure("%s: a 1-bit black page printed otherwise than the same page "
                               "in 8 bits" % driver)
             log("%s: 1-bit black prints as 8-bit black (deflate and gzip)" % driver)
-        app.shutdown()
         failed = False
         log("PASS in %.0f s" % (time.monotonic() - started))
         return 0
