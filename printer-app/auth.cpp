@@ -16,6 +16,8 @@
 #include <iostream>
 #include <sstream>
 
+#include "printer_attributes.h"
+
 namespace inkrow::app {
 
 namespace {
@@ -107,6 +109,8 @@ http_status_t Authorize(pappl_client_t* client, const char* group, gid_t groupId
     (void)group;
     (void)groupId;
     (void)data;
+    // Every job request over TCP passes here before PAPPL reads its attributes.
+    AnswerJobPassword(client);
     uid_t peer = 0;
     const bool local = FindLoopbackPeer(httpGetFd(papplClientGetHTTP(client)), &peer);
     if (local) papplClientSetUsername(client, UserName(peer).c_str());

@@ -13,6 +13,8 @@
 #include "locale_paper.h"
 #include "mode_map.h"
 #include "output_dirs.h"
+#include "pappl_amends.h"
+#include "printer_attributes.h"
 
 namespace inkrow::app {
 
@@ -165,7 +167,7 @@ bool DriverCallback(pappl_system_t* system, const char* driverName, const char* 
                  driverName != nullptr ? driverName : "(none)");
         return false;
     }
-    if (attributes != nullptr) *attributes = nullptr;
+    if (attributes != nullptr) *attributes = MakePrinterAttributes(*info);
     const bool color = info->kind != DriverKind::kBlack;
 
     papplCopyString(data->make_and_model, info->description, sizeof data->make_and_model);
@@ -186,22 +188,25 @@ bool DriverCallback(pappl_system_t* system, const char* driverName, const char* 
     data->kind = PAPPL_KIND_DOCUMENT | PAPPL_KIND_PHOTO | PAPPL_KIND_POSTCARD;
     data->ppm = 8;
     data->ppm_color = color ? 4 : 0;
-    data->orient_default = IPP_ORIENT_NONE;
+    data->orient_default = IPP_ORIENT_PORTRAIT;
     data->quality_default =
         info->kind == DriverKind::kSixteen ? IPP_QUALITY_HIGH : IPP_QUALITY_NORMAL;
 
-    // Lines reach the render stage as 8-bit gray or sRGB, never as PAPPL's own
-    // 1-bit black: the render stage does all the halftoning.
+    // Lines reach the render stage as 8-bit gray, sRGB or CMYK, never as PAPPL's own
+    // 1-bit black: the render stage does all the halftoning. A client's 1-bit black page
+    // is widened to 8 bits on the way in (job_render.cpp). PAPPL refuses pages of more
+    // than one colour for a printer without colour, so the black driver takes no CMYK.
     data->force_raster_type = PAPPL_PWG_RASTER_TYPE_NONE;
     if (color) {
         data->color_supported =
             PAPPL_COLOR_MODE_AUTO | PAPPL_COLOR_MODE_COLOR | PAPPL_COLOR_MODE_MONOCHROME;
         data->color_default = PAPPL_COLOR_MODE_AUTO;
-        data->raster_types = PAPPL_PWG_RASTER_TYPE_SGRAY_8 | PAPPL_PWG_RASTER_TYPE_SRGB_8;
+        data->raster_types = PAPPL_PWG_RASTER_TYPE_BLACK_1 | PAPPL_PWG_RASTER_TYPE_SGRAY_8 |
+                             PAPPL_PWG_RASTER_TYPE_SRGB_8 | PAPPL_PWG_RASTER_TYPE_CMYK_8;
     } else {
         data->color_supported = PAPPL_COLOR_MODE_MONOCHROME;
         data->color_default = PAPPL_COLOR_MODE_MONOCHROME;
-        data->raster_types = PAPPL_PWG_RASTER_TYPE_SGRAY_8;
+        data->raster_types = PAPPL_PWG_RASTER_TYPE_BLACK_1 | PAPPL_PWG_RASTER_TYPE_SGRAY_8;
     }
 
     // PAPPL takes the first resolution for draft, the middle one for normal and the
@@ -213,6 +218,7 @@ bool DriverCallback(pappl_system_t* system, const char* driverName, const char* 
         data->y_resolution[i] = kResolutions[i];
     }
     data->x_default = data->y_default = 360;
+    SetUrfResolutions(kResolutions, 3);
 
     data->borderless = false;
     data->left_right = kMarginSides;
@@ -247,6 +253,8 @@ bool DriverCallback(pappl_system_t* system, const char* driverName, const char* 
 void PrinterCreated(pappl_printer_t* printer, void* context) {
     (void)context;
     if (!AdvertisePrinters()) papplPrinterSetDNSSDName(printer, nullptr);
+    if (const DriverInfo* info = FindDriver(papplPrinterGetDriverName(printer)))
+        SetPrinterSupplies(printer, *info);
 }
 
 }  // namespace inkrow::app

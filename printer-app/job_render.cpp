@@ -15,6 +15,7 @@
 #include "decode.h"
 #include "job_gate.h"
 #include "output_dirs.h"
+#include "pappl_amends.h"
 
 namespace inkrow::app {
 
@@ -239,8 +240,22 @@ bool JobRenderer::ChooseMode(const pappl_pr_options_t& options) {
 }
 
 bool JobRenderer::StartRasterPage(const cups_page_header2_t& header) {
+    oneBitWidth_ = 0;
     if (failed_ || canceled_ || !OpenPrintJob(nullptr)) return false;
     return Check(PrintJobStartRasterPage(print_, &header));
+}
+
+bool JobRenderer::StartOneBitPage(const cups_page_header2_t& client, cups_page_header2_t* widened) {
+    *widened = client;
+    widened->cupsBitsPerColor = 8;
+    widened->cupsBitsPerPixel = 8;
+    widened->cupsBytesPerLine = client.cupsWidth;
+    // A set bit is ink in black, and white in gray: widened alike (bit x 255), each
+    // keeps its colour space.
+    if (!StartRasterPage(*widened)) return false;
+    oneBitWidth_ = client.cupsWidth;
+    widened_.assign(oneBitWidth_, 0);
+    return true;
 }
 
 bool JobRenderer::WriteLine(const std::uint8_t* pixels, std::size_t length) {
@@ -248,6 +263,11 @@ bool JobRenderer::WriteLine(const std::uint8_t* pixels, std::size_t length) {
     if (print_ == nullptr) {
         Fail(PAPPL_JREASON_ABORTED_BY_SYSTEM, "a line arrived outside a page");
         return false;
+    }
+    if (oneBitWidth_ != 0) {
+        for (unsigned x = 0; x < oneBitWidth_; ++x)
+            widened_[x] = (pixels[x / 8] & (0x80 >> (x % 8))) != 0 ? 255 : 0;
+        return Check(PrintJobPushLine(print_, widened_.data(), widened_.size()));
     }
     return Check(PrintJobPushLine(print_, pixels, length));
 }
@@ -331,6 +351,17 @@ bool RasterStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device
     (void)page;
     JobRenderer* renderer = RendererOf(job);
     if (renderer == nullptr || renderer->failed()) return false;
+    // PAPPL reads a 1-bit page's lines as they are but describes the page with the
+    // job's own 8-bit header (its size, resolution and colours); the page's real
+    // header is the one PAPPL read last on this thread. The widened header replaces
+    // PAPPL's, which also bounds how many lines PAPPL reads.
+    const cups_page_header2_t* client = ClientRasterHeader();
+    if (client != nullptr && client->cupsBitsPerPixel == 1 && client->cupsBitsPerColor == 1) {
+        cups_page_header2_t widened;
+        const bool started = renderer->StartOneBitPage(*client, &widened);
+        if (started) options->header = widened;
+        return started || renderer->canceled();
+    }
     return renderer->StartRasterPage(options->header) || renderer->canceled();
 }
 

@@ -46,6 +46,9 @@ public:
     // page whose width, colour space or resolution differs from the previous page's
     // gets a fresh render job; the stream stays one sequence of pages.
     bool StartRasterPage(const cups_page_header2_t& header);
+    // A client's 1-bit black page (PAPPL passes its packed lines on under its own 8-bit
+    // header): the page is started as 8-bit black and each line widened, 1 to full ink.
+    bool StartOneBitPage(const cups_page_header2_t& client, cups_page_header2_t* widened);
     // The page's next line, as the header describes it.
     bool WriteLine(const std::uint8_t* pixels, std::size_t length);
     bool EndPage();
@@ -83,6 +86,8 @@ private:
     std::string request_;  // the job's settings, in words
     bool modeChosen_ = false;
     PrintJob* print_ = nullptr;
+    unsigned oneBitWidth_ = 0;           // pixels a line of a 1-bit page; 0 for 8-bit pages
+    std::vector<std::uint8_t> widened_;  // one 1-bit line at 8 bits a pixel
     bool canceled_ = false;
     bool failed_ = false;
     int writeErrno_ = 0;

@@ -37,6 +37,7 @@
 #include "job_render.h"
 #include "mode_map.h"
 #include "output_dirs.h"
+#include "pappl_amends.h"
 #include "web.h"
 
 namespace {
@@ -228,6 +229,7 @@ pappl_system_t* MakeSystem(int numOptions, cups_option_t* options, void* data) {
     // Encryption on the loopback interface protects nothing and would need a
     // certificate in the user's home directory.
     if (config.loopbackOnly) systemOptions |= PAPPL_SOPTIONS_NO_TLS;
+    SetTlsOff(config.loopbackOnly);
     pappl_system_t* system = papplSystemCreate(
         systemOptions, kName, config.port, "_print,_universal", config.spoolDirectory.c_str(),
         config.logFile.c_str(), LogLevelOf(config.logLevel), nullptr, false);
