@@ -22,17 +22,19 @@ std::string InProfilesFolder(const char* name) {
     return std::string(data != nullptr ? data : "/usr/share/cups") + "/profiles/" + name;
 }
 
-// A PPD attribute's qualifier, its dot-separated parts against the wanted ones; an
-// empty part matches any.
-bool QualifierMatches(const char* qualifier, const std::string* wanted, int parts) {
-    std::string rest = qualifier != nullptr ? qualifier : "";
-    for (int i = 0; i < parts; ++i) {
-        const std::size_t dot = rest.find('.');
-        const std::string part = rest.substr(0, dot);
-        if (!part.empty() && part != wanted[i]) return false;
-        rest = dot == std::string::npos ? "" : rest.substr(dot + 1);
+// The PPD attribute `name` whose qualifier, dot-separated parts, matches the wanted
+// ones, an empty part matching any, the most specific first: the way CUPS looks up its
+// cupsICCProfile ("CMYK.Glossy.600dpi", then "CMYK.Glossy.", "CMYK..600dpi", ...).
+ppd_attr_t* FindQualified(ppd_file_t* ppd, const char* name, const std::string* wanted, int parts) {
+    for (int emptied = 0; emptied < (1 << parts); ++emptied) {
+        std::string qualifier;
+        for (int i = 0; i < parts; ++i) {
+            if (i > 0) qualifier += '.';
+            if ((emptied & (1 << (parts - 1 - i))) == 0) qualifier += wanted[i];
+        }
+        if (ppd_attr_t* attr = ppdFindAttr(ppd, name, qualifier.c_str())) return attr;
     }
-    return true;
+    return nullptr;
 }
 
 }  // namespace
@@ -43,20 +45,10 @@ bool ColorFilesOfJob(ppd_file_t* ppd, int count, cups_option_t* options, ColorFi
     if (ppd != nullptr) {
         const std::string wanted[3] = {Marked(ppd, "ColorModel"), Marked(ppd, "MediaType"),
                                        Marked(ppd, "Resolution")};
-        for (ppd_attr_t* attr = ppdFindAttr(ppd, "cupsICCProfile", nullptr); attr != nullptr;
-             attr = ppdFindNextAttr(ppd, "cupsICCProfile", nullptr)) {
-            if (QualifierMatches(attr->spec, wanted, 3)) {
-                files->profile = InProfilesFolder(attr->value);
-                break;
-            }
-        }
-        for (ppd_attr_t* attr = ppdFindAttr(ppd, "inkrowCalibration", nullptr); attr != nullptr;
-             attr = ppdFindNextAttr(ppd, "inkrowCalibration", nullptr)) {
-            if (QualifierMatches(attr->spec, &wanted[1], 1)) {
-                files->calibration = InProfilesFolder(attr->value);
-                break;
-            }
-        }
+        if (ppd_attr_t* attr = FindQualified(ppd, "cupsICCProfile", wanted, 3))
+            files->profile = InProfilesFolder(attr->value);
+        if (ppd_attr_t* attr = FindQualified(ppd, "inkrowCalibration", &wanted[1], 1))
+            files->calibration = InProfilesFolder(attr->value);
     }
     if (const char* profile = cupsGetOption("inkrow-icc-profile", count, options))
         files->profile = InProfilesFolder(profile);
