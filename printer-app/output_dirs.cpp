@@ -221,8 +221,14 @@ bool CreateJobFile(pappl_device_t* device, OutputFile* file) {
     const std::string base = MakeOutputFileName(file->jobId, file->jobName.c_str(), "");
     for (int attempt = 1; attempt <= 100; ++attempt) {
         std::string name = base;
-        if (attempt > 1) name += "-" + std::to_string(attempt);
-        name += "." + file->extension;
+        // Appended piece by piece: "-" + std::to_string(...) trips g++ 12's false
+        // -Wrestrict warning in optimised builds.
+        if (attempt > 1) {
+            name += '-';
+            name += std::to_string(attempt);
+        }
+        name += '.';
+        name += file->extension;
         struct stat info {};
         if (fstatat(file->directory, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) continue;
         const std::string partial = name + ".partial";

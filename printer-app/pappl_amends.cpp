@@ -32,8 +32,10 @@ void SetTlsOff(bool off) {
 
 void SetUrfResolutions(const int* dpi, int count) {
     urfResolutions = "RS";
-    for (int i = 0; i < count; ++i)
-        urfResolutions += (i > 0 ? "-" : "") + std::to_string(dpi[i]);
+    for (int i = 0; i < count; ++i) {
+        if (i > 0) urfResolutions += '-';
+        urfResolutions += std::to_string(dpi[i]);
+    }
 }
 
 const cups_page_header2_t* ClientRasterHeader() {

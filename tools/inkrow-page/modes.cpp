@@ -14,7 +14,10 @@ constexpr int kSplitOutputBits = 2;
 // "CMYK"; the split adds the count of inks only it reaches: "CMYcmk+10".
 std::string DescribeInks(const RenderMode& mode) {
     std::string inks = mode.inks;
-    if (mode.split != 0) inks += "+" + std::to_string(mode.printerPlanes - mode.planeCount);
+    if (mode.split != 0) {
+        inks += '+';
+        inks += std::to_string(mode.printerPlanes - mode.planeCount);
+    }
     return inks;
 }
 
