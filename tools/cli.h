@@ -4,6 +4,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+
+#include "inkrow/render.h"
 
 namespace inkrow::cli {
 
@@ -27,6 +30,63 @@ inline bool TakeNumber(const char* tool, int argc, char** argv, int* i, long low
     }
     ++*i;
     return true;
+}
+
+// The print mode as the tools take it: --quality Q, --media M and the three page flags.
+struct ModeFlags {
+    long quality = 0;
+    long media = 0;
+    bool haveQuality = false;
+    bool haveMedia = false;
+    bool blackOnly = false;
+    bool kForBlack = false;
+    bool keepColor = false;
+};
+
+inline bool HasPageFlag(const ModeFlags& flags) {
+    return flags.blackOnly || flags.kForBlack || flags.keepColor;
+}
+
+// Describes the print mode the flags ask for; false when the pair has no ink set.
+inline bool DescribeMode(const ModeFlags& flags, RenderMode* mode) {
+    RenderModeRequest request{};
+    request.qualityCode = static_cast<int>(flags.quality);
+    request.mediaCode = static_cast<int>(flags.media);
+    request.blackOnly = flags.blackOnly ? 1 : 0;
+    request.kForBlack = flags.kForBlack ? 1 : 0;
+    request.keepColor = flags.keepColor ? 1 : 0;
+    return RenderDescribeMode(&request, mode) == RENDER_OK;
+}
+
+enum class Taken { kNotMine, kTaken, kBad };
+
+// Takes argv[*i] into *flags when it is one of the print-mode flags, stepping *i past its
+// value. kBad means the value was wrong and the message has been written.
+inline Taken TakeModeFlag(const char* tool, int argc, char** argv, int* i, ModeFlags* flags) {
+    const char* argument = argv[*i];
+    long* number = nullptr;
+    bool* have = nullptr;
+    if (std::strcmp(argument, "--quality") == 0) {
+        number = &flags->quality;
+        have = &flags->haveQuality;
+    } else if (std::strcmp(argument, "--media") == 0) {
+        number = &flags->media;
+        have = &flags->haveMedia;
+    } else if (std::strcmp(argument, "--black-only") == 0) {
+        flags->blackOnly = true;
+        return Taken::kTaken;
+    } else if (std::strcmp(argument, "--k-for-black") == 0) {
+        flags->kForBlack = true;
+        return Taken::kTaken;
+    } else if (std::strcmp(argument, "--keep-color") == 0) {
+        flags->keepColor = true;
+        return Taken::kTaken;
+    } else {
+        return Taken::kNotMine;
+    }
+    if (!TakeNumber(tool, argc, argv, i, -32768, 32767, number)) return Taken::kBad;
+    *have = true;
+    return Taken::kTaken;
 }
 
 }  // namespace inkrow::cli

@@ -58,13 +58,7 @@ struct ToolOptions {
     std::string file;
     std::string pngDirectory;
     bool haveMode = false;
-    long quality = 0;
-    long media = 0;
-    bool haveQuality = false;
-    bool haveMedia = false;
-    bool blackOnly = false;
-    bool kForBlack = false;
-    bool keepColor = false;
+    inkrow::cli::ModeFlags mode;
     int bits = 1;
     bool haveBits = false;
     std::uint32_t width = 0;
@@ -93,20 +87,10 @@ int ParseArguments(int argc, char** argv, ToolOptions* options) {
                 return 2;
             }
             options->pngDirectory = argv[++i];
-        } else if (argument == "--quality") {
-            if (!needNumber(-32768, 32767)) return 2;
-            options->quality = number;
-            options->haveQuality = true;
-        } else if (argument == "--media") {
-            if (!needNumber(-32768, 32767)) return 2;
-            options->media = number;
-            options->haveMedia = true;
-        } else if (argument == "--black-only") {
-            options->blackOnly = true;
-        } else if (argument == "--k-for-black") {
-            options->kForBlack = true;
-        } else if (argument == "--keep-color") {
-            options->keepColor = true;
+        } else if (const auto taken =
+                       inkrow::cli::TakeModeFlag("inkrow-decode", argc, argv, &i, &options->mode);
+                   taken != inkrow::cli::Taken::kNotMine) {
+            if (taken == inkrow::cli::Taken::kBad) return 2;
         } else if (argument == "--bits") {
             if (!needNumber(1, 8)) return 2;
             if (decode::CountPixelsPerByte({static_cast<int>(number), false}) == 0) {
@@ -139,12 +123,12 @@ int ParseArguments(int argc, char** argv, ToolOptions* options) {
         std::fputs(kUsage, stderr);
         return 2;
     }
-    if (options->haveQuality != options->haveMedia) {
+    if (options->mode.haveQuality != options->mode.haveMedia) {
         std::fputs("inkrow-decode: --quality and --media go together\n", stderr);
         return 2;
     }
-    options->haveMode = options->haveQuality;
-    if (!options->haveMode && (options->blackOnly || options->kForBlack || options->keepColor)) {
+    options->haveMode = options->mode.haveQuality;
+    if (!options->haveMode && inkrow::cli::HasPageFlag(options->mode)) {
         std::fputs("inkrow-decode: page flags need --quality and --media\n", stderr);
         return 2;
     }
@@ -342,15 +326,9 @@ int main(int argc, char** argv) {
 
     RenderMode mode{};
     if (options.haveMode) {
-        RenderModeRequest request{};
-        request.qualityCode = static_cast<int>(options.quality);
-        request.mediaCode = static_cast<int>(options.media);
-        request.blackOnly = options.blackOnly ? 1 : 0;
-        request.kForBlack = options.kForBlack ? 1 : 0;
-        request.keepColor = options.keepColor ? 1 : 0;
-        if (RenderDescribeMode(&request, &mode) != RENDER_OK) {
+        if (!inkrow::cli::DescribeMode(options.mode, &mode)) {
             std::fprintf(stderr, "inkrow-decode: quality %ld with media %ld has no ink set\n",
-                         options.quality, options.media);
+                         options.mode.quality, options.mode.media);
             return 2;
         }
     }

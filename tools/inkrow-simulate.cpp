@@ -53,13 +53,7 @@ struct ToolOptions {
     std::string png;
     std::string patches;
     std::string ti3;
-    long quality = 0;
-    long media = 0;
-    bool haveQuality = false;
-    bool haveMedia = false;
-    bool blackOnly = false;
-    bool kForBlack = false;
-    bool keepColor = false;
+    inkrow::cli::ModeFlags mode;
     long resolution = 0;
     long page = 1;
     long distance = 300;
@@ -86,20 +80,10 @@ int ParseArguments(int argc, char** argv, ToolOptions* options) {
         if (argument == "--help" || argument == "-h") {
             std::fputs(kUsage, stdout);
             return -1;
-        } else if (argument == "--quality") {
-            if (!needNumber(-32768, 32767)) return 2;
-            options->quality = number;
-            options->haveQuality = true;
-        } else if (argument == "--media") {
-            if (!needNumber(-32768, 32767)) return 2;
-            options->media = number;
-            options->haveMedia = true;
-        } else if (argument == "--black-only") {
-            options->blackOnly = true;
-        } else if (argument == "--k-for-black") {
-            options->kForBlack = true;
-        } else if (argument == "--keep-color") {
-            options->keepColor = true;
+        } else if (const auto taken =
+                       inkrow::cli::TakeModeFlag("inkrow-simulate", argc, argv, &i, &options->mode);
+                   taken != inkrow::cli::Taken::kNotMine) {
+            if (taken == inkrow::cli::Taken::kBad) return 2;
         } else if (argument == "--resolution") {
             if (!needNumber(50, 5760)) return 2;
             options->resolution = number;
@@ -135,7 +119,7 @@ int ParseArguments(int argc, char** argv, ToolOptions* options) {
         std::fputs(kUsage, stderr);
         return 2;
     }
-    if (!options->haveQuality || !options->haveMedia) {
+    if (!options->mode.haveQuality || !options->mode.haveMedia) {
         std::fputs("inkrow-simulate: give the job's print mode with --quality and --media\n",
                    stderr);
         return 2;
@@ -212,16 +196,10 @@ int main(int argc, char** argv) {
     const int parsed = ParseArguments(argc, argv, &options);
     if (parsed != 0) return parsed < 0 ? 0 : parsed;
 
-    RenderModeRequest request{};
-    request.qualityCode = static_cast<int>(options.quality);
-    request.mediaCode = static_cast<int>(options.media);
-    request.blackOnly = options.blackOnly ? 1 : 0;
-    request.kForBlack = options.kForBlack ? 1 : 0;
-    request.keepColor = options.keepColor ? 1 : 0;
     RenderMode mode{};
-    if (RenderDescribeMode(&request, &mode) != RENDER_OK) {
+    if (!inkrow::cli::DescribeMode(options.mode, &mode)) {
         std::fprintf(stderr, "inkrow-simulate: quality %ld with media %ld has no ink set\n",
-                     options.quality, options.media);
+                     options.mode.quality, options.mode.media);
         return 2;
     }
     if (!CheckWritable(options.png, "picture") || !CheckWritable(options.ti3, "chart reading"))
@@ -262,8 +240,8 @@ int main(int argc, char** argv) {
             std::fprintf(stderr,
                          "inkrow-simulate: the stream prints ink %s, which quality %ld with "
                          "media %ld does not have: is this the job's print mode?\n",
-                         decode::FormatInkCode(raster.code).c_str(), options.quality,
-                         options.media);
+                         decode::FormatInkCode(raster.code).c_str(), options.mode.quality,
+                         options.mode.media);
             return 1;
         }
         inks.push_back(ink);

@@ -6,23 +6,7 @@ cmake_minimum_required(VERSION 3.25)
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK})
 
-function(expect_run expected_status)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err
-    TIMEOUT 300)
-  if(NOT status EQUAL expected_status)
-    string(JOIN " " line ${ARGN})
-    message(FATAL_ERROR "${line}: status ${status}, expected ${expected_status}\n${out}\n${err}")
-  endif()
-  set(out "${out}" PARENT_SCOPE)
-  set(err "${err}" PARENT_SCOPE)
-endfunction()
-
-function(expect_text haystack needle)
-  string(FIND "${haystack}" "${needle}" at)
-  if(at EQUAL -1)
-    message(FATAL_ERROR "expected \"${needle}\" in:\n${haystack}")
-  endif()
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/../support/run_expect.cmake)
 
 # A form-feed job of three pages decodes with no option: one sheet, one form feed.
 expect_run(0 ${PAGE} --form-feed --pages 3 --resolution 300 --output ${WORK}/ff.prn)

@@ -5,23 +5,7 @@ cmake_minimum_required(VERSION 3.25)
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK})
 
-function(expect_run expected_status)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err
-    TIMEOUT 300)
-  if(NOT status EQUAL expected_status)
-    string(JOIN " " line ${ARGN})
-    message(FATAL_ERROR "${line}: status ${status}, expected ${expected_status}\n${out}\n${err}")
-  endif()
-  set(out "${out}" PARENT_SCOPE)
-  set(err "${err}" PARENT_SCOPE)
-endfunction()
-
-function(expect_text haystack needle)
-  string(FIND "${haystack}" "${needle}" at)
-  if(at EQUAL -1)
-    message(FATAL_ERROR "expected \"${needle}\" in:\n${haystack}")
-  endif()
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/../support/run_expect.cmake)
 
 expect_run(0 ${PAGE} --resolution 300 --output ${WORK}/page.prn)
 file(WRITE ${WORK}/patches.txt "# two patches of the test page\nA 100 100 200 200 0 0 0 0\nB 0 0 40 40 0 0 0 0\n")
@@ -53,6 +37,7 @@ foreach(case
     "2|nothing to do|${mode}|${WORK}/page.prn"
     "2|unknown option --frobnicate|${mode}|--frobnicate|${WORK}/page.prn"
     "2|--scale needs a number from 1 to 64|${mode}|--scale|0|${WORK}/page.prn"
+    "2|--media needs a number from -32768 to 32767|--quality|10|--media|plain|${WORK}/page.prn"
     "2|a patch needs ID X0 Y0 X1 Y1|${mode}|--patches|${WORK}/bad-patches.txt|${WORK}/page.prn"
     "2|cannot open|${mode}|--png|${WORK}/x.png|${WORK}/no-such.prn"
     "2|cannot write the picture ${WORK}/no-dir/x.png|${mode}|--png|${WORK}/no-dir/x.png|${WORK}/page.prn"

@@ -71,10 +71,10 @@ int ParseArguments(int argc, char** argv, Options* options) {
         if (argument == "--help" || argument == "-h") {
             std::fputs(kUsage, stdout);
             return -1;
-        } else if (argument == "--quality") {
-            if (!number(-32768, 32767, &options->quality)) return 2;
-        } else if (argument == "--media") {
-            if (!number(-32768, 32767, &options->media)) return 2;
+        } else if (const auto taken =
+                       inkrow::cli::TakeModeFlag("inkrow-page", argc, argv, &i, &options->mode);
+                   taken != inkrow::cli::Taken::kNotMine) {
+            if (taken == inkrow::cli::Taken::kBad) return 2;
         } else if (argument == "--resolution") {
             if (!number(1, 32767, &options->resolution)) return 2;
             if (options->resolution != 300 && options->resolution != 600 &&
@@ -82,12 +82,6 @@ int ParseArguments(int argc, char** argv, Options* options) {
                 std::fputs("inkrow-page: --resolution takes 300, 600 or 360\n", stderr);
                 return 2;
             }
-        } else if (argument == "--black-only") {
-            options->blackOnly = true;
-        } else if (argument == "--k-for-black") {
-            options->kForBlack = true;
-        } else if (argument == "--keep-color") {
-            options->keepColor = true;
         } else if (argument == "--form-feed") {
             options->formFeed = true;
         } else if (argument == "--pages") {
@@ -116,9 +110,9 @@ RenderModeRequest MakeRequest(int quality, int media, const Options& options) {
     RenderModeRequest request{};
     request.qualityCode = quality;
     request.mediaCode = media;
-    request.blackOnly = PageFlag(options.blackOnly);
-    request.kForBlack = PageFlag(options.kForBlack);
-    request.keepColor = PageFlag(options.keepColor);
+    request.blackOnly = PageFlag(options.mode.blackOnly);
+    request.kForBlack = PageFlag(options.mode.kForBlack);
+    request.keepColor = PageFlag(options.mode.keepColor);
     request.formFeed = PageFlag(options.formFeed);
     request.resolution = options.resolution;
     return request;

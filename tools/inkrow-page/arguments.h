@@ -5,17 +5,14 @@
 #include <cstdint>
 #include <string>
 
+#include "cli.h"
 #include "inkrow/render.h"
 
 namespace inkrow::page {
 
 struct Options {
-    int quality = 10;
-    int media = 0;
+    inkrow::cli::ModeFlags mode{.quality = 10};
     int resolution = 600;
-    bool blackOnly = false;
-    bool kForBlack = false;
-    bool keepColor = false;
     bool formFeed = false;
     int pages = 1;
     std::string output = "inkrow-page.prn";

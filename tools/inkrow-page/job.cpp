@@ -49,8 +49,8 @@ bool RunPages(OutputHandle* handle, const Job& job, const Options& options, Sink
               JobResult* result) {
     const int16_t formFeed = PageFlag(options.formFeed);
     JobParams jobParams{};
-    jobParams.mediaCode = static_cast<int16_t>(options.media);
-    jobParams.qualityCode = static_cast<int16_t>(options.quality);
+    jobParams.mediaCode = static_cast<int16_t>(options.mode.media);
+    jobParams.qualityCode = static_cast<int16_t>(options.mode.quality);
     jobParams.pixelWidth = static_cast<int16_t>(job.width);
     jobParams.formFeedFlag = formFeed;
     Clock::time_point started = Clock::now();
@@ -59,11 +59,11 @@ bool RunPages(OutputHandle* handle, const Job& job, const Options& options, Sink
     if (!Expect(code, OUTPUT_OK, "OutputInitTwo", -1, -1)) return false;
 
     PageParams pageParams{};
-    pageParams.blackOnly = PageFlag(options.blackOnly);
+    pageParams.blackOnly = PageFlag(options.mode.blackOnly);
     pageParams.resolution = static_cast<int16_t>(options.resolution);
     pageParams.formFeedFlag = formFeed;
-    pageParams.kForBlack = PageFlag(options.kForBlack);
-    pageParams.keepColor = PageFlag(options.keepColor);
+    pageParams.kForBlack = PageFlag(options.mode.kForBlack);
+    pageParams.keepColor = PageFlag(options.mode.keepColor);
 
     const testpage::PlaneSetup& setup = job.setup;
     std::vector<std::vector<std::uint8_t>> lines(static_cast<std::size_t>(setup.count));
@@ -164,8 +164,9 @@ bool RunJob(const Job& job, const Options& options, Sink* sink, JobResult* resul
 }
 
 void PrintConfiguration(const Job& job, const Options& options) {
-    std::printf("print mode: quality %d, media %d: ink set %d (%s), %s: %s\n", options.quality,
-                options.media, job.mode.inkSetId, DescribeInks(job.mode).c_str(),
+    std::printf("print mode: quality %ld, media %ld: ink set %d (%s), %s: %s\n",
+                options.mode.quality, options.mode.media, job.mode.inkSetId,
+                DescribeInks(job.mode).c_str(),
                 Count(static_cast<std::uint64_t>(job.mode.printerPlanes), "plane").c_str(),
                 DescribeFormats(job.mode).c_str());
     std::printf("page: %d x %d pixels at %d dpi (A4), %d lines per row, %d page%s%s\n", job.width,

@@ -34,11 +34,11 @@ int main(int argc, char** argv) {
     }
 
     Job job;
-    if (!DescribeMode(MakeRequest(options.quality, options.media, options), &job.mode)) {
+    if (!DescribeMode(MakeRequest(options.mode.quality, options.mode.media, options), &job.mode)) {
         std::fprintf(stderr,
-                     "inkrow-page: quality %d with media %d is not a supported print mode "
+                     "inkrow-page: quality %ld with media %ld is not a supported print mode "
                      "(see --modes)\n",
-                     options.quality, options.media);
+                     options.mode.quality, options.mode.media);
         return 2;
     }
     job.setup = testpage::DescribeInputPlanes(job.mode);
@@ -47,8 +47,8 @@ int main(int argc, char** argv) {
     // The request carries the resolution and the form-feed flag: a form-feed job
     // sends 8 lines per row whatever the resolution.
     job.linesPerRow = job.mode.linesPerRow;
-    job.subtitle = "QUALITY " + std::to_string(options.quality) + "  MEDIA " +
-                   std::to_string(options.media) + "  " + DescribeInks(job.mode) + "  " +
+    job.subtitle = "QUALITY " + std::to_string(options.mode.quality) + "  MEDIA " +
+                   std::to_string(options.mode.media) + "  " + DescribeInks(job.mode) + "  " +
                    std::to_string(options.resolution) + " DPI  " + std::to_string(job.width) +
                    " x " + std::to_string(job.height);
     PrintConfiguration(job, options);

@@ -156,9 +156,11 @@ std::string MediaLabel(const std::vector<int>& group) {
 }
 
 void PrintModes(const Options& options) {
-    std::printf("page flags:%s%s%s%s\n", options.blackOnly ? " --black-only" : "",
-                options.kForBlack ? " --k-for-black" : "", options.keepColor ? " --keep-color" : "",
-                options.blackOnly || options.kForBlack || options.keepColor ? "" : " none");
+    std::printf(
+        "page flags:%s%s%s%s\n", options.mode.blackOnly ? " --black-only" : "",
+        options.mode.kForBlack ? " --k-for-black" : "",
+        options.mode.keepColor ? " --keep-color" : "",
+        options.mode.blackOnly || options.mode.kForBlack || options.mode.keepColor ? "" : " none");
     std::printf("bits per pixel of the lines handed in, plane 0 first; c: code-converted\n\n");
     std::printf("  %-14s %-12s %-4s %-10s %-6s %-31s %s\n", "quality", "media", "set", "inks",
                 "planes", "bits per pixel", "lines/row 300/600");
@@ -200,7 +202,7 @@ void PrintModes(const Options& options) {
         RenderMode mode{};
         if (!DescribeMode(request, &mode)) continue;
         const bool isDefault =
-            pair.qualityCode == Options{}.quality && pair.mediaCode == Options{}.media;
+            pair.qualityCode == Options{}.mode.quality && pair.mediaCode == Options{}.mode.media;
         std::printf("%c %-14s %-12s %-4d %-10s %-6d %-31s %d/%d\n", isDefault ? '*' : ' ',
                     label(qualities, qualityGroups, pair.qualityCode, QualityLabel).c_str(),
                     label(media, mediaGroups, pair.mediaCode, MediaLabel).c_str(), mode.inkSetId,
