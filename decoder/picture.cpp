@@ -481,4 +481,20 @@ bool WritePng(const std::string& path, std::uint32_t width, std::uint32_t height
     return true;
 }
 
+bool FindInkFormat(const RenderMode& mode, std::uint8_t code, PixelFormat* format) {
+    const std::span<const std::uint8_t> codes = ListInkSetCodes(mode.inkSetId);
+    for (std::size_t plane = 0; plane < codes.size(); ++plane) {
+        if (codes[plane] != code || static_cast<int>(plane) >= mode.printerPlanes) continue;
+        if (mode.split != 0) {
+            *format = {2, false};
+        } else if (mode.planes[plane].codeConverted != 0) {
+            *format = {2, true};
+        } else {
+            *format = {mode.planes[plane].bitsPerPixel, false};
+        }
+        return true;
+    }
+    return false;
+}
+
 }  // namespace inkrow::decode

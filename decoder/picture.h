@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "decode.h"
+#include "inkrow/render.h"
 
 namespace inkrow::decode {
 
@@ -25,6 +26,12 @@ struct LevelImage {
 };
 
 int CountPixelsPerByte(PixelFormat format);
+
+// How the bytes of the ink with this code hold their pixels under a print mode: ink i of
+// the mode's full selection is plane i, split planes carry two bits per pixel whatever
+// their input had, converted planes five three-level pixels per byte. False when the mode
+// prints no such ink.
+bool FindInkFormat(const RenderMode& mode, std::uint8_t code, PixelFormat* format);
 // Turns a raster into one level per pixel. widthPixels 0 takes every pixel of the
 // raster's width. False for an unsupported bit depth.
 bool ExpandRaster(const InkRaster& raster, PixelFormat format, std::uint32_t widthPixels,

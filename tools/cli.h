@@ -2,9 +2,12 @@
 #pragma once
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "inkrow/render.h"
 
@@ -30,6 +33,26 @@ inline bool TakeNumber(const char* tool, int argc, char** argv, int* i, long low
     }
     ++*i;
     return true;
+}
+
+// Reads a whole file into *bytes; otherwise says "TOOL: cannot open/read PATH" and
+// returns false.
+inline bool ReadWholeFile(const char* tool, const std::string& path,
+                          std::vector<std::uint8_t>* bytes) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        std::fprintf(stderr, "%s: cannot open %s: %s\n", tool, path.c_str(), std::strerror(errno));
+        return false;
+    }
+    std::uint8_t buffer[65536];
+    std::size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+        bytes->insert(bytes->end(), buffer, buffer + got);
+    }
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    if (failed) std::fprintf(stderr, "%s: cannot read %s\n", tool, path.c_str());
+    return !failed;
 }
 
 // The print mode as the tools take it: --quality Q, --media M and the three page flags.

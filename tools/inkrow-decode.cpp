@@ -135,38 +135,14 @@ int ParseArguments(int argc, char** argv, ToolOptions* options) {
     return 0;
 }
 
-bool ReadFile(const std::string& path, std::vector<std::uint8_t>* bytes) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        std::fprintf(stderr, "inkrow-decode: cannot open %s: %s\n", path.c_str(),
-                     std::strerror(errno));
-        return false;
-    }
-    std::uint8_t buffer[65536];
-    std::size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
-        bytes->insert(bytes->end(), buffer, buffer + got);
-    }
-    const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    if (failed) std::fprintf(stderr, "inkrow-decode: cannot read %s\n", path.c_str());
-    return !failed;
-}
-
 // How an ink's bytes hold its pixels. With a print mode the ink's plane decides: ink i
 // of the mode's full selection is plane i.
 decode::PixelFormat ChooseFormat(const ToolOptions& options, const RenderMode& mode,
                                  std::uint8_t code, bool* known) {
     *known = true;
     if (options.haveMode) {
-        const std::span<const std::uint8_t> codes = decode::ListInkSetCodes(mode.inkSetId);
-        for (std::size_t plane = 0; plane < codes.size(); ++plane) {
-            if (codes[plane] != code || static_cast<int>(plane) >= mode.printerPlanes) continue;
-            // The split planes carry two bits per pixel whatever their input had.
-            if (mode.split != 0) return {2, false};
-            if (mode.planes[plane].codeConverted != 0) return {2, true};
-            return {mode.planes[plane].bitsPerPixel, false};
-        }
+        decode::PixelFormat format;
+        if (decode::FindInkFormat(mode, code, &format)) return format;
         *known = false;
     }
     return {options.bits, false};
@@ -343,7 +319,7 @@ int main(int argc, char** argv) {
     }
 
     std::vector<std::uint8_t> stream;
-    if (!ReadFile(options.file, &stream)) return 2;
+    if (!inkrow::cli::ReadWholeFile("inkrow-decode", options.file, &stream)) return 2;
     if (stream.empty()) {
         // Only a job whose pages took no line writes nothing; an empty file is far more
         // likely a job that failed, so it is not read as "0 pages".

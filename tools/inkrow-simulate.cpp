@@ -135,39 +135,6 @@ int ParseArguments(int argc, char** argv, ToolOptions* options) {
     return 0;
 }
 
-bool ReadFile(const std::string& path, std::vector<std::uint8_t>* bytes) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        std::fprintf(stderr, "inkrow-simulate: cannot open %s: %s\n", path.c_str(),
-                     std::strerror(errno));
-        return false;
-    }
-    std::uint8_t buffer[65536];
-    std::size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
-        bytes->insert(bytes->end(), buffer, buffer + got);
-    const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    if (failed) std::fprintf(stderr, "inkrow-simulate: cannot read %s\n", path.c_str());
-    return !failed;
-}
-
-// How an ink's bytes hold its pixels: ink i of the mode's full selection is plane i.
-bool ChooseFormat(const RenderMode& mode, std::uint8_t code, decode::PixelFormat* format) {
-    const std::span<const std::uint8_t> codes = decode::ListInkSetCodes(mode.inkSetId);
-    for (std::size_t plane = 0; plane < codes.size(); ++plane) {
-        if (codes[plane] != code || static_cast<int>(plane) >= mode.printerPlanes) continue;
-        if (mode.split != 0)
-            *format = {2, false};
-        else if (mode.planes[plane].codeConverted != 0)
-            *format = {2, true};
-        else
-            *format = {mode.planes[plane].bitsPerPixel, false};
-        return true;
-    }
-    return false;
-}
-
 // Fails before any work when an output cannot be written; says why.
 bool CheckWritable(const std::string& path, const char* what) {
     if (path.empty()) return true;
@@ -212,7 +179,7 @@ int main(int argc, char** argv) {
     }
 
     std::vector<std::uint8_t> stream;
-    if (!ReadFile(options.file, &stream)) return 2;
+    if (!inkrow::cli::ReadWholeFile("inkrow-simulate", options.file, &stream)) return 2;
     decode::DecodeOptions decodeOptions;
     decodeOptions.keepListing = false;
     decodeOptions.keepRasters = true;
@@ -236,7 +203,7 @@ int main(int argc, char** argv) {
         decode::PictureInk ink;
         ink.code = raster.code;
         ink.raster = &raster;
-        if (!ChooseFormat(mode, raster.code, &ink.format)) {
+        if (!decode::FindInkFormat(mode, raster.code, &ink.format)) {
             std::fprintf(stderr,
                          "inkrow-simulate: the stream prints ink %s, which quality %ld with "
                          "media %ld does not have: is this the job's print mode?\n",

@@ -262,17 +262,6 @@ int WriteToVector(void* context, const std::uint8_t* bytes, std::size_t length) 
     return 0;
 }
 
-decode::PixelFormat FormatOf(const RenderMode& mode, std::uint8_t code) {
-    const std::span<const std::uint8_t> codes = decode::ListInkSetCodes(mode.inkSetId);
-    for (std::size_t plane = 0; plane < codes.size(); ++plane) {
-        if (codes[plane] != code || static_cast<int>(plane) >= mode.printerPlanes) continue;
-        if (mode.split != 0) return {2, false};
-        if (mode.planes[plane].codeConverted != 0) return {2, true};
-        return {mode.planes[plane].bitsPerPixel, false};
-    }
-    return {1, false};
-}
-
 // Through the render stage and the module, read back by the decoder.
 bool PrintThroughRenderStage(const RenderModeRequest& request, int halftone, const Page& page,
                              Printed* printed) {
@@ -302,8 +291,11 @@ bool PrintThroughRenderStage(const RenderModeRequest& request, int halftone, con
             decode::ErrorCode::kNone ||
         printed->decoded.pages.empty())
         return false;
-    for (const decode::InkRaster& raster : printed->decoded.pages[0].inks)
-        printed->inks.push_back({raster.code, &raster, FormatOf(mode, raster.code)});
+    for (const decode::InkRaster& raster : printed->decoded.pages[0].inks) {
+        decode::PixelFormat format;  // an ink the mode does not print reads as one bit
+        decode::FindInkFormat(mode, raster.code, &format);
+        printed->inks.push_back({raster.code, &raster, format});
+    }
     return true;
 }
 
