@@ -218,87 +218,72 @@ TEST(ColorFiles, CalibrationCurvesAndInkLimit) {
     RemoveWritten();
 }
 
+// Opens colour management with an output profile, a calibration, or both (NULL: none).
+RenderColor* OpenColor(const char* profile, const char* calibration) {
+    RenderColorOptions options;
+    RenderColorOptionsInit(&options);
+    options.outputProfile = profile;
+    options.inputProfile = profile;  // device CMYK through a transform too
+    options.calibration = calibration;
+    RenderColor* color = nullptr;
+    std::string words;
+    EXPECT_EQ(Open(options, &color, &words), RENDER_OK) << words;
+    return color;
+}
+
 // The transform of a profile and a calibration prints what the profile's amounts would
 // through the calibration, and never over its ink limit.
 TEST(ColorFiles, AProfileTransformCarriesTheCalibration) {
     const std::string cmyk = GhostscriptProfile("default_cmyk.icc");
-    ASSERT_FALSE(cmyk.empty());
-    const std::string path = WriteFile("half.cal", Calibration("CMYK", 0.5, "200", 17));
-    RenderColorOptions options;
-    RenderColorOptionsInit(&options);
-    options.outputProfile = cmyk.c_str();
-    RenderColor* profiled = nullptr;
-    std::string words;
-    ASSERT_EQ(Open(options, &profiled, &words), RENDER_OK) << words;
-    options.calibration = path.c_str();
-    RenderColor* both = nullptr;
-    ASSERT_EQ(Open(options, &both, &words), RENDER_OK) << words;
-    options.outputProfile = nullptr;
-    RenderColor* calibration = nullptr;
-    ASSERT_EQ(Open(options, &calibration, &words), RENDER_OK) << words;
+    const std::string cal = WriteFile("half.cal", Calibration("CMYK", 0.5, "200", 17));
+    RenderColor* profiled = OpenColor(cmyk.c_str(), nullptr);
+    RenderColor* both = OpenColor(cmyk.c_str(), cal.c_str());
+    RenderColor* calibration = OpenColor(nullptr, cal.c_str());
+    ASSERT_TRUE(profiled != nullptr && both != nullptr && calibration != nullptr);
     // Rounding apart, interpolating calibrated amounts gives what calibrating interpolated
     // ones does: the curves are straight lines here and the limit scales linearly.
-    constexpr int kTolerance = 3;
-    const std::uint8_t colours[][3] = {
-        {230, 200, 180}, {120, 180, 220}, {200, 40, 60}, {0, 0, 0}, {20, 30, 90}};
+    const std::uint8_t colours[][3] = {{230, 200, 180}, {120, 180, 220}, {0, 0, 0}, {20, 30, 90}};
     for (const auto& rgb : colours) {
         SCOPED_TRACE(testing::Message() << int{rgb[0]} << " " << int{rgb[1]} << " " << int{rgb[2]});
         std::array<int, 4> wanted = Separate(profiled, RENDER_RGB8, rgb);
         render::Calibrate(calibration, &wanted[0], &wanted[1], &wanted[2], &wanted[3]);
         const std::array<int, 4> got = Separate(both, RENDER_RGB8, rgb);
-        for (int ink = 0; ink < 4; ++ink)
-            EXPECT_NEAR(got[static_cast<std::size_t>(ink)], wanted[static_cast<std::size_t>(ink)],
-                        kTolerance);
+        for (std::size_t ink = 0; ink < 4; ++ink)
+            EXPECT_NEAR(got[ink], wanted[ink], 3);
         EXPECT_LE(got[0] + got[1] + got[2] + got[3], 2 * render::kInkFull + 2);
     }
-    RenderColorClose(profiled);
-    RenderColorClose(both);
-    RenderColorClose(calibration);
+    for (RenderColor* color : {profiled, both, calibration})
+        RenderColorClose(color);
     RemoveWritten();
 }
 
 // A line's runs of one colour come out as each of their pixels alone would, across the
 // transform's blocks of pixels and in every page colour space.
 TEST(ColorFiles, RunsOfOneColourAsSinglePixels) {
-    const std::string cmyk = GhostscriptProfile("default_cmyk.icc");
-    ASSERT_FALSE(cmyk.empty());
     const std::uint32_t seed = testseed::TestSeed(22);
     SCOPED_TRACE(testseed::SeedNote(seed));
     std::mt19937 random(seed);
-    RenderColorOptions options;
-    RenderColorOptionsInit(&options);
-    options.outputProfile = cmyk.c_str();
-    options.inputProfile = cmyk.c_str();  // device CMYK through a transform too
-    RenderColor* color = nullptr;
-    std::string words;
-    ASSERT_EQ(Open(options, &color, &words), RENDER_OK) << words;
+    RenderColor* color = OpenColor(GhostscriptProfile("default_cmyk.icc").c_str(), nullptr);
+    ASSERT_NE(color, nullptr);
     for (const int space : {RENDER_GRAY8, RENDER_RGB8, RENDER_CMYK8}) {
         SCOPED_TRACE(space);
         ASSERT_TRUE(render::ColorTransforms(color, space));
         constexpr int kWidth = 700;  // over two of the transform's blocks
         std::vector<std::uint8_t> line;
         std::uint8_t pixel[4] = {};
-        while (line.size() < static_cast<std::size_t>(kWidth * space)) {
-            // Runs of one to 40 pixels, half of them differing from the last in one
-            // channel only.
-            if (random() % 2 == 0)
-                pixel[random() % static_cast<unsigned>(space)] ^= 1 + random() % 255;
-            else
-                for (auto& byte : pixel)
-                    byte = static_cast<std::uint8_t>(random());
-            const int repeats = 1 + static_cast<int>(random() % 40);
-            for (int r = 0; r < repeats; ++r)
+        while (line.size() < kWidth * static_cast<std::size_t>(space)) {
+            // Runs of 1 to 40 pixels, each run's colour differing in one channel only.
+            pixel[random() % static_cast<unsigned>(space)] ^= 1 + random() % 255;
+            for (auto repeats = 1 + random() % 40; repeats > 0; --repeats)
                 line.insert(line.end(), pixel, pixel + space);
         }
-        line.resize(static_cast<std::size_t>(kWidth * space));
         std::vector<std::uint16_t> whole(kWidth * 4);
         render::CorrectRun(color, space, line.data(), kWidth, whole.data());
         for (int x = 0; x < kWidth; ++x) {
             std::uint16_t alone[4];
             render::CorrectRun(color, space, line.data() + x * space, 1, alone);
             for (int ink = 0; ink < 4; ++ink)
-                ASSERT_EQ(whole[static_cast<std::size_t>(x * 4 + ink)], alone[ink])
-                    << "pixel " << x;
+                ASSERT_EQ(whole[static_cast<std::size_t>(x * 4 + ink)], alone[ink]) << x;
         }
     }
     RenderColorClose(color);
