@@ -60,7 +60,8 @@ best=(9e9 9e9 9e9 9e9)  # formula wall, CPU; profile wall, CPU
 for ((run = 1; run <= runs; ++run)); do
     read -r fw fc < <(times)
     read -r pw pc < <(times "${profile[@]}")
-    printf 'run %d: formula %s s (CPU %s s), profile %s s (CPU %s s)\n' "$run" "$fw" "$fc" "$pw" "$pc"
+    printf 'run %d: formula %s s (CPU %s s), profile %s s (CPU %s s)\n' \
+        "$run" "$fw" "$fc" "$pw" "$pc"
     read -r -a best < <(echo "${best[*]} $fw $fc $pw $pc" |
         awk '{for (i = 1; i <= 4; ++i) printf "%s ", ($(i + 4) < $i ? $(i + 4) : $i); print ""}')
 done
@@ -74,7 +75,8 @@ if ((callgrind)); then
     printf 'callgrind: formula %s instructions, profile %s\n' "$fi" "$pi"
 fi
 echo "${best[*]} ${fi:-0} ${pi:-0}" | awk '{
-    printf "profile over formula: wall %+.1f %%, CPU %+.1f %%", ($3 / $1 - 1) * 100, ($4 / $2 - 1) * 100
+    printf "profile over formula: wall %+.1f %%, CPU %+.1f %%",
+        ($3 / $1 - 1) * 100, ($4 / $2 - 1) * 100
     if ($5 > 0) printf ", instructions %+.1f %%", ($6 / $5 - 1) * 100
     print ""
 }'

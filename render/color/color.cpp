@@ -191,9 +191,9 @@ cmsInt32Number SampleLinkNode(const cmsUInt16Number in[], cmsUInt16Number out[],
 // job, that takes the page's 8-bit pixels straight to calibrated, ink-limited process
 // amounts. Per pixel that is lcms2's 8-bit optimised path (tetrahedral interpolation
 // over the link's grid, indexed through tables of the 256 input values); nothing of ours
-// follows it. Its one-pixel cache is off: TransformRuns hands it no two alike in a row. The
-// profiles and curves are evaluated exactly at the grid's nodes only, the same nodes lcms2's
-// default optimisation of the profiles alone would sample.
+// follows it. Its one-pixel cache is off: TransformRuns hands it no two alike in a row.
+// The profiles and curves are evaluated exactly at the grid's nodes only, the same nodes
+// lcms2's default optimisation of the profiles alone would sample.
 int BuildTransform(RenderColor* color, int colorSpace, cmsHPROFILE input, cmsHPROFILE output,
                    const RenderColorOptions& options, const char* inputName,
                    const Refusal& refusal) {
