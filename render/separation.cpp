@@ -85,7 +85,9 @@ void BuildSeparation(const RenderMode& mode, int colorSpace, const RenderColor* 
     // Colour management serves colour inks; the black-only configuration keeps its
     // luminance.
     separation->transforms = !separation->grayOnly && ColorTransforms(color, colorSpace);
-    separation->calibrates = !separation->grayOnly && ColorCalibrates(color);
+    // A transform carries the calibration in it.
+    separation->calibrates =
+        !separation->grayOnly && !separation->transforms && ColorCalibrates(color);
     if (separation->compositeBlack) {
         std::vector<std::uint16_t> lightBlack;
         BuildCompositeBlack(mode, *separation, separation->composite, &lightBlack);

@@ -3,8 +3,9 @@
 // A RenderColor holds, read-only after it opens, one lcms2 transform per page colour
 // space it corrects (gray, sRGB, or the input profile's space) and the calibration's
 // per-ink curves and ink limit as tables over the 12-bit process amounts. The separation
-// calls it per line: CorrectRun for the pixels a transform handles, Calibrate for every
-// pixel's four amounts before the light-ink split and the composite black.
+// calls it per line: CorrectRun for the pixels a transform handles (the calibration is
+// inside the transform), Calibrate for the four amounts of every other pixel, before the
+// light-ink split and the composite black.
 #pragma once
 
 #include <cstdint>
@@ -22,7 +23,8 @@ bool ColorRawInks(const RenderColor* color);
 bool ColorCalibrates(const RenderColor* color);
 
 // Transforms `count` pixels of the colour space into four process amounts each
-// (0 .. kInkFull), written interleaved C, M, Y, K into cmyk[0 .. 4 * count).
+// (0 .. kInkFull), calibrated and within the ink limit, written interleaved C, M, Y, K
+// into cmyk[0 .. 4 * count).
 void CorrectRun(const RenderColor* color, int colorSpace, const std::uint8_t* pixels, int count,
                 std::uint16_t* cmyk);
 

@@ -1,6 +1,6 @@
 // Colour management: the files refused with words naming them, the calibration mode's
 // raw inks, a calibration's curves and ink limit, the intents of a real printer profile
-// (Ghostscript's CMYK output profile).
+// (Ghostscript's CMYK output profile), and the transform that carries a calibration.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -9,9 +9,11 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 
 #include "separation.h"
+#include "test_seed.h"
 
 namespace {
 
@@ -214,6 +216,77 @@ TEST(ColorFiles, CalibrationCurvesAndInkLimit) {
     EXPECT_LT(limited[0], limited[1]);  // the half-strength cyan stays the smallest
     RenderColorClose(color);
     RemoveWritten();
+}
+
+// Opens colour management with an output profile, a calibration, or both (NULL: none).
+RenderColor* OpenColor(const char* profile, const char* calibration) {
+    RenderColorOptions options;
+    RenderColorOptionsInit(&options);
+    options.outputProfile = profile;
+    options.inputProfile = profile;  // device CMYK through a transform too
+    options.calibration = calibration;
+    RenderColor* color = nullptr;
+    std::string words;
+    EXPECT_EQ(Open(options, &color, &words), RENDER_OK) << words;
+    return color;
+}
+
+// The transform of a profile and a calibration prints what the profile's amounts would
+// through the calibration, and never over its ink limit.
+TEST(ColorFiles, AProfileTransformCarriesTheCalibration) {
+    const std::string cmyk = GhostscriptProfile("default_cmyk.icc");
+    const std::string cal = WriteFile("half.cal", Calibration("CMYK", 0.5, "200", 17));
+    RenderColor* profiled = OpenColor(cmyk.c_str(), nullptr);
+    RenderColor* both = OpenColor(cmyk.c_str(), cal.c_str());
+    RenderColor* calibration = OpenColor(nullptr, cal.c_str());
+    ASSERT_TRUE(profiled != nullptr && both != nullptr && calibration != nullptr);
+    // Rounding apart, interpolating calibrated amounts gives what calibrating interpolated
+    // ones does: the curves are straight lines here and the limit scales linearly.
+    const std::uint8_t colours[][3] = {{230, 200, 180}, {120, 180, 220}, {0, 0, 0}, {20, 30, 90}};
+    for (const auto& rgb : colours) {
+        SCOPED_TRACE(testing::Message() << int{rgb[0]} << " " << int{rgb[1]} << " " << int{rgb[2]});
+        std::array<int, 4> wanted = Separate(profiled, RENDER_RGB8, rgb);
+        render::Calibrate(calibration, &wanted[0], &wanted[1], &wanted[2], &wanted[3]);
+        const std::array<int, 4> got = Separate(both, RENDER_RGB8, rgb);
+        for (std::size_t ink = 0; ink < 4; ++ink)
+            EXPECT_NEAR(got[ink], wanted[ink], 3);
+        EXPECT_LE(got[0] + got[1] + got[2] + got[3], 2 * render::kInkFull + 2);
+    }
+    for (RenderColor* color : {profiled, both, calibration})
+        RenderColorClose(color);
+    RemoveWritten();
+}
+
+// A line's runs of one colour come out as each of their pixels alone would, across the
+// transform's blocks of pixels and in every page colour space.
+TEST(ColorFiles, RunsOfOneColourAsSinglePixels) {
+    const std::uint32_t seed = testseed::TestSeed(22);
+    SCOPED_TRACE(testseed::SeedNote(seed));
+    std::mt19937 random(seed);
+    RenderColor* color = OpenColor(GhostscriptProfile("default_cmyk.icc").c_str(), nullptr);
+    ASSERT_NE(color, nullptr);
+    for (const int space : {RENDER_GRAY8, RENDER_RGB8, RENDER_CMYK8}) {
+        SCOPED_TRACE(space);
+        ASSERT_TRUE(render::ColorTransforms(color, space));
+        constexpr int kWidth = 700;  // over two of the transform's blocks
+        std::vector<std::uint8_t> line;
+        std::uint8_t pixel[4] = {};
+        while (line.size() < kWidth * static_cast<std::size_t>(space)) {
+            // Runs of 1 to 40 pixels, each run's colour differing in one channel only.
+            pixel[random() % static_cast<unsigned>(space)] ^= 1 + random() % 255;
+            for (auto repeats = 1 + random() % 40; repeats > 0; --repeats)
+                line.insert(line.end(), pixel, pixel + space);
+        }
+        std::vector<std::uint16_t> whole(kWidth * 4);
+        render::CorrectRun(color, space, line.data(), kWidth, whole.data());
+        for (int x = 0; x < kWidth; ++x) {
+            std::uint16_t alone[4];
+            render::CorrectRun(color, space, line.data() + x * space, 1, alone);
+            for (int ink = 0; ink < 4; ++ink)
+                ASSERT_EQ(whole[static_cast<std::size_t>(x * 4 + ink)], alone[ink]) << x;
+        }
+    }
+    RenderColorClose(color);
 }
 
 TEST(ColorFiles, IntentsOfAPrinterProfileDiffer) {
