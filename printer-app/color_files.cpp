@@ -23,6 +23,9 @@ struct Storage {
 
 Storage storage;
 
+// The most PAPPL reads of a form.
+constexpr off_t kMaxFormBytes = 2 * 1024 * 1024;
+
 constexpr const char* kKindWords[2] = {"ICC profile", "calibration"};
 constexpr const char* kKindFields[2] = {"profile", "calibration"};
 
@@ -228,13 +231,19 @@ bool ColorPage(pappl_client_t* client, void* data) {
     if (!papplClientHTMLAuthorize(client)) return true;
     const DriverInfo* driver = FindDriver(papplPrinterGetDriverName(printer));
     if (driver == nullptr) return false;
+    // PAPPL reads at most 2 MB of a form and drops the rest: a larger upload would reach
+    // the checks cut short and be refused for the wrong reason.
+    const bool tooLarge = papplClientGetMethod(client) == HTTP_STATE_POST &&
+                          httpGetLength2(papplClientGetHTTP(client)) >= kMaxFormBytes;
     cups_option_t* form = nullptr;
     const int count = papplClientGetForm(client, &form);
     const char* reply = cupsGetOption("reply", count, form);
     const bool text = reply != nullptr && std::strcmp(reply, "text") == 0;
     PageResult result;
     if (papplClientGetMethod(client) == HTTP_STATE_POST) {
-        if (count == 0)
+        if (tooLarge)
+            result.refused.push_back("the submission is larger than the 2 MB the page takes");
+        else if (count == 0)
             result.refused.push_back("Invalid form data.");
         else if (!papplClientIsValidForm(client, count, form))
             result.refused.push_back("Invalid form submission.");

@@ -191,6 +191,8 @@ class Suite:
              "(uploaded as the profile of stationery)"),
             ("no session token", {"media-type": "stationery"}, {"profile": cmyk}, False,
              "Invalid form submission"),
+            ("over 2 MB", {"media-type": "stationery"}, {"profile": cmyk * (1 + 2200000 // len(cmyk))},
+             True, "larger than the 2 MB"),
             ("a path instead of a file", {"media-type": "stationery",
                                           "profile": self.files["cmyk.icc"]}, {}, True,
              "not an uploaded file"),
