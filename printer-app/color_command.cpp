@@ -113,11 +113,18 @@ std::string PrinterPath(http_t* http, const std::string& name) {
     return found;
 }
 
-// Sends the request (GET without a body) and reads the answer.
+// Sends the request (GET without a body) and reads the answer. The last request asks the
+// server to close the connection as it answers: PAPPL 1.3 does not wait for its client
+// threads when it shuts down, so a connection still open when a `shutdown` follows at
+// once may be torn down under a freed server.
 http_status_t Exchange(http_t* http, const std::string& path, const std::string* body,
-                       const std::string& contentType, std::string* answer) {
+                       const std::string& contentType, std::string* answer, bool last) {
     for (int attempt = 0; attempt < 2; ++attempt) {
         httpClearFields(http);
+        if (last) {
+            httpSetKeepAlive(http, HTTP_KEEPALIVE_OFF);
+            httpSetField(http, HTTP_FIELD_CONNECTION, "close");
+        }
         if (body != nullptr) {
             httpSetField(http, HTTP_FIELD_CONTENT_TYPE, contentType.c_str());
             httpSetLength(http, body->size());
@@ -170,11 +177,13 @@ int ColorFilesCommand(int argc, char* argv[], const std::string& controlSocket) 
         return 1;
     }
     std::string answer;
-    http_status_t status = Exchange(http, path + "/color?reply=text", nullptr, "", &answer);
-    if (status == HTTP_STATUS_OK && !request.mediaType.empty()) {
+    const bool listing = request.mediaType.empty();
+    http_status_t status =
+        Exchange(http, path + "/color?reply=text", nullptr, "", &answer, listing);
+    if (status == HTTP_STATUS_OK && !listing) {
         // The form's token against cross-site requests, from the page itself.
         std::string page;
-        Exchange(http, path + "/color", nullptr, "", &page);
+        Exchange(http, path + "/color", nullptr, "", &page, false);
         const std::string marker = "name=\"session\" value=\"";
         const std::size_t at = page.find(marker);
         const std::size_t end = at == std::string::npos ? at : page.find('"', at + marker.size());
@@ -214,7 +223,7 @@ int ColorFilesCommand(int argc, char* argv[], const std::string& controlSocket) 
             return 1;
         }
         status = Exchange(http, path + "/color", &body, "multipart/form-data; boundary=" + boundary,
-                          &answer);
+                          &answer, true);
     }
     httpClose(http);
     if (status == HTTP_STATUS_OK) {
