@@ -6,7 +6,8 @@ with a multipart POST to the printer's "Colour Files" page; corrupt, mismatched 
 files refused, naming the file and the reason, the installed file kept; the printer
 advertising printer-icc-profiles (the profile served at its URL), the intents and the
 defaults (ipptool); the same colour page printed with two intents into different
-streams, "auto" as perceptual, a printer default intent, calibration mode; a profile
+streams, "auto" as perceptual, the stream inkrow-print makes with the same files, a
+printer default intent, calibration mode; a profile
 damaged after it was installed aborts its job before a byte of it prints; everything
 still there after a restart. Ghostscript's CMYK and RGB output profiles serve as files.
 
@@ -117,10 +118,10 @@ class Suite:
         finally:
             connection.close()
 
-    def print_page(self, printer, title, options):
+    def print_page(self, printer, title, options, ranges=("page-ranges=1-1",)):
         job, _ = self.app.submit(printer, self.args.sample, title,
-                                 ["printer-resolution=300dpi", "page-ranges=1-1",
-                                  "print-color-mode=color"] + options)
+                                 ["printer-resolution=300dpi", "print-color-mode=color",
+                                  *ranges] + options)
         state = self.app.wait_job(printer, job)
         return job, state
 
@@ -232,6 +233,21 @@ class Suite:
         self.check(streams["relative"] != streams["absolute"],
                    "relative and absolute printed the same stream")
         self.check(streams["perceptual"] == streams["auto"], "auto printed otherwise than perceptual")
+        # The same files and intent through inkrow-print give the very same stream.
+        offset = app.log_offset()
+        job, state = self.print_page("photo", "door", ["media-type=stationery",
+                                                       "print-rendering-intent=relative"], ())
+        size = re.search(r"Rendering application/pdf at (\d+)x(\d+) pixels, 300 dpi, RGB",
+                         app.log_since(offset))
+        self.check(state == "completed" and size, "the inkrow-print comparison job: %s" % state)
+        reference = os.path.join(self.work, "door.reference")
+        run([self.args.print, "--quality", "10", "--media", "0", "--resolution", "300",
+             "--paper", "%sx%s" % size.groups(), "--icc-profile", self.files["cmyk.icc"],
+             "--rendering-intent", "relative", "--no-black-point-compensation",
+             "--calibration", self.files["good.cal"], "--output", reference, self.args.sample],
+            timeout=120)
+        self.check(self.stream(job, "door") == open(reference, "rb").read(),
+                   "the application's stream differs from inkrow-print's with the same files")
         # The printer default, set like the others, applies to a job that names none.
         app.command("modify", "-d", "photo", "-o", "print-rendering-intent-default=absolute")
         job, state = self.print_page("photo", "default", ["media-type=stationery"])
@@ -312,6 +328,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--app", required=True)
     parser.add_argument("--sample", required=True)
+    parser.add_argument("--print", required=True, help="inkrow-print, to compare with")
     parser.add_argument("--keep", action="store_true", help="keep the work files")
     args, _ = parser.parse_known_args()
     for tool in ("gs", "ipptool"):
