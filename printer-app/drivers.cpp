@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "color_files.h"
 #include "icons.h"
 #include "job_render.h"
 #include "locale_paper.h"
@@ -247,6 +248,12 @@ bool DriverCallback(pappl_system_t* system, const char* driverName, const char* 
 
     data->sides_supported = PAPPL_SIDES_ONE_SIDED;
     data->sides_default = PAPPL_SIDES_ONE_SIDED;
+
+    // Colour management's job attributes and printer defaults (color_files.h), which
+    // PAPPL keeps as vendor attributes.
+    data->num_vendor = 2;
+    data->vendor[0] = kIntentAttribute;
+    data->vendor[1] = kCalibrationModeAttribute;
     return true;
 }
 
@@ -255,6 +262,7 @@ void PrinterCreated(pappl_printer_t* printer, void* context) {
     if (!AdvertisePrinters()) papplPrinterSetDNSSDName(printer, nullptr);
     if (const DriverInfo* info = FindDriver(papplPrinterGetDriverName(printer)))
         SetPrinterSupplies(printer, *info);
+    SetUpPrinterColor(printer);
 }
 
 }  // namespace inkrow::app

@@ -12,6 +12,7 @@
 #include <new>
 #include <span>
 
+#include "color_files.h"
 #include "decode.h"
 #include "job_gate.h"
 #include "output_dirs.h"
@@ -181,6 +182,9 @@ bool JobRenderer::OpenPrintJob(const pappl_pr_options_t* options) {
                           : options->copies > PRINT_MAX_COPIES ? PRINT_MAX_COPIES
                                                                : options->copies;
     }
+    settings.color = color_;
+    settings.color.outputProfile = profile_.empty() ? nullptr : profile_.c_str();
+    settings.color.calibration = calibration_.empty() ? nullptr : calibration_.c_str();
     const int opened = PrintJobOpen(&settings, &print_);
     if (opened != RENDER_OK) {
         print_ = nullptr;
@@ -236,6 +240,43 @@ bool JobRenderer::ChooseMode(const pappl_pr_options_t& options) {
     request_ = request;
     if (!choice_.note.empty())
         papplLogJob(job_, PAPPL_LOGLEVEL_WARN, "Print mode fallback: %s", choice_.note.c_str());
+    return ChooseColor(options);
+}
+
+bool JobRenderer::ChooseColor(const pappl_pr_options_t& options) {
+    RenderColorOptionsInit(&color_);
+    const std::string intent = JobVendorValue(job_, options, kIntentAttribute);
+    if (!ApplyRenderingIntent(intent.c_str(), &color_)) {
+        Fail(PAPPL_JREASON_ABORTED_BY_SYSTEM,
+             "print-rendering-intent %s is not auto, perceptual, relative, relative-bpc, "
+             "saturation or absolute",
+             intent.c_str());
+        return false;
+    }
+    const std::string mode = JobVendorValue(job_, options, kCalibrationModeAttribute);
+    color_.calibrationMode = mode == "true" || mode == "on" ? 1 : 0;
+    if (color_.calibrationMode != 0) {
+        papplLogJob(job_, PAPPL_LOGLEVEL_INFO,
+                    "Colour: calibration mode, the raw inks (no profile, no calibration)");
+        return true;
+    }
+    pappl_printer_t* printer = papplJobGetPrinter(job_);
+    const char* media = options.media.type;
+    profile_ = InstalledColorFile(printer, media, ColorFileKind::kProfile);
+    calibration_ = InstalledColorFile(printer, media, ColorFileKind::kCalibration);
+    const char* intentName = intent.empty() ? "auto" : intent.c_str();
+    if (!profile_.empty())
+        papplLogJob(job_, PAPPL_LOGLEVEL_INFO,
+                    "Colour: the ICC profile of media-type %s, %s (%s)%s", media, intentName,
+                    RenderIntentName(color_.intent),
+                    calibration_.empty() ? "" : ", and its calibration");
+    else if (!calibration_.empty())
+        papplLogJob(job_, PAPPL_LOGLEVEL_INFO,
+                    "Colour: the separation formula and the calibration of media-type %s", media);
+    if (profile_.empty() && intent != "" && intent != "auto")
+        papplLogJob(job_, PAPPL_LOGLEVEL_INFO,
+                    "print-rendering-intent %s changes nothing: media-type %s has no ICC profile",
+                    intentName, media[0] != '\0' ? media : "(none)");
     return true;
 }
 
@@ -285,11 +326,13 @@ bool JobRenderer::PrintFile(const pappl_pr_options_t& options, const Ghostscript
     sourceOptions.memoryMegabytes = limits.memoryMegabytes;
     sourceOptions.pageWidth = static_cast<int>(options.header.cupsWidth);
     sourceOptions.pageHeight = static_cast<int>(options.header.cupsHeight);
-    sourceOptions.colorSpace = choice_.grayInput ? RENDER_GRAY8 : RENDER_CMYK8;
+    // Under a profile documents arrive in sRGB, which it transforms.
+    sourceOptions.colorSpace = choice_.grayInput                                  ? RENDER_GRAY8
+                               : !profile_.empty() && color_.calibrationMode == 0 ? RENDER_RGB8
+                                                                                  : RENDER_CMYK8;
     papplLogJob(job_, PAPPL_LOGLEVEL_INFO, "Rendering %s at %dx%d pixels, %d dpi, %s",
                 papplJobGetFormat(job_), sourceOptions.pageWidth, sourceOptions.pageHeight,
-                choice_.request.resolution,
-                sourceOptions.colorSpace == RENDER_GRAY8 ? "gray" : "CMYK");
+                choice_.request.resolution, ColorSpaceName(sourceOptions.colorSpace));
     return Check(PrintJobPrintFile(print_, papplJobGetFilename(job_), &sourceOptions));
 }
 

@@ -37,8 +37,10 @@ public:
     JobRenderer(const JobRenderer&) = delete;
     JobRenderer& operator=(const JobRenderer&) = delete;
 
-    // Chooses the print mode from the job's options and logs it. False (job failed)
-    // when the printer's driver is unknown or no mode fits.
+    // Chooses the print mode from the job's options and logs it, and the colour files of
+    // the job's media type (color_files.h) with its print-rendering-intent and
+    // cm-calibration. False (job failed) when the printer's driver is unknown, no mode
+    // fits or the intent is not one the printer knows.
     bool ChooseMode(const pappl_pr_options_t& options);
     const ModeChoice& choice() const { return choice_; }
 
@@ -79,11 +81,17 @@ private:
     // Takes a print-layer result: true when the job goes on; a cancel is no failure.
     bool Check(int status);
     void FailFromPrint(int status);
+    bool ChooseColor(const pappl_pr_options_t& options);
 
     pappl_job_t* job_;
     pappl_device_t* device_;
     ModeChoice choice_;
     std::string request_;  // the job's settings, in words
+    // Colour management: the files of the job's media type (read and checked when the
+    // print job opens; a refused file fails the job before its first page).
+    RenderColorOptions color_{};
+    std::string profile_;
+    std::string calibration_;
     bool modeChosen_ = false;
     PrintJob* print_ = nullptr;
     unsigned oneBitWidth_ = 0;           // pixels a line of a 1-bit page; 0 for 8-bit pages

@@ -32,6 +32,7 @@
 
 #include "app_config.h"
 #include "auth.h"
+#include "color_files.h"
 #include "drivers.h"
 #include "job_gate.h"
 #include "job_render.h"
@@ -255,6 +256,7 @@ pappl_system_t* MakeSystem(int numOptions, cups_option_t* options, void* data) {
                                  &ghostscriptLimits);
     papplSystemSetMIMECallback(system, DetectFormat, nullptr);
     InstallAccessRules(system, config.stateDirectory);
+    SetColorStorage(config.stateDirectory, config.loopbackOnly);
     AddWebPages(system, config.loopbackOnly);
     papplSystemSetFooterHTML(system, kFooter);
     pappl_version_t version{};
@@ -351,6 +353,10 @@ void Usage(void* data) {
         "  modes            List how print-quality, media-type and print-color-mode map\n"
         "                   to the printer's print modes, for every driver.\n"
         "  passwd           Set the administrator password (read from standard input).\n"
+        "  color-files      A printer's ICC profiles and calibrations, per media type:\n"
+        "                   -d NAME lists them; -d NAME --media-type KEYWORD with\n"
+        "                   --profile FILE.icc, --calibration FILE.cal, --remove-profile\n"
+        "                   or --remove-calibration installs or removes them.\n"
         "\n"
         "Options:\n"
         "  -d PRINTER       The printer.\n"
@@ -359,7 +365,9 @@ void Usage(void* data) {
         "  -n COPIES        Copies (submit).\n"
         "  -o NAME=VALUE    A job option (submit): print-quality=draft|normal|high,\n"
         "                   media=iso_a4_210x297mm, media-type=photographic-glossy,\n"
-        "                   print-color-mode=color|monochrome, printer-resolution=600dpi;\n"
+        "                   print-color-mode=color|monochrome, printer-resolution=600dpi,\n"
+        "                   print-rendering-intent=auto|perceptual|relative|relative-bpc|\n"
+        "                   saturation|absolute, cm-calibration=true (the raw inks);\n"
         "                   or a server setting (server): state-dir, listen-hostname,\n"
         "                   server-port, log-file, log-level, spool-directory,\n"
         "                   output-directories=DIR[:DIR], ghostscript-page-seconds=N,\n"
@@ -435,6 +443,8 @@ int main(int argc, char* argv[]) {
     }
     std::vector<pappl_pr_driver_t>& drivers = DriverList();
     if (argc == 2 && std::strcmp(argv[1], "devices") == 0) return ListDevices();
+    if (argc >= 2 && std::strcmp(argv[1], "color-files") == 0)
+        return ColorFilesCommand(argc, argv, ControlSocket());
     if (argc == 2 && std::strcmp(argv[1], "drivers") == 0) {
         // PAPPL would build a whole server (state, listeners) just to list them.
         for (const pappl_pr_driver_t& driver : drivers)

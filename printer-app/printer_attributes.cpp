@@ -7,11 +7,13 @@ namespace inkrow::app {
 
 namespace {
 
-// Colour management is not in the render stage yet: colours go through its own
-// separation formula whatever a job asks for, which is what "auto" promises. Profiles
-// and real intents extend this list.
-constexpr const char* kRenderingIntents[] = {"auto"};
-constexpr const char* kRenderingIntentDefault = "auto";
+// "auto" is always there: without a profile for the job's media colours go through the
+// render stage's separation formula, and with one through the profile's perceptual
+// intent with black-point compensation. The four ICC intents ("relative" without
+// black-point compensation, "relative-bpc" with it) are offered only while the printer
+// has a profile for some media type: without one nothing would tell them apart.
+constexpr const char* kRenderingIntents[] = {"auto",         "perceptual", "relative",
+                                             "relative-bpc", "saturation", "absolute"};
 
 struct Ink {
     char letter;  // as PrintDriver.inks writes it
@@ -34,7 +36,7 @@ constexpr int kLevelUnknown = -2;
 
 }  // namespace
 
-ipp_t* MakePrinterAttributes(const DriverInfo& driver) {
+ipp_t* MakePrinterAttributes(const DriverInfo& driver, const ColorAdvert& color) {
     (void)driver;
     ipp_t* attributes = ippNew();
     // Validate-Job answers no preferred attributes.
@@ -45,11 +47,33 @@ ipp_t* MakePrinterAttributes(const DriverInfo& driver) {
     ippAddStrings(attributes, IPP_TAG_PRINTER, IPP_CONST_TAG(IPP_TAG_KEYWORD),
                   "overrides-supported", static_cast<int>(std::size(overrides)), nullptr,
                   overrides);
+    const int intents = color.profiles.empty() ? 1 : static_cast<int>(std::size(kRenderingIntents));
+    const char* intentDefault = "auto";
+    for (int i = 0; i < intents; ++i)
+        if (color.intentDefault == kRenderingIntents[i]) intentDefault = kRenderingIntents[i];
     ippAddString(attributes, IPP_TAG_PRINTER, IPP_CONST_TAG(IPP_TAG_KEYWORD),
-                 "print-rendering-intent-default", nullptr, kRenderingIntentDefault);
+                 "print-rendering-intent-default", nullptr, intentDefault);
     ippAddStrings(attributes, IPP_TAG_PRINTER, IPP_CONST_TAG(IPP_TAG_KEYWORD),
-                  "print-rendering-intent-supported",
-                  static_cast<int>(std::size(kRenderingIntents)), nullptr, kRenderingIntents);
+                  "print-rendering-intent-supported", intents, nullptr, kRenderingIntents);
+    // Calibration mode: the raw inks, without profile or calibration, to print a target.
+    ippAddBoolean(attributes, IPP_TAG_PRINTER, "cm-calibration-supported", 1);
+    ippAddBoolean(attributes, IPP_TAG_PRINTER, "cm-calibration-default",
+                  color.calibrationModeDefault ? 1 : 0);
+    if (!color.profiles.empty()) {
+        ipp_attribute_t* list = nullptr;
+        for (const auto& [name, url] : color.profiles) {
+            ipp_t* profile = ippNew();
+            ippAddString(profile, IPP_TAG_ZERO, IPP_TAG_NAME, "profile-name", nullptr,
+                         name.c_str());
+            ippAddString(profile, IPP_TAG_ZERO, IPP_TAG_URI, "profile-url", nullptr, url.c_str());
+            if (list == nullptr)
+                list =
+                    ippAddCollection(attributes, IPP_TAG_PRINTER, "printer-icc-profiles", profile);
+            else
+                ippSetCollection(attributes, &list, ippGetCount(list), profile);
+            ippDelete(profile);
+        }
+    }
     // One-sided only: a back side is never printed, so it is never turned either.
     ippAddString(attributes, IPP_TAG_PRINTER, IPP_CONST_TAG(IPP_TAG_KEYWORD),
                  "pwg-raster-document-sheet-back", nullptr, "normal");

@@ -5,12 +5,24 @@
 
 #include <pappl/pappl.h>
 
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "mode_map.h"
 
 namespace inkrow::app {
 
-// The capability attributes PAPPL leaves out, for the driver callback's `attributes`.
-ipp_t* MakePrinterAttributes(const DriverInfo& driver);
+// What a printer's colour files make it say (color_files.h).
+struct ColorAdvert {
+    std::vector<std::pair<std::string, std::string>> profiles;  // profile-name, profile-url
+    std::string intentDefault = "auto";  // kept when still supported, else "auto"
+    bool calibrationModeDefault = false;
+};
+
+// The capability attributes PAPPL leaves out, for the driver callback's `attributes`
+// and for papplPrinterSetDriverData when the printer's colour files change.
+ipp_t* MakePrinterAttributes(const DriverInfo& driver, const ColorAdvert& color = {});
 
 // One "printer-supply" a loaded ink of the printer's driver, level unknown: the printer
 // reports no ink levels back.

@@ -124,7 +124,7 @@ class Attack(e2e.Suite):
             out = self.refused(self.ipp(operation, path, extra, self.stranger), operation)
             self.check(re.search(r"401|not-authorized|Unauthorized", out),
                        operation + " failed for another reason:\n" + out[-1500:])
-        for page in ("/logfile.txt", "/logs", "/addprinter"):
+        for page in ("/logfile.txt", "/logs", "/addprinter", "/photo/color"):
             result = run(self.stranger + ["curl", "-s", "-o", "/dev/null", "-w", "%{http_code}",
                                           "http://127.0.0.1:%d%s" % (self.app.port, page)],
                          check=False)
