@@ -5,7 +5,8 @@
 //
 //   bench_render_page PAGE.pam [--quality Q] [--media M] [--resolution R]
 //                     [--halftone diffusion|ordered] [--threads T] [--rounds N]
-//                     [--icc-profile FILE] [--rendering-intent 0..3]
+//                     [--icc-profile FILE] [--rendering-intent 0..3] [--stream FILE]
+// --stream writes the last round's stream to FILE, to compare builds and thread counts.
 // With a profile, the colour transform is built once before the rounds, as a job does,
 // and its pages (RGB and gray) go through it instead of the formula.
 #include <sys/resource.h>
@@ -42,8 +43,15 @@ bool ReadPamHeader(std::FILE* file, Pam* pam) {
     return false;
 }
 
-int CountBytes(void* context, const std::uint8_t*, std::size_t length) {
-    *static_cast<std::uint64_t*>(context) += length;
+struct Sink {
+    std::uint64_t bytes = 0;
+    std::FILE* stream = nullptr;  // the stream's copy, or null
+};
+
+int CountBytes(void* context, const std::uint8_t* data, std::size_t length) {
+    auto* sink = static_cast<Sink*>(context);
+    sink->bytes += length;
+    if (sink->stream != nullptr && std::fwrite(data, 1, length, sink->stream) != length) return 1;
     return 0;
 }
 
@@ -54,7 +62,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr,
                      "usage: %s PAGE.pam [--quality Q] [--media M] [--resolution R] "
                      "[--halftone diffusion|ordered] [--threads T] [--rounds N] "
-                     "[--icc-profile FILE] [--rendering-intent 0..3]\n",
+                     "[--icc-profile FILE] [--rendering-intent 0..3] [--stream FILE]\n",
                      argv[0]);
         return 2;
     }
@@ -62,6 +70,7 @@ int main(int argc, char** argv) {
     RenderJobOptionsInit(&options);
     options.raster.mode.qualityCode = 5;  // CMYKcm, two bits per pixel
     int rounds = 3;
+    const char* streamPath = nullptr;
     RenderColorOptions colorOptions;
     RenderColorOptionsInit(&colorOptions);
     for (int i = 2; i + 1 < argc; i += 2) {
@@ -79,6 +88,8 @@ int main(int argc, char** argv) {
             colorOptions.outputProfile = value;
         else if (flag == "--rendering-intent")
             colorOptions.intent = std::atoi(value);
+        else if (flag == "--stream")
+            streamPath = value;
         else if (flag == "--rounds")
             rounds = std::atoi(value);
         else if (flag == "--halftone")
@@ -109,12 +120,19 @@ int main(int argc, char** argv) {
     std::vector<std::uint8_t> line(static_cast<std::size_t>(pam.width) *
                                    static_cast<std::size_t>(pam.depth));
     double best = 1e30;
-    std::uint64_t bytes = 0;
+    Sink sink;
     for (int round = 0; round < rounds; ++round) {
         std::fseek(file, pam.dataOffset, SEEK_SET);
-        bytes = 0;
+        sink.bytes = 0;
+        if (streamPath != nullptr && round == rounds - 1) {
+            sink.stream = std::fopen(streamPath, "wb");
+            if (sink.stream == nullptr) {
+                std::fprintf(stderr, "%s: cannot write\n", streamPath);
+                return 1;
+            }
+        }
         options.write = CountBytes;
-        options.writeContext = &bytes;
+        options.writeContext = &sink;
         const auto started = std::chrono::steady_clock::now();
         RenderJob* job = nullptr;
         int status = RenderJobOpen(&options, &job);
@@ -134,6 +152,11 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "render failed: %s %s\n", RenderStatusText(status), error.c_str());
             return 1;
         }
+        if (sink.stream != nullptr && std::fclose(sink.stream) != 0) {
+            std::fprintf(stderr, "%s: cannot write\n", streamPath);
+            return 1;
+        }
+        sink.stream = nullptr;
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         best = seconds < best ? seconds : best;
@@ -145,9 +168,12 @@ int main(int argc, char** argv) {
     getrusage(RUSAGE_SELF, &usage);
     std::printf(
         "%dx%d depth %d%s: render+module %.3f s (best of %d), %.0f megapixels/s, stream %.2f MB, "
-        "peak memory %.1f MB\n",
+        "peak memory %.1f MB, CPU %.3f s a round\n",
         pam.width, pam.height, pam.depth, profiled ? " through the profile" : "", best, rounds,
-        static_cast<double>(pam.width) * pam.height / best / 1e6, bytes / 1e6,
-        usage.ru_maxrss / 1024.0);
+        static_cast<double>(pam.width) * pam.height / best / 1e6, sink.bytes / 1e6,
+        usage.ru_maxrss / 1024.0,
+        (static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6) /
+            rounds);
     return 0;
 }
