@@ -293,7 +293,8 @@ void DiffuseRunOf(const std::uint16_t* source, const std::uint16_t* table, int x
 void ClearOutside(std::int32_t* row, int first, int end, int keepFirst, int keepEnd) {
     const int before = end < keepFirst ? end : keepFirst;
     if (before > first)
-        std::memset(row + first, 0, sizeof(std::int32_t) * static_cast<std::size_t>(before - first));
+        std::memset(row + first, 0,
+                    sizeof(std::int32_t) * static_cast<std::size_t>(before - first));
     const int after = first > keepEnd ? first : keepEnd;
     if (end > after)
         std::memset(row + after, 0, sizeof(std::int32_t) * static_cast<std::size_t>(end - after));

@@ -35,7 +35,10 @@ struct RenderRaster {
     std::vector<std::uint8_t> printed[RENDER_MAX_PLANES];
     InkedRange printedRange[RENDER_MAX_PLANES];
     int avoids[RENDER_MAX_PLANES];
-    std::vector<std::uint8_t> lines[RENDER_MAX_PLANES];  // per plane, a batch's packed lines
+    // Per plane, two batches' packed lines: a batch's bands stay valid through the next
+    // batch, so that the job can hand one batch to the module while the next is halftoned.
+    std::vector<std::uint8_t> lines[RENDER_MAX_PLANES];
+    int lineSet = 0;  // which of the two the next batch fills
     std::size_t lineBytes[RENDER_MAX_PLANES] = {};
     inkrow::render::DiffusionState diffusion[RENDER_MAX_PLANES];
     ~RenderRaster() { inkrow::render::StopWorkerPool(&pool); }
@@ -175,8 +178,9 @@ void HalftonePlanes(void* context, int share) {
                 for (int x = range.first; x < range.end; ++x)
                     levels[x] = plane.levelValues[levels[x]];
             }
-            std::uint8_t* line =
-                raster->lines[i].data() + static_cast<std::size_t>(j) * raster->lineBytes[i];
+            std::uint8_t* line = raster->lines[i].data() +
+                                 static_cast<std::size_t>(raster->lineSet * kRenderBatchLines + j) *
+                                     raster->lineBytes[i];
             inkrow::render::PackLevels(levels, range.first, range.end, width, plane.bitsPerPixel,
                                        line);
             std::memset(levels + range.first, 0, static_cast<std::size_t>(range.end - range.first));
@@ -226,7 +230,7 @@ int RenderRasterOpen(const RenderRasterOptions* options, RenderRaster** raster) 
         made->printed[i].assign(width, 0);
         made->lineBytes[i] =
             (width * static_cast<std::size_t>(mode.planes[i].bitsPerPixel) + 7) / 8;
-        made->lines[i].assign(made->lineBytes[i] * kRenderBatchLines, 0);
+        made->lines[i].assign(made->lineBytes[i] * 2 * kRenderBatchLines, 0);
         inkrow::render::ResetDiffusion(&made->diffusion[i], options->width);
     }
     ShareOutPlanes(made, inkrow::render::ChooseThreadCount(options->threads));
@@ -270,7 +274,7 @@ int RenderRasterLine(RenderRaster* raster, const uint8_t* pixels, size_t length,
 }  // extern "C"
 
 int RenderRasterLines(RenderRaster* raster, const std::uint8_t* pixels, int count,
-                      RasterBand* bands, int* inked) {
+                      RasterBand* bands, int* inked, BatchAsideFn aside, void* asideContext) {
     if (count < 1 || count > kRenderBatchLines) return RENDER_BAD_ARGUMENT;
     BatchWork work;
     work.raster = raster;
@@ -281,12 +285,13 @@ int RenderRasterLines(RenderRaster* raster, const std::uint8_t* pixels, int coun
     std::memset(bands, 0, sizeof *bands * static_cast<std::size_t>(count));
     for (int j = 0; j < count; ++j)
         bands[j].lineNumber = raster->lineNumber + j;
-    inkrow::render::RunShares(&raster->pool, HalftonePlanes, &work);
+    inkrow::render::RunShares(&raster->pool, HalftonePlanes, &work, aside, asideContext);
     for (int j = 0; j < count; ++j) {
         inked[j] = 0;
         for (int share = 0; share < raster->shares; ++share)
             inked[j] |= work.anyInk[share][j];
     }
     raster->lineNumber += count;
+    raster->lineSet ^= 1;
     return RENDER_OK;
 }
