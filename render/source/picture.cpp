@@ -82,6 +82,18 @@ Placement PlacePicture(int pictureWidth, int pictureHeight, int pageWidth, int p
     return placement;
 }
 
+int ChooseDecodeEighths(int width, int height, int placedWidth, int placedHeight) {
+    const auto reduced = [](int side, int eighths) {
+        return (static_cast<long long>(side) * eighths + 7) / 8;
+    };
+    int eighths = 8;
+    while (eighths > 1 && reduced(width, eighths - 1) >= placedWidth &&
+           reduced(height, eighths - 1) >= placedHeight)
+        --eighths;
+    // Between one half and the whole, reducing saves little and costs a second resampling.
+    return eighths > 4 ? 8 : eighths;
+}
+
 namespace {
 
 class PictureReader final : public Reader {
