@@ -250,19 +250,21 @@ void DiffuseRun(const std::uint16_t* __restrict source, const std::uint16_t* __r
         // Between two levels, on the lighter side: within 1 .. kInkFull / 2 - 1.
         if (incoming == 0 && static_cast<unsigned>(within - 1) < unsigned{kInkFull / 2 - 1})
             incoming = noise;
-        const int value = scaled + incoming + ahead;
         // Where the partner ink printed, a raised threshold sends this dot elsewhere.
         int bias = (noise * w.strength) >> 8;
         if constexpr (Avoids) bias += avoid[x] != 0 ? kAvoidBias : 0;
-        const int rounded = value + kInkFull / 2 + bias;
+        // Everything but the error from the pixel before is summed first, so that the
+        // chain from one pixel's error to the next is an add, a mask, a subtraction and
+        // the multiply.
+        const int offset = kInkFull / 2 + bias;
+        const int rounded = (scaled + incoming + offset) + ahead;
         int level = rounded >> kInkBits;
         // The error is what rounding dropped, less the rounding's offsets; only a level
-        // past the ends needs working out from the value (this keeps the chain from one
-        // pixel's error to the next short).
-        int error = (rounded & (kInkFull - 1)) - kInkFull / 2 - bias;
+        // past the ends needs working out from the value.
+        int error = (rounded & (kInkFull - 1)) - offset;
         if (static_cast<unsigned>(level) > static_cast<unsigned>(top)) [[unlikely]] {
             level = level < 0 ? 0 : top;
-            error = value - (level << kInkBits);
+            error = rounded - offset - (level << kInkBits);
         }
         levels[x] = static_cast<std::uint8_t>(level);
         ahead = (error * w.ahead) >> 8;
