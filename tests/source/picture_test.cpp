@@ -387,6 +387,21 @@ TEST(PictureScaling, PlacesOnPaperWithMargins) {
         }
     }
 
+    // A picture of the page's width is not scaled: its rows are copied exactly, between
+    // white bands.
+    std::vector<unsigned> ramp;
+    for (unsigned i = 0; i < 8 * 4; ++i)
+        ramp.push_back(i * 7 + 3);
+    const ReadResult exact = ReadPng(dir, Recipe(8, 4, PNG_COLOR_TYPE_GRAY, 8, ramp), 8, 8);
+    ASSERT_EQ(exact.pages.size(), 1u) << exact.error;
+    for (int y = 0; y < 8; ++y) {
+        for (int x = 0; x < 8; ++x) {
+            const unsigned expected =
+                y >= 2 && y < 6 ? ramp[static_cast<std::size_t>((y - 2) * 8 + x)] : 255;
+            EXPECT_EQ(PixelAt(exact, 0, x, y)[0], expected) << x << "," << y;
+        }
+    }
+
     // CMYK paper has no ink: the margins are 0 in every channel.
     Bytes ink;
     for (int i = 0; i < 8 * 8; ++i)
