@@ -35,6 +35,7 @@ struct RenderRaster {
     std::vector<std::uint8_t> printed[RENDER_MAX_PLANES];
     InkedRange printedRange[RENDER_MAX_PLANES];
     int avoids[RENDER_MAX_PLANES];
+    bool avoided[RENDER_MAX_PLANES] = {};  // some plane avoids this one: keep what it printed
     // Per plane, two batches' packed lines: a batch's bands stay valid through the next
     // batch, so that the job can hand one batch to the module while the next is halftoned.
     std::vector<std::uint8_t> lines[RENDER_MAX_PLANES];
@@ -148,8 +149,9 @@ void HalftonePlanes(void* context, int share) {
         for (int i = 0; i < raster->mode.planeCount; ++i) {
             if (raster->shareOf[i] != share) continue;
             // What the plane printed on the line before is no longer wanted.
+            const bool keeps = raster->avoided[i];
             InkedRange& kept = raster->printedRange[i];
-            if (kept.end > kept.first)
+            if (keeps && kept.end > kept.first)
                 std::memset(raster->printed[i].data() + kept.first, 0,
                             static_cast<std::size_t>(kept.end - kept.first));
             kept = InkedRange{};
@@ -171,9 +173,11 @@ void HalftonePlanes(void* context, int share) {
                 // No ink: pixels stays null, start == end. Levels may hold zeros only.
                 continue;
             }
-            std::memcpy(raster->printed[i].data() + range.first, levels + range.first,
-                        static_cast<std::size_t>(range.end - range.first));
-            kept = range;
+            if (keeps) {
+                std::memcpy(raster->printed[i].data() + range.first, levels + range.first,
+                            static_cast<std::size_t>(range.end - range.first));
+                kept = range;
+            }
             if (plane.split != 0) {
                 for (int x = range.first; x < range.end; ++x)
                     levels[x] = plane.levelValues[levels[x]];
@@ -226,6 +230,7 @@ int RenderRasterOpen(const RenderRasterOptions* options, RenderRaster** raster) 
         if (ink == 'c' || ink == 'm' || ink == 'k') {
             for (int d = 0; d < i; ++d)
                 if (mode.planes[d].ink == ink - 'a' + 'A') made->avoids[i] = d;
+            if (made->avoids[i] >= 0) made->avoided[made->avoids[i]] = true;
         }
         made->printed[i].assign(width, 0);
         made->lineBytes[i] =
