@@ -7,6 +7,8 @@
 //   bench_render_page PAGE.pam [--quality Q] [--media M] [--resolution R]
 //                     [--halftone diffusion|ordered] [--threads T] [--rounds N]
 //                     [--icc-profile FILE] [--rendering-intent 0..3] [--calibration FILE.cal]
+//                     [--stream FILE]
+// --stream writes the last round's stream to FILE, to compare builds and thread counts.
 // With a profile or a calibration, the colour transform is built once before the rounds,
 // as a job does, and its pages (RGB and gray) go through it instead of the formula.
 #include <sys/resource.h>
@@ -50,8 +52,15 @@ double CpuSeconds() {
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
-int CountBytes(void* context, const std::uint8_t*, std::size_t length) {
-    *static_cast<std::uint64_t*>(context) += length;
+struct Sink {
+    std::uint64_t bytes = 0;
+    std::FILE* stream = nullptr;  // the stream's copy, or null
+};
+
+int CountBytes(void* context, const std::uint8_t* data, std::size_t length) {
+    auto* sink = static_cast<Sink*>(context);
+    sink->bytes += length;
+    if (sink->stream != nullptr && std::fwrite(data, 1, length, sink->stream) != length) return 1;
     return 0;
 }
 
@@ -62,7 +71,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr,
                      "usage: %s PAGE.pam [--quality Q] [--media M] [--resolution R] "
                      "[--halftone diffusion|ordered] [--threads T] [--rounds N] "
-                     "[--icc-profile FILE] [--rendering-intent 0..3] [--calibration FILE.cal]\n",
+                     "[--icc-profile FILE] [--rendering-intent 0..3] [--calibration FILE.cal] "
+                     "[--stream FILE]\n",
                      argv[0]);
         return 2;
     }
@@ -70,6 +80,7 @@ int main(int argc, char** argv) {
     RenderJobOptionsInit(&options);
     options.raster.mode.qualityCode = 5;  // CMYKcm, two bits per pixel
     int rounds = 3;
+    const char* streamPath = nullptr;
     RenderColorOptions colorOptions;
     RenderColorOptionsInit(&colorOptions);
     for (int i = 2; i + 1 < argc; i += 2) {
@@ -89,6 +100,8 @@ int main(int argc, char** argv) {
             colorOptions.calibration = value;
         else if (flag == "--rendering-intent")
             colorOptions.intent = std::atoi(value);
+        else if (flag == "--stream")
+            streamPath = value;
         else if (flag == "--rounds")
             rounds = std::atoi(value);
         else if (flag == "--halftone")
@@ -120,12 +133,19 @@ int main(int argc, char** argv) {
                                    static_cast<std::size_t>(pam.depth));
     double best = 1e30;
     double bestCpu = 1e30;
-    std::uint64_t bytes = 0;
+    Sink sink;
     for (int round = 0; round < rounds; ++round) {
         std::fseek(file, pam.dataOffset, SEEK_SET);
-        bytes = 0;
+        sink.bytes = 0;
+        if (streamPath != nullptr && round == rounds - 1) {
+            sink.stream = std::fopen(streamPath, "wb");
+            if (sink.stream == nullptr) {
+                std::fprintf(stderr, "%s: cannot write\n", streamPath);
+                return 1;
+            }
+        }
         options.write = CountBytes;
-        options.writeContext = &bytes;
+        options.writeContext = &sink;
         const auto started = std::chrono::steady_clock::now();
         const double cpuStarted = CpuSeconds();
         RenderJob* job = nullptr;
@@ -146,6 +166,11 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "render failed: %s %s\n", RenderStatusText(status), error.c_str());
             return 1;
         }
+        if (sink.stream != nullptr && std::fclose(sink.stream) != 0) {
+            std::fprintf(stderr, "%s: cannot write\n", streamPath);
+            return 1;
+        }
+        sink.stream = nullptr;
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         best = seconds < best ? seconds : best;
@@ -161,7 +186,7 @@ int main(int argc, char** argv) {
         "%dx%d depth %d%s: render+module %.3f s (best of %d), %.0f megapixels/s, stream %.2f MB, "
         "CPU %.3f s, peak memory %.1f MB\n",
         pam.width, pam.height, pam.depth, profiled ? " colour-managed" : "", best, rounds,
-        static_cast<double>(pam.width) * pam.height / best / 1e6, bytes / 1e6, bestCpu,
+        static_cast<double>(pam.width) * pam.height / best / 1e6, sink.bytes / 1e6, bestCpu,
         usage.ru_maxrss / 1024.0);
     return 0;
 }

@@ -143,9 +143,12 @@ InkedRange TrimToInk(const std::uint8_t* levels, int first, int end) {
 // breaks up the remaining regular structures (strings of dots in the highlights, mazes
 // in the quarter tones) and fades to nothing at the middle, where it would only add
 // grain.
-struct DiffusionWeights {
-    std::int32_t ahead, behindBelow, below, aheadBelow, strength;
+// Sixteen bytes, so that a fraction's entry sits at its 12-bit fraction with the low four
+// bits cleared.
+struct alignas(16) DiffusionWeights {
+    std::int16_t ahead, behindBelow, below, aheadBelow, strength;
 };
+static_assert(sizeof(DiffusionWeights) == 16);
 
 struct KeyWeights {
     int index;
@@ -167,8 +170,9 @@ constexpr KeyWeights kKeyWeights[] = {
     {127, 7, 3, 5, 1, 0.00},
 };
 
+// Indexed by the fraction itself (0 .. 255): mirrored here once rather than per pixel.
 struct WeightTable {
-    DiffusionWeights at[128];
+    DiffusionWeights at[256];
 };
 
 constexpr WeightTable MakeWeightTable() {
@@ -184,15 +188,21 @@ constexpr WeightTable MakeWeightTable() {
         const double sb = b.ahead + b.behindBelow + b.below + b.aheadBelow;
         const auto mix = [&](double x, double y) { return (1 - t) * x / sa + t * y / sb; };
         DiffusionWeights& w = table.at[i];
-        w.ahead = static_cast<std::int32_t>(mix(a.ahead, b.ahead) * 256 + 0.5);
-        w.behindBelow = static_cast<std::int32_t>(mix(a.behindBelow, b.behindBelow) * 256 + 0.5);
-        w.below = static_cast<std::int32_t>(mix(a.below, b.below) * 256 + 0.5);
-        w.aheadBelow = 256 - w.ahead - w.behindBelow - w.below;
-        if (w.aheadBelow < 0) {
-            w.below += w.aheadBelow;
-            w.aheadBelow = 0;
+        const auto ahead = static_cast<std::int32_t>(mix(a.ahead, b.ahead) * 256 + 0.5);
+        const auto behindBelow =
+            static_cast<std::int32_t>(mix(a.behindBelow, b.behindBelow) * 256 + 0.5);
+        std::int32_t below = static_cast<std::int32_t>(mix(a.below, b.below) * 256 + 0.5);
+        std::int32_t aheadBelow = 256 - ahead - behindBelow - below;
+        if (aheadBelow < 0) {
+            below += aheadBelow;
+            aheadBelow = 0;
         }
-        w.strength = static_cast<std::int32_t>(((1 - t) * a.strength + t * b.strength) * 256 + 0.5);
+        w.ahead = static_cast<std::int16_t>(ahead);
+        w.behindBelow = static_cast<std::int16_t>(behindBelow);
+        w.below = static_cast<std::int16_t>(below);
+        w.aheadBelow = static_cast<std::int16_t>(aheadBelow);
+        w.strength = static_cast<std::int16_t>(((1 - t) * a.strength + t * b.strength) * 256 + 0.5);
+        table.at[255 - i] = w;
     }
     return table;
 }
@@ -212,14 +222,16 @@ constexpr int kAvoidBias = kInkFull / 4;
 // first highlight dot. Such a pixel (between two levels, on the lighter side) takes the
 // blue-noise matrix's value as that error instead, zero on average, so that the region's
 // first dots fall at once and evenly spread.
-template <int Step>
-void DiffuseRun(const std::uint16_t* source, const std::uint16_t* table, int x, int count, int top,
-                const std::int32_t* errors, std::int32_t* below, const std::uint16_t* thresholds,
-                int shift, const std::uint8_t* avoid, std::uint8_t* levels) {
+template <int Step, bool Avoids>
+void DiffuseRun(const std::uint16_t* __restrict source, const std::uint16_t* __restrict table,
+                int x, int count, int top, const std::int32_t* __restrict errors,
+                std::int32_t* __restrict below, const std::int32_t* __restrict noiseRow,
+                const std::uint8_t* __restrict avoid, std::uint8_t* __restrict levels) {
     int ahead = 0;       // for pixel x, from the pixel before it
     int belowHere = 0;   // row below, at x so far
     int belowAfter = 0;  // row below, at x - Step so far
-    for (; count > 0; --count, x += Step) {
+    const int stop = x + count * Step;
+    for (; x != stop; x += Step) {
         const int amount = table[source[x]];
         if (amount == 0) {
             // No ink asked, none printed, and no error passed on; such pixels are common
@@ -231,24 +243,28 @@ void DiffuseRun(const std::uint16_t* source, const std::uint16_t* table, int x, 
             continue;
         }
         const int scaled = amount * top;
-        const int fraction = (scaled & (kInkFull - 1)) >> (kInkBits - 8);  // 0 .. 255
-        const DiffusionWeights& w = kWeights.at[fraction < 128 ? fraction : 255 - fraction];
-        const int noise = thresholds[(x + shift) & kMask] - kInkFull / 2;
+        const int within = scaled & (kInkFull - 1);
+        const DiffusionWeights& w = kWeights.at[within >> (kInkBits - 8)];
+        const int noise = noiseRow[x & kMask];
         int incoming = errors[x + 1];
-        if (incoming == 0 && (scaled & (kInkFull - 1)) != 0 && fraction < 128) incoming = noise;
-        const int value = scaled + incoming + ahead;
+        // Between two levels, on the lighter side: within 1 .. kInkFull / 2 - 1.
+        if (incoming == 0 && static_cast<unsigned>(within - 1) < unsigned{kInkFull / 2 - 1})
+            incoming = noise;
         // Where the partner ink printed, a raised threshold sends this dot elsewhere.
-        const int bias =
-            ((noise * w.strength) >> 8) + (avoid != nullptr && avoid[x] != 0 ? kAvoidBias : 0);
-        const int rounded = value + kInkFull / 2 + bias;
+        int bias = (noise * w.strength) >> 8;
+        if constexpr (Avoids) bias += avoid[x] != 0 ? kAvoidBias : 0;
+        // Everything but the error from the pixel before is summed first, so that the
+        // chain from one pixel's error to the next is an add, a mask, a subtraction and
+        // the multiply.
+        const int offset = kInkFull / 2 + bias;
+        const int rounded = (scaled + incoming + offset) + ahead;
         int level = rounded >> kInkBits;
         // The error is what rounding dropped, less the rounding's offsets; only a level
-        // past the ends needs working out from the value (this keeps the chain from one
-        // pixel's error to the next short).
-        int error = (rounded & (kInkFull - 1)) - kInkFull / 2 - bias;
-        if (level < 0 || level > top) [[unlikely]] {
+        // past the ends needs working out from the value.
+        int error = (rounded & (kInkFull - 1)) - offset;
+        if (static_cast<unsigned>(level) > static_cast<unsigned>(top)) [[unlikely]] {
             level = level < 0 ? 0 : top;
-            error = value - (level << kInkBits);
+            error = rounded - offset - (level << kInkBits);
         }
         levels[x] = static_cast<std::uint8_t>(level);
         ahead = (error * w.ahead) >> 8;
@@ -263,6 +279,29 @@ void DiffuseRun(const std::uint16_t* source, const std::uint16_t* table, int x, 
     below[x + 1] = belowHere;
 }
 
+template <int Step>
+void DiffuseRunOf(const std::uint16_t* source, const std::uint16_t* table, int x, int count,
+                  int top, const std::int32_t* errors, std::int32_t* below,
+                  const std::int32_t* noiseRow, const std::uint8_t* avoid, std::uint8_t* levels) {
+    if (avoid != nullptr)
+        DiffuseRun<Step, true>(source, table, x, count, top, errors, below, noiseRow, avoid,
+                               levels);
+    else
+        DiffuseRun<Step, false>(source, table, x, count, top, errors, below, noiseRow, nullptr,
+                                levels);
+}
+
+// Zeroes the cells of [first, end) that lie outside [keepFirst, keepEnd).
+void ClearOutside(std::int32_t* row, int first, int end, int keepFirst, int keepEnd) {
+    const int before = end < keepFirst ? end : keepFirst;
+    if (before > first)
+        std::memset(row + first, 0,
+                    sizeof(std::int32_t) * static_cast<std::size_t>(before - first));
+    const int after = first > keepEnd ? first : keepEnd;
+    if (end > after)
+        std::memset(row + after, 0, sizeof(std::int32_t) * static_cast<std::size_t>(end - after));
+}
+
 }  // namespace
 
 InkedRange DiffuseLine(DiffusionState* state, const std::uint16_t* source,
@@ -272,20 +311,26 @@ InkedRange DiffuseLine(DiffusionState* state, const std::uint16_t* source,
     const int later = now ^ 1;
     const std::int32_t* errors = state->rows[now].data();
     std::int32_t* below = state->rows[later].data();
-    // The row for the next line still holds what the line before this one left there.
-    if (state->dirtyEnd[later] > state->dirtyFirst[later])
-        std::memset(below + state->dirtyFirst[later], 0,
-                    sizeof(std::int32_t) * static_cast<std::size_t>(state->dirtyEnd[later] -
-                                                                    state->dirtyFirst[later]));
-    const std::uint16_t* thresholds = ThresholdRow(y, matrixOffset);
-    const int shift = matrixOffset & kMask;
+    // The row for the next line still holds what the line before this one left there. The
+    // run below writes every cell from first to end + 1, so only the rest needs clearing.
+    if (end > first)
+        ClearOutside(below, state->dirtyFirst[later], state->dirtyEnd[later], first, end + 2);
+    else
+        ClearOutside(below, state->dirtyFirst[later], state->dirtyEnd[later], 0, 0);
     if (end > first) {
+        // The matrix's row for this line, turned by the plane's column offset, as noise
+        // around zero: read at x & kMask.
+        const std::uint16_t* thresholds = ThresholdRow(y, matrixOffset);
+        const int shift = matrixOffset & kMask;
+        std::int32_t noiseRow[kMatrixSize];
+        for (int i = 0; i < kMatrixSize; ++i)
+            noiseRow[i] = thresholds[(i + shift) & kMask] - kInkFull / 2;
         if ((y & 1) == 0)
-            DiffuseRun<1>(source, table, first, end - first, levelCount - 1, errors, below,
-                          thresholds, shift, avoid, levels);
+            DiffuseRunOf<1>(source, table, first, end - first, levelCount - 1, errors, below,
+                            noiseRow, avoid, levels);
         else
-            DiffuseRun<-1>(source, table, end - 1, end - first, levelCount - 1, errors, below,
-                           thresholds, shift, avoid, levels);
+            DiffuseRunOf<-1>(source, table, end - 1, end - first, levelCount - 1, errors, below,
+                             noiseRow, avoid, levels);
         // Cells first - 1 .. end + 1 of the row below (stored at index + 1) now hold errors.
         state->dirtyFirst[later] = first;
         state->dirtyEnd[later] = end + 2;

@@ -3,8 +3,11 @@
 // checks only the final RenderJobClose still learns that its stream is not whole.
 //
 // Lines are gathered into batches (raster_batch.h) and rendered a batch at a time, so
-// that the raster's threads meet once a batch; a failure of the module or the write
-// callback is reported by the call that sent the batch (a later line, or the page's end).
+// that the raster's threads meet once a batch. The module and the write callback get a
+// batch while the raster halftones the next one: the module's calls are serial, and this
+// way they take the caller's thread while the raster's other threads are still at their
+// share. A failure of the module or the write callback is reported by the call during
+// which it happened (a later line, or the page's end).
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
@@ -22,14 +25,18 @@ struct RenderJob {
     RenderRaster* raster = nullptr;
     OutputHandle handle = nullptr;
     bool pageOpen = false;
-    int status = RENDER_OK;  // the first failure; the job refuses all but closing after it
-    int page = 0;            // pages started
-    std::int32_t lines = 0;  // lines of the open page so far
-    std::int32_t sent = 0;   // of them, lines rendered and handed to the module
+    int status = RENDER_OK;     // the first failure; the job refuses all but closing after it
+    int page = 0;               // pages started
+    std::int32_t lines = 0;     // lines of the open page so far
+    std::int32_t rendered = 0;  // of them, lines rendered
+    std::int32_t sent = 0;      // of those, lines handed to the module
     std::size_t lineLength = 0;
-    std::vector<std::uint8_t> batch;  // lines sent .. lines - 1, one after the other
-    RasterBand bands[kRenderBatchLines];
-    int inked[kRenderBatchLines];
+    std::vector<std::uint8_t> batch;  // lines rendered .. lines - 1, one after the other
+    // Two batches' bands: lines sent .. rendered - 1 in set `pendingSet`, the next batch
+    // in the other.
+    RasterBand bands[2][kRenderBatchLines];
+    int inked[2][kRenderBatchLines];
+    int pendingSet = 1;
     std::uint64_t bytes = 0;  // handed to the callback
     std::string error;
 };
@@ -80,19 +87,16 @@ bool FormFeedJob(const RenderJob* job) {
     return job->options.raster.mode.formFeed == 1;
 }
 
-// Renders the gathered lines and hands them to the module. A blank line need not reach
-// it: the rows it skips are counted from the next line's number. The first line always
-// goes, so every page has its header.
-int SendBatch(RenderJob* job) {
-    const int count = job->lines - job->sent;
-    if (count == 0) return RENDER_OK;
-    const int status =
-        RenderRasterLines(job->raster, job->batch.data(), count, job->bands, job->inked);
-    if (status != RENDER_OK) return Fail(job, status, "%s", RenderStatusText(status));
+// Hands the rendered lines not yet sent to the module. A blank line need not reach it:
+// the rows it skips are counted from the next line's number. The first line always goes,
+// so every page has its header.
+int SendRendered(RenderJob* job) {
+    const int count = job->rendered - job->sent;
+    const int set = job->pendingSet;
     for (int j = 0; j < count; ++j) {
-        if (job->inked[j] != 0 || job->sent == 0) {
+        if (job->inked[set][j] != 0 || job->sent == 0) {
             void* list = nullptr;
-            const int16_t code = OutputProduceTwo(&job->handle, &job->bands[j], &list);
+            const int16_t code = OutputProduceTwo(&job->handle, &job->bands[set][j], &list);
             const int sent = SendAndComplete(job, "OutputProduceTwo", code, list);
             if (sent != RENDER_OK) return sent;
         }
@@ -101,8 +105,30 @@ int SendBatch(RenderJob* job) {
     return RENDER_OK;
 }
 
+// On the caller's thread while the raster halftones the next batch; a failure stays in
+// the job's status.
+void SendRenderedAside(void* context) {
+    auto* job = static_cast<RenderJob*>(context);
+    if (job->status == RENDER_OK) SendRendered(job);
+}
+
+// Renders the gathered lines, handing the batch before them to the module meanwhile.
+int RenderGathered(RenderJob* job) {
+    const int count = job->lines - job->rendered;
+    if (count == 0) return RENDER_OK;
+    const int set = job->pendingSet ^ 1;
+    const int status = RenderRasterLines(job->raster, job->batch.data(), count, job->bands[set],
+                                         job->inked[set], SendRenderedAside, job);
+    if (status != RENDER_OK) return Fail(job, status, "%s", RenderStatusText(status));
+    if (job->status != RENDER_OK) return job->status;
+    job->rendered += count;
+    job->pendingSet = set;
+    return RENDER_OK;
+}
+
 int EndOpenPage(RenderJob* job) {
-    const int sent = SendBatch(job);
+    int sent = RenderGathered(job);
+    if (sent == RENDER_OK) sent = SendRendered(job);
     job->pageOpen = false;
     if (sent != RENDER_OK) return sent;
     void* list = nullptr;
@@ -187,6 +213,7 @@ int RenderJobStartPage(RenderJob* job) {
     params.keepColor = static_cast<int16_t>(mode.keepColor);
     ++job->page;
     job->lines = 0;
+    job->rendered = 0;
     job->sent = 0;
     const int16_t code = OutputInitPart(&job->handle, &params);
     if (code != OUTPUT_OK) return Refused(job, "OutputInitPart", code);
@@ -202,10 +229,10 @@ int RenderJobWriteLine(RenderJob* job, const uint8_t* pixels, size_t length) {
     if (length != job->lineLength)
         return Fail(job, RENDER_BAD_LINE, "line %" PRId32 " of page %d has %zu bytes, not %zu",
                     job->lines, job->page, length, job->lineLength);
-    std::memcpy(job->batch.data() + static_cast<std::size_t>(job->lines - job->sent) * length,
+    std::memcpy(job->batch.data() + static_cast<std::size_t>(job->lines - job->rendered) * length,
                 pixels, length);
     ++job->lines;
-    if (job->lines - job->sent == kRenderBatchLines) return SendBatch(job);
+    if (job->lines - job->rendered == kRenderBatchLines) return RenderGathered(job);
     return RENDER_OK;
 }
 

@@ -35,7 +35,11 @@ struct RenderRaster {
     std::vector<std::uint8_t> printed[RENDER_MAX_PLANES];
     InkedRange printedRange[RENDER_MAX_PLANES];
     int avoids[RENDER_MAX_PLANES];
-    std::vector<std::uint8_t> lines[RENDER_MAX_PLANES];  // per plane, a batch's packed lines
+    bool avoided[RENDER_MAX_PLANES] = {};  // some plane avoids this one: keep what it printed
+    // Per plane, two batches' packed lines: a batch's bands stay valid through the next
+    // batch, so that the job can hand one batch to the module while the next is halftoned.
+    std::vector<std::uint8_t> lines[RENDER_MAX_PLANES];
+    int lineSet = 0;  // which of the two the next batch fills
     std::size_t lineBytes[RENDER_MAX_PLANES] = {};
     inkrow::render::DiffusionState diffusion[RENDER_MAX_PLANES];
     ~RenderRaster() { inkrow::render::StopWorkerPool(&pool); }
@@ -145,8 +149,9 @@ void HalftonePlanes(void* context, int share) {
         for (int i = 0; i < raster->mode.planeCount; ++i) {
             if (raster->shareOf[i] != share) continue;
             // What the plane printed on the line before is no longer wanted.
+            const bool keeps = raster->avoided[i];
             InkedRange& kept = raster->printedRange[i];
-            if (kept.end > kept.first)
+            if (keeps && kept.end > kept.first)
                 std::memset(raster->printed[i].data() + kept.first, 0,
                             static_cast<std::size_t>(kept.end - kept.first));
             kept = InkedRange{};
@@ -168,15 +173,18 @@ void HalftonePlanes(void* context, int share) {
                 // No ink: pixels stays null, start == end. Levels may hold zeros only.
                 continue;
             }
-            std::memcpy(raster->printed[i].data() + range.first, levels + range.first,
-                        static_cast<std::size_t>(range.end - range.first));
-            kept = range;
+            if (keeps) {
+                std::memcpy(raster->printed[i].data() + range.first, levels + range.first,
+                            static_cast<std::size_t>(range.end - range.first));
+                kept = range;
+            }
             if (plane.split != 0) {
                 for (int x = range.first; x < range.end; ++x)
                     levels[x] = plane.levelValues[levels[x]];
             }
-            std::uint8_t* line =
-                raster->lines[i].data() + static_cast<std::size_t>(j) * raster->lineBytes[i];
+            std::uint8_t* line = raster->lines[i].data() +
+                                 static_cast<std::size_t>(raster->lineSet * kRenderBatchLines + j) *
+                                     raster->lineBytes[i];
             inkrow::render::PackLevels(levels, range.first, range.end, width, plane.bitsPerPixel,
                                        line);
             std::memset(levels + range.first, 0, static_cast<std::size_t>(range.end - range.first));
@@ -222,11 +230,12 @@ int RenderRasterOpen(const RenderRasterOptions* options, RenderRaster** raster) 
         if (ink == 'c' || ink == 'm' || ink == 'k') {
             for (int d = 0; d < i; ++d)
                 if (mode.planes[d].ink == ink - 'a' + 'A') made->avoids[i] = d;
+            if (made->avoids[i] >= 0) made->avoided[made->avoids[i]] = true;
         }
         made->printed[i].assign(width, 0);
         made->lineBytes[i] =
             (width * static_cast<std::size_t>(mode.planes[i].bitsPerPixel) + 7) / 8;
-        made->lines[i].assign(made->lineBytes[i] * kRenderBatchLines, 0);
+        made->lines[i].assign(made->lineBytes[i] * 2 * kRenderBatchLines, 0);
         inkrow::render::ResetDiffusion(&made->diffusion[i], options->width);
     }
     ShareOutPlanes(made, inkrow::render::ChooseThreadCount(options->threads));
@@ -270,7 +279,7 @@ int RenderRasterLine(RenderRaster* raster, const uint8_t* pixels, size_t length,
 }  // extern "C"
 
 int RenderRasterLines(RenderRaster* raster, const std::uint8_t* pixels, int count,
-                      RasterBand* bands, int* inked) {
+                      RasterBand* bands, int* inked, BatchAsideFn aside, void* asideContext) {
     if (count < 1 || count > kRenderBatchLines) return RENDER_BAD_ARGUMENT;
     BatchWork work;
     work.raster = raster;
@@ -281,12 +290,13 @@ int RenderRasterLines(RenderRaster* raster, const std::uint8_t* pixels, int coun
     std::memset(bands, 0, sizeof *bands * static_cast<std::size_t>(count));
     for (int j = 0; j < count; ++j)
         bands[j].lineNumber = raster->lineNumber + j;
-    inkrow::render::RunShares(&raster->pool, HalftonePlanes, &work);
+    inkrow::render::RunShares(&raster->pool, HalftonePlanes, &work, aside, asideContext);
     for (int j = 0; j < count; ++j) {
         inked[j] = 0;
         for (int share = 0; share < raster->shares; ++share)
             inked[j] |= work.anyInk[share][j];
     }
     raster->lineNumber += count;
+    raster->lineSet ^= 1;
     return RENDER_OK;
 }

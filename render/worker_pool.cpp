@@ -69,10 +69,11 @@ bool StartWorkerPool(WorkerPool* pool, int count) {
     return true;
 }
 
-void RunShares(WorkerPool* pool, ShareFn work, void* context) {
+void RunShares(WorkerPool* pool, ShareFn work, void* context, AsideFn aside, void* asideContext) {
     const int helpers = static_cast<int>(pool->threads.size());
     if (helpers == 0) {
         work(context, 0);
+        if (aside != nullptr) aside(asideContext);
         return;
     }
     pool->work = work;
@@ -86,6 +87,7 @@ void RunShares(WorkerPool* pool, ShareFn work, void* context) {
     }
     pool->wake.notify_all();
     work(context, 0);
+    if (aside != nullptr) aside(asideContext);
     for (int spin = 0; pool->pending.load(std::memory_order_acquire) != 0 && spin < kSpins; ++spin)
         Relax();
     if (pool->pending.load(std::memory_order_acquire) != 0) {

@@ -37,8 +37,14 @@ struct WorkerPool {
 // the pool is then stopped and holds none.
 bool StartWorkerPool(WorkerPool* pool, int count);
 
+// Work for the calling thread alone, once it has done its share.
+using AsideFn = void (*)(void* context);
+
 // Runs work(context, share) for every share 0 .. count - 1 and returns when all are done.
-void RunShares(WorkerPool* pool, ShareFn work, void* context);
+// `aside`, when not null, runs on the calling thread after its share, while the others
+// may still be at theirs: work that must stay on the caller's thread fills its wait.
+void RunShares(WorkerPool* pool, ShareFn work, void* context, AsideFn aside = nullptr,
+               void* asideContext = nullptr);
 
 // Stops and joins the threads; safe on a pool that never started.
 void StopWorkerPool(WorkerPool* pool);

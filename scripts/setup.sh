@@ -13,11 +13,11 @@ set -euo pipefail
 
 # Building the library, the render stage, the tools and the printer application (the
 # release preset builds the benchmarks too; rsvg-convert renders the application's
-# icons; lcms2 applies ICC profiles and reads calibration files), and printing the
-# sample document.
+# icons; lcms2 applies ICC profiles and reads calibration files; /usr/bin/time gives the
+# benchmark scripts wall, CPU time and peak memory), and printing the sample document.
 demo=(cmake make g++ pkg-config libpng-dev libjpeg-dev zlib1g-dev libpappl-dev
       libcups2-dev libcupsimage2-dev libcrypt-dev cups-ppdc ghostscript help2man
-      libbenchmark-dev libtiff-dev librsvg2-bin libfftw3-dev liblcms2-dev)
+      libbenchmark-dev libtiff-dev librsvg2-bin libfftw3-dev liblcms2-dev time)
 # Every test of the plain and sanitizer builds: GoogleTest, the benchmarks (which the
 # plain build compiles), a real cupsd with its filters, the layout and format checks,
 # the binary-interface check, and ArgyllCMS for the calibration round trip

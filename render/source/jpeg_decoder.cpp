@@ -2,6 +2,9 @@
 // YCCK become device CMYK with 255 full ink. libjpeg's fatal errors would end the process
 // by default; here they jump back to the call that failed, and the end of the file before
 // the end of the picture is a fatal error too (libjpeg alone would pad the picture).
+// A picture much larger than its place on the page is reduced by the decoder itself, in
+// whole eighths of its sides, which skips most of its inverse transforms and colour
+// conversion; the picture reader's scaler does the rest.
 #include <cstdio>  // jpeglib.h needs FILE
 // clang-format off
 #include <jpeglib.h>
@@ -98,8 +101,8 @@ public:
         if (created_) jpeg_destroy_decompress(&info_);
     }
 
-    bool Open(std::string* error) {
-        if (!Start()) return Fail(error);
+    bool Open(const Request& request, std::string* error) {
+        if (!Start(request)) return Fail(error);
         width_ = static_cast<int>(info_.output_width);
         height_ = static_cast<int>(info_.output_height);
         switch (info_.out_color_space) {
@@ -138,12 +141,23 @@ public:
 
 private:
     // Each of these holds one setjmp and nothing with a destructor.
-    bool Start() {
+    bool Start(const Request& request) {
         if (setjmp(errors_.jump)) return false;
         jpeg_create_decompress(&info_);
         created_ = true;
         info_.src = &source_.pub;
         jpeg_read_header(&info_, TRUE);
+        const auto width = static_cast<int>(info_.image_width);
+        const auto height = static_cast<int>(info_.image_height);
+        // A picture over the limit stays whole, so that the reader refuses it as before.
+        if (request.pageWidth > 0 && request.pageHeight > 0 &&
+            static_cast<long long>(width) * height <= kMaxPicturePixels) {
+            const Placement placed =
+                PlacePicture(width, height, request.pageWidth, request.pageHeight);
+            info_.scale_num = static_cast<unsigned>(
+                ChooseDecodeEighths(width, height, placed.width, placed.height));
+            info_.scale_denom = 8;
+        }
         switch (info_.jpeg_color_space) {
             case JCS_GRAYSCALE:
                 info_.out_color_space = JCS_GRAYSCALE;
@@ -192,7 +206,7 @@ private:
 std::unique_ptr<Reader> OpenJpeg(std::unique_ptr<Input> input, const Request& request,
                                  std::string* error, int* status) {
     auto decoder = std::make_unique<JpegDecoder>(std::move(input));
-    if (!decoder->Open(error)) {
+    if (!decoder->Open(request, error)) {
         *status = RENDER_BAD_ARGUMENT;
         return nullptr;
     }

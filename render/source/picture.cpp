@@ -82,6 +82,18 @@ Placement PlacePicture(int pictureWidth, int pictureHeight, int pageWidth, int p
     return placement;
 }
 
+int ChooseDecodeEighths(int width, int height, int placedWidth, int placedHeight) {
+    const auto reduced = [](int side, int eighths) {
+        return (static_cast<long long>(side) * eighths + 7) / 8;
+    };
+    int eighths = 8;
+    while (eighths > 1 && reduced(width, eighths - 1) >= placedWidth &&
+           reduced(height, eighths - 1) >= placedHeight)
+        --eighths;
+    // Between one half and the whole, reducing saves little and costs a second resampling.
+    return eighths > 4 ? 8 : eighths;
+}
+
 namespace {
 
 class PictureReader final : public Reader {
@@ -94,7 +106,9 @@ public:
           background_(decoder_->colorSpace() == RENDER_CMYK8 ? 0 : 255),
           horizontal_(MakeResampleAxis(decoder_->width(), placement.width)),
           vertical_(MakeResampleAxis(decoder_->height(), placement.height)),
-          sourceRow_(static_cast<std::size_t>(decoder_->width()) * channels_) {}
+          sourceRow_(static_cast<std::size_t>(decoder_->width()) * channels_),
+          unscaled_(placement.width == decoder_->width() &&
+                    placement.height == decoder_->height()) {}
 
     int NextPage(PageInfo* page, std::string* /*error*/) override {
         if (pageGiven_) return 0;
@@ -130,6 +144,7 @@ public:
 
 private:
     int DrawRow(int row, std::uint8_t* line, std::string* error) {
+        if (unscaled_) return CopyRow(line, error);
         const auto r = static_cast<std::size_t>(row);
         const int first = vertical_.first[r];
         const int count = vertical_.count[r];
@@ -188,19 +203,59 @@ private:
         return RENDER_OK;
     }
 
+    // A picture at its own size (a page-sized picture, or no page given): each row goes
+    // from the decoder straight into its line, with the same bytes the filter would give.
+    int CopyRow(std::uint8_t* line, std::string* error) {
+        const std::size_t width = static_cast<std::size_t>(placement_.width) * channels_;
+        const std::size_t lineBytes = static_cast<std::size_t>(placement_.pageWidth) * channels_;
+        const std::size_t left = static_cast<std::size_t>(placement_.x) * channels_;
+        std::memset(line, background_, left);
+        std::memset(line + left + width, background_, lineBytes - left - width);
+        if (!decoder_->ReadRow(line + left, error)) return RENDER_BAD_ARGUMENT;
+        ++nextSourceRow_;
+        return RENDER_OK;
+    }
+
     void ScaleRow(float* out) const {
+        switch (channels_) {
+            case 1:
+                ScaleRowOf<1>(out);
+                break;
+            case 3:
+                ScaleRowOf<3>(out);
+                break;
+            default:
+                ScaleRowOf<4>(out);
+                break;
+        }
+    }
+
+    // The horizontal filter, with the channel count known and the common one- and
+    // two-sample cases apart; every sum adds its terms in the same order as the general
+    // loop, so the samples are the same to the bit.
+    template <int Channels>
+    void ScaleRowOf(float* out) const {
         const std::uint8_t* source = sourceRow_.data();
         for (int x = 0; x < placement_.width; ++x) {
             const auto t = static_cast<std::size_t>(x);
-            const int first = horizontal_.first[t];
             const int count = horizontal_.count[t];
             const float* weights = horizontal_.weights.data() + horizontal_.offset[t];
-            for (int c = 0; c < channels_; ++c) {
-                float sum = 0.0f;
-                for (int k = 0; k < count; ++k) {
-                    sum += weights[k] * source[static_cast<std::size_t>(first + k) * channels_ + c];
+            const std::uint8_t* s =
+                source + static_cast<std::size_t>(horizontal_.first[t]) * Channels;
+            float* o = out + t * Channels;
+            if (count == 1) {
+                for (int c = 0; c < Channels; ++c)
+                    o[c] = 0.0f + weights[0] * s[c];
+            } else if (count == 2) {
+                for (int c = 0; c < Channels; ++c)
+                    o[c] = (0.0f + weights[0] * s[c]) + weights[1] * s[Channels + c];
+            } else {
+                for (int c = 0; c < Channels; ++c) {
+                    float sum = 0.0f;
+                    for (int k = 0; k < count; ++k)
+                        sum += weights[k] * s[static_cast<std::size_t>(k) * Channels + c];
+                    o[c] = sum;
                 }
-                out[t * channels_ + c] = sum;
             }
         }
     }
@@ -218,6 +273,7 @@ private:
     ResampleAxis horizontal_;
     ResampleAxis vertical_;
     std::vector<std::uint8_t> sourceRow_;
+    bool unscaled_;
     // Horizontally scaled source rows windowFirst_, windowFirst_ + 1, ...: the rows the
     // current page line's vertical filter reads. Rows only ever leave from the front.
     std::deque<std::vector<float>> window_;

@@ -55,6 +55,13 @@ struct Placement {
 // pageWidth/pageHeight 0 keep the picture's size.
 Placement PlacePicture(int pictureWidth, int pictureHeight, int pageWidth, int pageHeight);
 
+// How far a decoder that can reduce while it decodes (JPEG, in eighths of each side)
+// should: the fewest eighths, 1 .. 8, that still leave at least the pixels of the
+// picture's place on the page (each side rounded up, as such decoders do), so the
+// scaler only ever reduces what is left and the picture loses no detail the page
+// could show. 8 when the picture is no more than twice the size of its place.
+int ChooseDecodeEighths(int width, int height, int placedWidth, int placedHeight);
+
 std::unique_ptr<Reader> MakePictureReader(std::unique_ptr<PictureDecoder> decoder,
                                           const Request& request, std::string* error, int* status);
 

@@ -167,6 +167,32 @@ TEST(RenderJob, WriteFailureSticksAndIsReportedAtClose) {
     EXPECT_EQ(RenderJobClose(job), RENDER_WRITE_FAILED);
 }
 
+// The module gets a batch while the next one renders, and the page's last batch at its
+// end: a failed write is reported by the call during which it happened, whichever.
+TEST(RenderJob, WriteFailureIsReportedByTheCallThatSentTheLines) {
+    struct Case {
+        int height;
+        int failingLine;  // the line whose write reports it; -1: the page's end
+    };
+    for (const Case c : {Case{20, -1}, Case{40, -1}, Case{100, 63}}) {
+        SCOPED_TRACE("height " + std::to_string(c.height));
+        RenderJobOptions options = rendertest::MakeOptions(10, 0, 64, RENDER_GRAY8);
+        FailingSink sink{0};
+        options.write = WriteWithBudget;
+        options.writeContext = &sink;
+        RenderJob* job = nullptr;
+        ASSERT_EQ(RenderJobOpen(&options, &job), RENDER_OK);
+        ASSERT_EQ(RenderJobStartPage(job), RENDER_OK);
+        const Bytes line(64, 0);
+        int failedAt = -2;
+        for (int y = 0; y < c.height && failedAt == -2; ++y)
+            if (RenderJobWriteLine(job, line.data(), line.size()) != RENDER_OK) failedAt = y;
+        if (failedAt == -2 && RenderJobEndPage(job) == RENDER_WRITE_FAILED) failedAt = -1;
+        EXPECT_EQ(failedAt, c.failingLine);
+        EXPECT_EQ(RenderJobClose(job), RENDER_WRITE_FAILED);
+    }
+}
+
 int Discard(void*, const std::uint8_t*, std::size_t) {
     return 0;
 }

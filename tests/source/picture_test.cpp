@@ -20,6 +20,7 @@
 namespace inkrow::source_test {
 namespace {
 
+using inkrow::source::ChooseDecodeEighths;
 using inkrow::source::MakeResampleAxis;
 using inkrow::source::Placement;
 using inkrow::source::PlacePicture;
@@ -386,6 +387,21 @@ TEST(PictureScaling, PlacesOnPaperWithMargins) {
         }
     }
 
+    // A picture of the page's width is not scaled: its rows are copied exactly, between
+    // white bands.
+    std::vector<unsigned> ramp;
+    for (unsigned i = 0; i < 8 * 4; ++i)
+        ramp.push_back(i * 7 + 3);
+    const ReadResult exact = ReadPng(dir, Recipe(8, 4, PNG_COLOR_TYPE_GRAY, 8, ramp), 8, 8);
+    ASSERT_EQ(exact.pages.size(), 1u) << exact.error;
+    for (int y = 0; y < 8; ++y) {
+        for (int x = 0; x < 8; ++x) {
+            const unsigned expected =
+                y >= 2 && y < 6 ? ramp[static_cast<std::size_t>((y - 2) * 8 + x)] : 255;
+            EXPECT_EQ(PixelAt(exact, 0, x, y)[0], expected) << x << "," << y;
+        }
+    }
+
     // CMYK paper has no ink: the margins are 0 in every channel.
     Bytes ink;
     for (int i = 0; i < 8 * 8; ++i)
@@ -424,6 +440,47 @@ TEST(PictureScaling, DownscalingAveragesAndUpscalingInterpolates) {
         EXPECT_GE(PixelAt(ramp, 0, x, row)[0], PixelAt(ramp, 0, x - 1, row)[0]);
     }
     EXPECT_NEAR(PixelAt(ramp, 0, 3, row)[0], 96, 1);  // 3.5 / 8 of the way, less the half pixel
+}
+
+// A JPEG much larger than its place is reduced by the decoder in eighths, never below
+// the place's size; the scaler does the rest and the page comes out the same.
+TEST(PictureScaling, LargeJpegIsReducedWhileDecoding) {
+    struct Case {
+        int width, height, placedWidth, placedHeight, eighths;
+    };
+    const Case cases[] = {
+        {4960, 7016, 4960, 7016, 8},   // the page's own size
+        {8000, 8000, 4960, 4960, 8},   // under twice the size: no second resampling
+        {9920, 14032, 4960, 7016, 4},  // twice
+        {19840, 28064, 4960, 7016, 2},
+        {40000, 1000, 4960, 124, 1},
+        {16, 16, 3, 3, 2},         // one eighth would round 16 down to 2, short of 3
+        {17, 17, 3, 3, 1},         // ... and 17 up to 3, enough
+        {9920, 100, 4960, 80, 8},  // twice as wide but not as high: whole
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ChooseDecodeEighths(c.width, c.height, c.placedWidth, c.placedHeight), c.eighths)
+            << c.width << "x" << c.height << " into " << c.placedWidth << "x" << c.placedHeight;
+
+    // Four flat quadrants, 256 x 256 onto a 32 x 32 page (decoded at one eighth).
+    const Bytes colours[4] = {{200, 40, 90}, {20, 180, 60}, {250, 250, 250}, {10, 10, 120}};
+    Bytes pixels;
+    for (int y = 0; y < 256; ++y)
+        for (int x = 0; x < 256; ++x) {
+            const Bytes& colour = colours[(y / 128) * 2 + x / 128];
+            pixels.insert(pixels.end(), colour.begin(), colour.end());
+        }
+    TempDir dir;
+    WriteBytes(dir.Path("big.jpg"), MakeJpeg(256, 256, 3, pixels, 95));
+    const ReadResult page = ReadDocument(dir.Path("big.jpg"), PictureOptions(32, 32));
+    ASSERT_EQ(page.pages.size(), 1u) << page.error;
+    EXPECT_EQ(page.pages[0].width, 32);
+    EXPECT_EQ(page.pages[0].height, 32);
+    for (int quadrant = 0; quadrant < 4; ++quadrant) {
+        const Bytes pixel = PixelAt(page, 0, quadrant % 2 * 16 + 8, quadrant / 2 * 16 + 8);
+        for (std::size_t i = 0; i < 3; ++i)
+            EXPECT_NEAR(pixel[i], colours[quadrant][i], 6) << "quadrant " << quadrant;
+    }
 }
 
 TEST(PictureScaling, LargePageFromSmallPicture) {
