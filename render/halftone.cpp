@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <utility>
 
 namespace inkrow::render {
 namespace {
@@ -213,31 +212,10 @@ constexpr WeightTable kWeights = MakeWeightTable();
 // How far a light ink's threshold rises where its dark partner printed: a quarter level.
 constexpr int kAvoidBias = kInkFull / 4;
 
-// One plane's part of a run: its line, its error rows and where its levels go. `avoid`
-// may be the levels of a plane earlier in the same run (its dark partner), which that
-// plane writes at x before this one reads x: hence no __restrict on the two.
-struct RunPlane {
-    const std::uint16_t* source;
-    const std::uint16_t* table;
-    int top;
-    const std::int32_t* errors;
-    std::int32_t* below;
-    const std::int32_t* noiseRow;
-    const std::uint8_t* avoid;
-    std::uint8_t* levels;
-};
-
-// What one plane carries from pixel to pixel: the error for pixel x from the pixel
-// before it, and the row below's cells at x and at x - Step so far.
-struct RunCarry {
-    int ahead = 0;
-    int belowHere = 0;
-    int belowAfter = 0;
-};
-
-// One pixel of one plane. The error still owed to the next pixel of this line travels in
-// a register; the three shares for the line below are summed in registers too and each
-// cell of the row below is stored once, when no later pixel can add to it.
+// One line of diffusion in one direction. The error still owed to the next pixel of
+// this line travels in a register; the three shares for the line below are summed in
+// registers too and each cell of the row below is stored once, when no later pixel can
+// add to it.
 //
 // A pixel that receives no error from the line above starts a region of ink below white
 // (errors never cross white), where plain diffusion would wait many lines before its
@@ -245,104 +223,72 @@ struct RunCarry {
 // blue-noise matrix's value as that error instead, zero on average, so that the region's
 // first dots fall at once and evenly spread.
 template <int Step, bool Avoids>
-[[gnu::always_inline]] inline void DiffusePixel(const RunPlane& plane, int x, RunCarry& carry) {
-    const int amount = plane.table[plane.source[x]];
-    if (amount == 0) {
-        // No ink asked, none printed, and no error passed on; such pixels are common (a
-        // dark ink in light tones, black in colours), so they take the short way.
-        plane.below[x + 1 - Step] = carry.belowAfter;
-        carry.belowAfter = carry.belowHere;
-        carry.belowHere = 0;
-        carry.ahead = 0;
-        return;
-    }
-    const int top = plane.top;
-    const int scaled = amount * top;
-    const int within = scaled & (kInkFull - 1);
-    const DiffusionWeights& w = kWeights.at[within >> (kInkBits - 8)];
-    const int noise = plane.noiseRow[x & kMask];
-    int incoming = plane.errors[x + 1];
-    // Between two levels, on the lighter side: within 1 .. kInkFull / 2 - 1.
-    if (incoming == 0 && static_cast<unsigned>(within - 1) < unsigned{kInkFull / 2 - 1})
-        incoming = noise;
-    // Where the partner ink printed, a raised threshold sends this dot elsewhere.
-    int bias = (noise * w.strength) >> 8;
-    if constexpr (Avoids) bias += plane.avoid[x] != 0 ? kAvoidBias : 0;
-    // Everything but the error from the pixel before is summed first, so that the chain
-    // from one pixel's error to the next is an add, a mask, a subtraction and the
-    // multiply.
-    const int offset = kInkFull / 2 + bias;
-    const int rounded = (scaled + incoming + offset) + carry.ahead;
-    int level = rounded >> kInkBits;
-    // The error is what rounding dropped, less the rounding's offsets; only a level past
-    // the ends needs working out from the value.
-    int error = (rounded & (kInkFull - 1)) - offset;
-    if (static_cast<unsigned>(level) > static_cast<unsigned>(top)) [[unlikely]] {
-        level = level < 0 ? 0 : top;
-        error = rounded - offset - (level << kInkBits);
-    }
-    plane.levels[x] = static_cast<std::uint8_t>(level);
-    carry.ahead = (error * w.ahead) >> 8;
-    const int behindBelow = (error * w.behindBelow) >> 8;
-    const int straightBelow = (error * w.below) >> 8;
-    const int aheadBelow = error - carry.ahead - behindBelow - straightBelow;
-    plane.below[x + 1 - Step] = carry.belowAfter + behindBelow;
-    carry.belowAfter = carry.belowHere + straightBelow;
-    carry.belowHere = aheadBelow;
-}
-
-// One line of diffusion in one direction for several planes at once, pixel by pixel. Each
-// plane's pixels form one long chain (a pixel's level needs the error of the pixel
-// before), which alone leaves most of the core idle; the planes' chains are independent,
-// so running them side by side lets the core overlap them. Every plane's arithmetic is
-// that of a run of its own.
-template <int Step, bool... Avoids, std::size_t... P>
-void DiffuseRunOf(const RunPlane* planes, int x, int count, std::index_sequence<P...>) {
-    const RunPlane plane[] = {planes[P]...};
-    RunCarry carry[sizeof...(P)];
+void DiffuseRun(const std::uint16_t* __restrict source, const std::uint16_t* __restrict table,
+                int x, int count, int top, const std::int32_t* __restrict errors,
+                std::int32_t* __restrict below, const std::int32_t* __restrict noiseRow,
+                const std::uint8_t* __restrict avoid, std::uint8_t* __restrict levels) {
+    int ahead = 0;       // for pixel x, from the pixel before it
+    int belowHere = 0;   // row below, at x so far
+    int belowAfter = 0;  // row below, at x - Step so far
     const int stop = x + count * Step;
-    for (; x != stop; x += Step)
-        (DiffusePixel<Step, Avoids>(plane[P], x, carry[P]), ...);
-    for (std::size_t p = 0; p < sizeof...(P); ++p) {
-        plane[p].below[x + 1 - Step] = carry[p].belowAfter;
-        plane[p].below[x + 1] = carry[p].belowHere;
+    for (; x != stop; x += Step) {
+        const int amount = table[source[x]];
+        if (amount == 0) {
+            // No ink asked, none printed, and no error passed on; such pixels are common
+            // (a dark ink in light tones, black in colours), so they take the short way.
+            below[x + 1 - Step] = belowAfter;
+            belowAfter = belowHere;
+            belowHere = 0;
+            ahead = 0;
+            continue;
+        }
+        const int scaled = amount * top;
+        const int within = scaled & (kInkFull - 1);
+        const DiffusionWeights& w = kWeights.at[within >> (kInkBits - 8)];
+        const int noise = noiseRow[x & kMask];
+        int incoming = errors[x + 1];
+        // Between two levels, on the lighter side: within 1 .. kInkFull / 2 - 1.
+        if (incoming == 0 && static_cast<unsigned>(within - 1) < unsigned{kInkFull / 2 - 1})
+            incoming = noise;
+        // Where the partner ink printed, a raised threshold sends this dot elsewhere.
+        int bias = (noise * w.strength) >> 8;
+        if constexpr (Avoids) bias += avoid[x] != 0 ? kAvoidBias : 0;
+        // Everything but the error from the pixel before is summed first, so that the
+        // chain from one pixel's error to the next is an add, a mask, a subtraction and
+        // the multiply.
+        const int offset = kInkFull / 2 + bias;
+        const int rounded = (scaled + incoming + offset) + ahead;
+        int level = rounded >> kInkBits;
+        // The error is what rounding dropped, less the rounding's offsets; only a level
+        // past the ends needs working out from the value.
+        int error = (rounded & (kInkFull - 1)) - offset;
+        if (static_cast<unsigned>(level) > static_cast<unsigned>(top)) [[unlikely]] {
+            level = level < 0 ? 0 : top;
+            error = rounded - offset - (level << kInkBits);
+        }
+        levels[x] = static_cast<std::uint8_t>(level);
+        ahead = (error * w.ahead) >> 8;
+        const int behindBelow = (error * w.behindBelow) >> 8;
+        const int straightBelow = (error * w.below) >> 8;
+        const int aheadBelow = error - ahead - behindBelow - straightBelow;
+        below[x + 1 - Step] = belowAfter + behindBelow;
+        belowAfter = belowHere + straightBelow;
+        belowHere = aheadBelow;
     }
+    below[x + 1 - Step] = belowAfter;
+    below[x + 1] = belowHere;
 }
 
-template <int Step, bool... Avoids>
-void DiffuseRun(const RunPlane* planes, int x, int count) {
-    DiffuseRunOf<Step, Avoids...>(planes, x, count, std::index_sequence_for<decltype(Avoids)...>{});
-}
-
-// The run for `count` planes (1 .. kMaxInterleaved) in direction Step, the partner check
-// compiled in only for the planes that avoid a partner.
 template <int Step>
-void DiffuseRuns(const RunPlane* planes, int count, int x, int pixels) {
-    const auto avoids = [&](int p) { return planes[p].avoid != nullptr; };
-    switch (count) {
-        case 1:
-            if (avoids(0))
-                DiffuseRun<Step, true>(planes, x, pixels);
-            else
-                DiffuseRun<Step, false>(planes, x, pixels);
-            break;
-        default:
-            switch ((avoids(0) ? 1 : 0) | (avoids(1) ? 2 : 0)) {
-                case 0:
-                    DiffuseRun<Step, false, false>(planes, x, pixels);
-                    break;
-                case 1:
-                    DiffuseRun<Step, true, false>(planes, x, pixels);
-                    break;
-                case 2:
-                    DiffuseRun<Step, false, true>(planes, x, pixels);
-                    break;
-                default:
-                    DiffuseRun<Step, true, true>(planes, x, pixels);
-                    break;
-            }
-            break;
-    }
+void DiffuseRunOf(const std::uint16_t* source, const std::uint16_t* table, int x, int count,
+                  int top, const std::int32_t* errors, std::int32_t* below,
+                  const std::int32_t* noiseRow, const std::uint8_t* avoid, std::uint8_t* levels) {
+    if (avoid != nullptr)
+        DiffuseRun<Step, true>(source, table, x, count, top, errors, below, noiseRow, avoid,
+                               levels);
+    else
+        DiffuseRun<Step, false>(source, table, x, count, top, errors, below, noiseRow, nullptr,
+                                levels);
 }
 
 // Zeroes the cells of [first, end) that lie outside [keepFirst, keepEnd).
@@ -358,59 +304,41 @@ void ClearOutside(std::int32_t* row, int first, int end, int keepFirst, int keep
 
 }  // namespace
 
-void DiffuseLines(DiffusionLine* lines, int count, int first, int end, int y) {
-    RunPlane planes[kMaxInterleaved];
-    std::int32_t noiseRows[kMaxInterleaved][kMatrixSize];
-    for (int p = 0; p < count; ++p) {
-        DiffusionLine& line = lines[p];
-        DiffusionState* state = line.state;
-        const int now = state->current;
-        const int later = now ^ 1;
-        std::int32_t* below = state->rows[later].data();
-        // The row for the next line still holds what the line before this one left there.
-        // The run below writes every cell from first to end + 1, so only the rest needs
-        // clearing.
-        if (end > first)
-            ClearOutside(below, state->dirtyFirst[later], state->dirtyEnd[later], first, end + 2);
-        else
-            ClearOutside(below, state->dirtyFirst[later], state->dirtyEnd[later], 0, 0);
-        if (end > first) {
-            // The matrix's row for this line, turned by the plane's column offset, as noise
-            // around zero: read at x & kMask.
-            const std::uint16_t* thresholds = ThresholdRow(y, line.matrixOffset);
-            const int shift = line.matrixOffset & kMask;
-            for (int i = 0; i < kMatrixSize; ++i)
-                noiseRows[p][i] = thresholds[(i + shift) & kMask] - kInkFull / 2;
-        }
-        planes[p] =
-            RunPlane{line.source, line.table,   line.levelCount - 1, state->rows[now].data(),
-                     below,       noiseRows[p], line.avoid,          line.levels};
-        if (end > first) {
-            // Cells first - 1 .. end + 1 of the row below (stored at index + 1) will hold
-            // errors.
-            state->dirtyFirst[later] = first;
-            state->dirtyEnd[later] = end + 2;
-        } else {
-            state->dirtyFirst[later] = state->dirtyEnd[later] = 0;
-        }
-        state->current = later;
-    }
-    if (end > first) {
-        if ((y & 1) == 0)
-            DiffuseRuns<1>(planes, count, first, end - first);
-        else
-            DiffuseRuns<-1>(planes, count, end - 1, end - first);
-    }
-    for (int p = 0; p < count; ++p)
-        lines[p].inked = TrimToInk(lines[p].levels, first, end);
-}
-
 InkedRange DiffuseLine(DiffusionState* state, const std::uint16_t* source,
                        const std::uint16_t* table, int first, int end, int levelCount, int y,
                        int matrixOffset, const std::uint8_t* avoid, std::uint8_t* levels) {
-    DiffusionLine line{state, source, table, levelCount, matrixOffset, avoid, levels, {}};
-    DiffuseLines(&line, 1, first, end, y);
-    return line.inked;
+    const int now = state->current;
+    const int later = now ^ 1;
+    const std::int32_t* errors = state->rows[now].data();
+    std::int32_t* below = state->rows[later].data();
+    // The row for the next line still holds what the line before this one left there. The
+    // run below writes every cell from first to end + 1, so only the rest needs clearing.
+    if (end > first)
+        ClearOutside(below, state->dirtyFirst[later], state->dirtyEnd[later], first, end + 2);
+    else
+        ClearOutside(below, state->dirtyFirst[later], state->dirtyEnd[later], 0, 0);
+    if (end > first) {
+        // The matrix's row for this line, turned by the plane's column offset, as noise
+        // around zero: read at x & kMask.
+        const std::uint16_t* thresholds = ThresholdRow(y, matrixOffset);
+        const int shift = matrixOffset & kMask;
+        std::int32_t noiseRow[kMatrixSize];
+        for (int i = 0; i < kMatrixSize; ++i)
+            noiseRow[i] = thresholds[(i + shift) & kMask] - kInkFull / 2;
+        if ((y & 1) == 0)
+            DiffuseRunOf<1>(source, table, first, end - first, levelCount - 1, errors, below,
+                            noiseRow, avoid, levels);
+        else
+            DiffuseRunOf<-1>(source, table, end - 1, end - first, levelCount - 1, errors, below,
+                             noiseRow, avoid, levels);
+        // Cells first - 1 .. end + 1 of the row below (stored at index + 1) now hold errors.
+        state->dirtyFirst[later] = first;
+        state->dirtyEnd[later] = end + 2;
+    } else {
+        state->dirtyFirst[later] = state->dirtyEnd[later] = 0;
+    }
+    state->current = later;
+    return TrimToInk(levels, first, end);
 }
 
 InkedRange OrderLine(const std::uint16_t* source, const std::uint16_t* table, int first, int end,

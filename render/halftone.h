@@ -76,26 +76,6 @@ InkedRange DiffuseLine(DiffusionState* state, const std::uint16_t* source,
                        const std::uint16_t* table, int first, int end, int levelCount, int y,
                        int matrixOffset, const std::uint8_t* avoid, std::uint8_t* levels);
 
-// The same for several planes of one line at once (all of them over first .. end - 1 of
-// line y), their runs interleaved pixel by pixel so that the core overlaps their chains;
-// each plane gets exactly the levels DiffuseLine would give it. A plane's `avoid` may be
-// the `levels` of a plane before it in `lines` (its dark partner in the same call).
-inline constexpr int kMaxInterleaved = 2;
-
-struct DiffusionLine {
-    DiffusionState* state;
-    const std::uint16_t* source;
-    const std::uint16_t* table;
-    int levelCount;
-    int matrixOffset;
-    const std::uint8_t* avoid;
-    std::uint8_t* levels;
-    InkedRange inked;  // filled in: the plane's inked range
-};
-
-// `count` is 1 .. kMaxInterleaved.
-void DiffuseLines(DiffusionLine* lines, int count, int first, int end, int y);
-
 // Ordered halftone of the same: each pixel compares its fraction of a level with the
 // ordered matrix's threshold at (x, y) shifted by matrixOffset, so planes do not share a
 // pattern.

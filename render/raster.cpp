@@ -29,8 +29,7 @@ struct RenderRaster {
     int shares = 1;
     int shareOf[RENDER_MAX_PLANES] = {};
     inkrow::render::WorkerPool pool;
-    // Per share, a line of levels for each plane it diffuses at once; zero between lines.
-    std::vector<std::uint8_t> levels[kMaxShares][inkrow::render::kMaxInterleaved];
+    std::vector<std::uint8_t> levels[kMaxShares];  // per share; zero between lines
     // Per plane, the levels it printed on the current line, kept for its light partner
     // (zero outside what the line printed), and which plane is the partner to avoid.
     std::vector<std::uint8_t> printed[RENDER_MAX_PLANES];
@@ -136,90 +135,65 @@ void SeparateLines(void* context, int share) {
     }
 }
 
-// Packs plane i's levels of line j (its inked range `range`) into the batch's line and
-// its band, keeps them for a light partner, and leaves `levels` zero again.
-void FinishPlane(BatchWork* work, int share, int j, int i, InkedRange range, std::uint8_t* levels) {
-    RenderRaster* raster = work->raster;
-    if (range.end <= range.first) return;  // no ink: pixels stays null, start == end
-    if (raster->avoided[i]) {
-        std::memcpy(raster->printed[i].data() + range.first, levels + range.first,
-                    static_cast<std::size_t>(range.end - range.first));
-        raster->printedRange[i] = range;
-    }
-    const RenderPlaneInfo& plane = raster->mode.planes[i];
-    if (plane.split != 0) {
-        for (int x = range.first; x < range.end; ++x)
-            levels[x] = plane.levelValues[levels[x]];
-    }
-    std::uint8_t* line =
-        raster->lines[i].data() +
-        static_cast<std::size_t>(raster->lineSet * kRenderBatchLines + j) * raster->lineBytes[i];
-    inkrow::render::PackLevels(levels, range.first, range.end, raster->options.width,
-                               plane.bitsPerPixel, line);
-    std::memset(levels + range.first, 0, static_cast<std::size_t>(range.end - range.first));
-    BandPlane& entry = work->bands[j].bandPlanes[i];  // at most 7 planes
-    entry.pixels = line;
-    entry.start = static_cast<int16_t>(range.first);
-    entry.end = static_cast<int16_t>(range.end);
-    entry.trail = 0;
-    work->anyInk[share][j] = 1;
-}
-
-// The share's planes, line after line of the batch. The diffusion takes them in plane
-// order, kMaxInterleaved at a time, so that a dark ink is halftoned before (or beside)
-// its light partner that reads it.
+// The share's planes, line after line of the batch.
 void HalftonePlanes(void* context, int share) {
     auto* work = static_cast<BatchWork*>(context);
     RenderRaster* raster = work->raster;
-    int mine[RENDER_MAX_PLANES];
-    int count = 0;
-    for (int i = 0; i < raster->mode.planeCount; ++i)
-        if (raster->shareOf[i] == share) mine[count++] = i;
+    const int width = raster->options.width;
+    std::uint8_t* levels = raster->levels[share].data();
     for (int j = 0; j < work->count; ++j) {
         const int y = raster->lineNumber + j;
         const int first = work->first[j];
         const int end = work->end[j];
-        for (int n = 0; n < count; n += inkrow::render::kMaxInterleaved) {
-            const int group = count - n < inkrow::render::kMaxInterleaved
-                                  ? count - n
-                                  : inkrow::render::kMaxInterleaved;
-            inkrow::render::DiffusionLine lines[inkrow::render::kMaxInterleaved];
-            for (int g = 0; g < group; ++g) {
-                const int i = mine[n + g];
-                // What the plane printed on the line before is no longer wanted.
-                InkedRange& kept = raster->printedRange[i];
-                if (raster->avoided[i] && kept.end > kept.first)
-                    std::memset(raster->printed[i].data() + kept.first, 0,
-                                static_cast<std::size_t>(kept.end - kept.first));
-                kept = InkedRange{};
-                const inkrow::render::PlaneRecipe& recipe = raster->separation.recipes[i];
-                std::uint8_t* levels = raster->levels[share][g].data();
-                const std::uint16_t* source = ProcessRow(raster, j, recipe.source);
-                const std::uint16_t* table = recipe.table.data();
-                if (raster->options.halftone == RENDER_ORDERED) {
-                    const InkedRange range = inkrow::render::OrderLine(
-                        source, table, first, end, raster->mode.planes[i].levels, y,
-                        MatrixOffsetOf(i), levels);
-                    FinishPlane(work, share, j, i, range, levels);
-                    continue;
-                }
-                // A partner diffused in this same group is read from its levels as they
-                // are made; one from an earlier group from what it printed.
-                const int partner = raster->avoids[i];
-                const std::uint8_t* avoid = nullptr;
-                if (partner >= 0) {
-                    avoid = raster->printed[partner].data();
-                    for (int h = 0; h < g; ++h)
-                        if (mine[n + h] == partner) avoid = lines[h].levels;
-                }
-                lines[g] = inkrow::render::DiffusionLine{
-                    &raster->diffusion[i], source, table,  raster->mode.planes[i].levels,
-                    MatrixOffsetOf(i),     avoid,  levels, {}};
+        // In plane order, so that a dark ink is halftoned before its light partner reads it.
+        for (int i = 0; i < raster->mode.planeCount; ++i) {
+            if (raster->shareOf[i] != share) continue;
+            // What the plane printed on the line before is no longer wanted.
+            const bool keeps = raster->avoided[i];
+            InkedRange& kept = raster->printedRange[i];
+            if (keeps && kept.end > kept.first)
+                std::memset(raster->printed[i].data() + kept.first, 0,
+                            static_cast<std::size_t>(kept.end - kept.first));
+            kept = InkedRange{};
+            const RenderPlaneInfo& plane = raster->mode.planes[i];
+            const inkrow::render::PlaneRecipe& recipe = raster->separation.recipes[i];
+            const std::uint16_t* source = ProcessRow(raster, j, recipe.source);
+            const std::uint16_t* table = recipe.table.data();
+            const InkedRange range =
+                raster->options.halftone == RENDER_ORDERED
+                    ? inkrow::render::OrderLine(source, table, first, end, plane.levels, y,
+                                                MatrixOffsetOf(i), levels)
+                    : inkrow::render::DiffuseLine(&raster->diffusion[i], source, table, first, end,
+                                                  plane.levels, y, MatrixOffsetOf(i),
+                                                  raster->avoids[i] >= 0
+                                                      ? raster->printed[raster->avoids[i]].data()
+                                                      : nullptr,
+                                                  levels);
+            if (range.end <= range.first) {
+                // No ink: pixels stays null, start == end. Levels may hold zeros only.
+                continue;
             }
-            if (raster->options.halftone == RENDER_ORDERED) continue;
-            inkrow::render::DiffuseLines(lines, group, first, end, y);
-            for (int g = 0; g < group; ++g)
-                FinishPlane(work, share, j, mine[n + g], lines[g].inked, lines[g].levels);
+            if (keeps) {
+                std::memcpy(raster->printed[i].data() + range.first, levels + range.first,
+                            static_cast<std::size_t>(range.end - range.first));
+                kept = range;
+            }
+            if (plane.split != 0) {
+                for (int x = range.first; x < range.end; ++x)
+                    levels[x] = plane.levelValues[levels[x]];
+            }
+            std::uint8_t* line = raster->lines[i].data() +
+                                 static_cast<std::size_t>(raster->lineSet * kRenderBatchLines + j) *
+                                     raster->lineBytes[i];
+            inkrow::render::PackLevels(levels, range.first, range.end, width, plane.bitsPerPixel,
+                                       line);
+            std::memset(levels + range.first, 0, static_cast<std::size_t>(range.end - range.first));
+            BandPlane& entry = work->bands[j].bandPlanes[i];  // at most 7 planes
+            entry.pixels = line;
+            entry.start = static_cast<int16_t>(range.first);
+            entry.end = static_cast<int16_t>(range.end);
+            entry.trail = 0;
+            work->anyInk[share][j] = 1;
         }
     }
 }
@@ -268,8 +242,7 @@ int RenderRasterOpen(const RenderRasterOptions* options, RenderRaster** raster) 
     if (!inkrow::render::StartWorkerPool(&made->pool, made->shares))
         ShareOutPlanes(made, 1);  // no thread to be had: the same stream on this one
     for (int share = 0; share < made->shares; ++share)
-        for (auto& levels : made->levels[share])
-            levels.assign(width + 8, 0);  // packing reads whole bytes past the end
+        made->levels[share].assign(width + 8, 0);  // packing reads whole bytes past the end
     *raster = made;
     return RENDER_OK;
 }
