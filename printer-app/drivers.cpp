@@ -255,6 +255,7 @@ void PrinterCreated(pappl_printer_t* printer, void* context) {
     if (!AdvertisePrinters()) papplPrinterSetDNSSDName(printer, nullptr);
     if (const DriverInfo* info = FindDriver(papplPrinterGetDriverName(printer)))
         SetPrinterSupplies(printer, *info);
+    AddJobPreviewPages(printer);
 }
 
 }  // namespace inkrow::app

@@ -34,6 +34,7 @@
 #include "auth.h"
 #include "drivers.h"
 #include "job_gate.h"
+#include "job_preview.h"
 #include "job_render.h"
 #include "mode_map.h"
 #include "output_dirs.h"
@@ -255,6 +256,11 @@ pappl_system_t* MakeSystem(int numOptions, cups_option_t* options, void* data) {
                                  &ghostscriptLimits);
     papplSystemSetMIMECallback(system, DetectFormat, nullptr);
     InstallAccessRules(system, config.stateDirectory);
+    if (!InstallJobPreviews(system, config.spoolDirectory, &error)) {
+        std::fprintf(stderr, "inkrow-printer-app: %s\n", error.c_str());
+        papplSystemDelete(system);
+        return nullptr;
+    }
     AddWebPages(system, config.loopbackOnly);
     papplSystemSetFooterHTML(system, kFooter);
     pappl_version_t version{};
