@@ -132,6 +132,9 @@ TEST(JobPreviewImage, DrawsTheFirstPageInItsColours) {
         std::vector<std::pair<const std::uint8_t*, const std::uint8_t*>> pages{{kRed, kBlue}};
         if (c.pages == 2) pages.push_back({kBlue, kBlue});
         const Printed printed = PrintBands(c.mode, width, height, pages);
+        if (c.mode.qualityCode == 0) {
+            EXPECT_EQ(printed.page.mode.split, 1);
+        }
         std::span<const std::uint8_t> stream(printed.stream);
         if (c.cutInSecondPage)
             stream =
