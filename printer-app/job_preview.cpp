@@ -420,19 +420,7 @@ void AddJobPreviewPages(pappl_printer_t* printer) {
 }
 
 JobPreview::JobPreview(pappl_job_t* job) : job_(job) {
-    if (PreviewDirectory().empty()) {
-        failure_ = "previews are off";
-        return;
-    }
-    // An unnamed file: it goes away with the descriptor, however the job ends.
-    fd_ = open(PreviewDirectory().c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (fd_ < 0) {
-        std::string name = PreviewDirectory() + "/stream-XXXXXX";
-        fd_ = mkostemp(name.data(), O_CLOEXEC);
-        if (fd_ >= 0) unlink(name.c_str());
-    }
-    if (fd_ < 0)
-        failure_ = std::string("cannot keep a copy of the stream: ") + std::strerror(errno);
+    if (PreviewDirectory().empty()) failure_ = "previews are off";
 }
 
 JobPreview::~JobPreview() {
@@ -452,7 +440,26 @@ void JobPreview::NoteProgress(const PrintProgress& progress) {
 }
 
 void JobPreview::Keep(const std::uint8_t* bytes, std::size_t length) {
-    if (fd_ < 0 || firstPageDone_ || overflow_ || !failure_.empty()) return;
+    // The print layer reports a page's mode before it writes a byte of it: bytes before
+    // that are a document already in the printer's language.
+    if (!pageKnown_) {
+        readyMade_ = true;
+        return;
+    }
+    if (firstPageDone_ || overflow_ || !failure_.empty()) return;
+    if (fd_ < 0) {
+        // An unnamed file: it goes away with the descriptor, however the job ends.
+        fd_ = open(PreviewDirectory().c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        if (fd_ < 0) {
+            std::string name = PreviewDirectory() + "/stream-XXXXXX";
+            fd_ = mkostemp(name.data(), O_CLOEXEC);
+            if (fd_ >= 0) unlink(name.c_str());
+        }
+        if (fd_ < 0) {
+            failure_ = std::string("cannot keep a copy of the stream: ") + std::strerror(errno);
+            return;
+        }
+    }
     if (kept_ + length > kMaxCopyBytes) {
         overflow_ = true;
         return;
@@ -474,9 +481,9 @@ void JobPreview::Keep(const std::uint8_t* bytes, std::size_t length) {
 void JobPreview::Finish() {
     std::string why = failure_;
     if (why.empty() && !pageKnown_)
-        why = kept_ > 0 ? "the document came in the printer's language, with no print mode to "
-                          "read it by"
-                        : "nothing was printed";
+        why = readyMade_ ? "the document came in the printer's language, with no print mode to "
+                           "read it by"
+                         : "nothing was printed";
     else if (why.empty() && overflow_)
         why =
             "the first page's stream is larger than " + std::to_string(kMaxCopyBytes >> 20) + " MB";

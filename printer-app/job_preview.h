@@ -64,7 +64,8 @@ private:
     bool pageKnown_ = false;
     bool firstPageDone_ = false;
     bool overflow_ = false;
-    std::string failure_;  // why nothing is kept
+    bool readyMade_ = false;  // bytes came with no print mode
+    std::string failure_;     // why nothing is kept
     int width_ = 0;
     int height_ = 0;
     int resolution_ = 0;

@@ -26,6 +26,7 @@ struct Printed {
     PreviewPage page;  // the first page, as the progress reports it
     bool haveMode = false;
     std::size_t firstPageEnd = 0;  // stream bytes when the first page was whole
+    std::size_t bytesBeforeMode = 0;
 };
 
 int Append(void* context, const std::uint8_t* bytes, std::size_t length) {
@@ -38,6 +39,7 @@ void Note(void* context, const PrintProgress* progress) {
     auto* printed = static_cast<Printed*>(context);
     if (progress->event == PRINT_NEW_MODE && !printed->haveMode && progress->mode != nullptr) {
         printed->haveMode = true;
+        printed->bytesBeforeMode = printed->stream.size();
         printed->page = {progress->width, progress->height, progress->resolution, *progress->mode};
     }
     if (progress->event == PRINT_PAGE_DONE && printed->firstPageEnd == 0)
@@ -132,6 +134,8 @@ TEST(JobPreviewImage, DrawsTheFirstPageInItsColours) {
         std::vector<std::pair<const std::uint8_t*, const std::uint8_t*>> pages{{kRed, kBlue}};
         if (c.pages == 2) pages.push_back({kBlue, kBlue});
         const Printed printed = PrintBands(c.mode, width, height, pages);
+        // The application's copy starts with the first page's mode: nothing comes before.
+        EXPECT_EQ(printed.bytesBeforeMode, 0u);
         if (c.mode.qualityCode == 0) {
             EXPECT_EQ(printed.page.mode.split, 1);
         }
