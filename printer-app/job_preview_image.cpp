@@ -30,6 +30,28 @@ int TopLevelOf(decode::PixelFormat format) {
     return format.baseThree ? 2 : (1 << format.bitsPerPixel) - 1;
 }
 
+// The levels of the pixels each byte value holds, first pixel first: the decoder's own
+// reading of a line holding every byte value once.
+std::vector<std::uint8_t> LevelsOfBytes(decode::PixelFormat format, int pixelsPerByte) {
+    decode::InkRaster all;
+    all.widthBytes = 256;
+    all.longestLine = 256;
+    all.lineCount = 1;
+    for (int value = 0; value < 256; ++value)
+        all.bytes.push_back(static_cast<std::uint8_t>(value));
+    std::vector<std::uint8_t> levels(std::size_t{256} * pixelsPerByte);
+    std::uint64_t invalidCodes = 0;
+    decode::ExpandRasterLine(all, format, 0, static_cast<std::uint32_t>(levels.size()),
+                             levels.data(), &invalidCodes);
+    return levels;
+}
+
+// Rows of the picture mixed at a time, and the top level of an ink's share of a
+// picture pixel: 51 divides the ink model's scale and gives the model's colour cache
+// neighbours that share a mix.
+constexpr std::uint32_t kBandRows = 128;
+constexpr std::uint64_t kShareTop = 51;
+
 std::string Malformed(const decode::Error& error) {
     return "the stream is malformed at byte " + std::to_string(error.offset) + ": " + error.message;
 }
@@ -87,54 +109,75 @@ bool DrawFirstPage(std::span<const std::uint8_t> stream, const PreviewPage& page
     picture->pixels.assign(std::size_t{picture->width} * picture->height * 3, 255);
 
     // Each output pixel takes the mean level of each ink over the page pixels it
-    // covers, as a share of 255 (a top level the ink model mixes exactly), and the ink
-    // model mixes the shares.
+    // covers, as a share of kShareTop (a top level the ink model mixes exactly), and
+    // the ink model mixes the shares, a band of rows at a time: it remembers the
+    // colours of the mixes it made within one call.
     struct Ink {
         const decode::InkRaster* raster;
-        decode::PixelFormat format;
         int top;
+        int pixelsPerByte;
+        std::vector<std::uint8_t> levelsOfBytes;
         std::vector<std::uint32_t> sums;
         decode::LevelImage shares;
     };
     std::vector<Ink> inks;
     inks.reserve(first.inks.size());
     for (const decode::InkRaster& raster : first.inks) {
-        Ink ink{&raster, FormatOf(page.mode, raster.code), 0, {}, {}};
-        ink.top = TopLevelOf(ink.format);
+        const decode::PixelFormat format = FormatOf(page.mode, raster.code);
+        Ink ink{&raster, TopLevelOf(format), decode::CountPixelsPerByte(format), {}, {}, {}};
+        if (ink.pixelsPerByte == 0) continue;  // no format the module writes
+        ink.levelsOfBytes = LevelsOfBytes(format, ink.pixelsPerByte);
         ink.sums.resize(picture->width);
         ink.shares.width = picture->width;
-        ink.shares.height = 1;
-        ink.shares.maxLevel = 255;
-        ink.shares.levels.resize(picture->width);
+        ink.shares.maxLevel = kShareTop;
+        ink.shares.levels.resize(std::size_t{picture->width} * kBandRows);
         inks.push_back(std::move(ink));
     }
     std::vector<decode::InkLayer> layers;
     for (const Ink& ink : inks)
         layers.push_back({ink.raster->code, &ink.shares});
-    std::vector<std::uint8_t> line(width);
-    std::uint64_t invalidCodes = 0;
+    // The output column of each page pixel (a division per pixel costs more than the
+    // rest of the sum).
+    std::vector<std::uint32_t> columnOf(width);
+    for (std::uint32_t x = 0; x < width; ++x)
+        columnOf[x] = x / factor;
     for (std::uint32_t row = 0; row < picture->height; ++row) {
+        const std::uint32_t inBand = row % kBandRows;
         const std::uint64_t top = std::uint64_t{row} * factor;
         const std::uint64_t bottom = std::min<std::uint64_t>(top + factor, height);
         for (Ink& ink : inks) {
             std::fill(ink.sums.begin(), ink.sums.end(), 0u);
-            for (std::uint64_t y = top; y < bottom; ++y) {
-                decode::ExpandRasterLine(*ink.raster, ink.format, y, width, line.data(),
-                                         &invalidCodes);
-                for (std::uint32_t x = 0; x < width; ++x)
-                    ink.sums[x / factor] += std::min<int>(line[x], ink.top);
+            const decode::InkRaster& raster = *ink.raster;
+            const auto perByte = static_cast<std::uint32_t>(ink.pixelsPerByte);
+            const std::uint64_t usedBytes =
+                std::min<std::uint64_t>(raster.widthBytes, (width + perByte - 1) / perByte);
+            for (std::uint64_t y = top; y < bottom && y < raster.lineCount; ++y) {
+                if (raster.bytes.empty()) break;
+                const std::uint8_t* bytes = raster.bytes.data() + y * raster.widthBytes;
+                for (std::uint64_t b = 0; b < usedBytes; ++b) {
+                    if (bytes[b] == 0) continue;  // most of a page: no ink
+                    const std::uint8_t* levels = &ink.levelsOfBytes[bytes[b] * perByte];
+                    const auto start = static_cast<std::uint32_t>(b * perByte);
+                    const std::uint32_t stop = std::min(start + perByte, width);
+                    for (std::uint32_t x = start; x < stop; ++x)
+                        ink.sums[columnOf[x]] += levels[x - start];
+                }
             }
             for (std::uint32_t x = 0; x < picture->width; ++x) {
                 const std::uint64_t columns = std::min<std::uint64_t>(factor, width - x * factor);
                 const std::uint64_t most = columns * (bottom - top) * ink.top;
-                ink.shares.levels[x] =
-                    static_cast<std::uint8_t>((ink.sums[x] * std::uint64_t{255} + most / 2) / most);
+                ink.shares.levels[std::size_t{inBand} * picture->width + x] =
+                    static_cast<std::uint8_t>((ink.sums[x] * kShareTop + most / 2) / most);
             }
         }
-        if (layers.empty()) continue;  // nothing printed: paper white
-        const std::vector<std::uint8_t> rgb = decode::ComposePreview(layers, picture->width, 1);
+        const bool bandEnds = inBand == kBandRows - 1 || row + 1 == picture->height;
+        if (!bandEnds || layers.empty()) continue;  // no ink at all: paper white
+        for (Ink& ink : inks)
+            ink.shares.height = inBand + 1;
+        const std::vector<std::uint8_t> rgb =
+            decode::ComposePreview(layers, picture->width, inBand + 1);
         std::copy(rgb.begin(), rgb.end(),
-                  picture->pixels.begin() + std::size_t{row} * picture->width * 3);
+                  picture->pixels.begin() + std::size_t{row - inBand} * picture->width * 3);
     }
     *thumbnail =
         ShrinkPicture(*picture, static_cast<std::uint32_t>(std::max(limits.thumbnailWidth, 1)));

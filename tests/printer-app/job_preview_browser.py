@@ -263,6 +263,18 @@ def main():
         status, _, _ = fetch("%s/photo/job/thumbnail.png?id=%d" % (base, raw_job))
         if status != 404:
             raise Failure("a job without preview answered %d for its thumbnail" % status)
+        # A document that fails before its first page is whole.
+        broken = os.path.join(work, "broken.png")
+        with open(document, "rb") as whole, open(broken, "wb") as cut:
+            cut.write(whole.read()[:60])
+        os.chmod(broken, 0o644)
+        broken_job, _ = app.submit("photo", broken, "broken")
+        app.wait_job("photo", broken_job)
+        status, _, body = fetch("%s/photo/job?id=%d" % (base, broken_job))
+        if status != 200 or "No preview: the job ended before its first page was whole" \
+                not in body.decode():
+            raise Failure("a job that failed on its first page does not say why it has no "
+                          "preview")
         for path in ("/photo/job?id=999", "/photo/job?id=x", "/nosuch/job?id=%d" % job,
                      "/photo/job/page.png?id=999"):
             status, _, _ = fetch(base + path)
@@ -279,6 +291,24 @@ def main():
                 if status != 403:
                     raise Failure("user daemon got %d for %s, not 403" % (status, path))
             log("another local user is refused the job's preview")
+        app.stop()
+
+        # A previews directory that is not the server's own stops it at once.
+        if os.geteuid() == 0:
+            foreign = os.path.join(work, "foreign")
+            for directory in ("state", "state/spool", "state/spool/previews"):
+                os.makedirs(os.path.join(foreign, directory))
+                os.chmod(os.path.join(foreign, directory), 0o777)
+            os.chmod(foreign, 0o777)
+            other = App(args, foreign)
+            try:
+                other.start()
+                other.stop()
+                raise Failure("the server started with a previews directory of root's")
+            except Failure as failure:
+                if "is not a directory of this user" not in str(failure):
+                    raise
+            log("a foreign previews directory is refused")
         app.stop()
         report = open(os.path.join(work, "server.out"), errors="replace").read()
         if re.search(r"Sanitizer|runtime error", report):
