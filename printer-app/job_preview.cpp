@@ -3,15 +3,20 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <deque>
+#include <mutex>
 #include <span>
+#include <thread>
 
 #include "auth.h"
 #include "job_preview_image.h"
@@ -99,8 +104,8 @@ bool ReadPngSize(const std::string& path, unsigned* width, unsigned* height) {
 
 // ---- The sweep -----------------------------------------------------------------------
 
-// Removes the pictures of jobs PAPPL no longer keeps (it forgets completed jobs beyond
-// its history, and all of them when the server restarts).
+// Removes the pictures of jobs PAPPL no longer keeps: it forgets completed jobs beyond
+// its history, and files may outlive a state file that was removed.
 bool SweepPreviews(pappl_system_t* system, void* data) {
     (void)data;
     DIR* directory = opendir(PreviewDirectory().c_str());
@@ -254,6 +259,14 @@ std::string TimeText(time_t when) {
     return text;
 }
 
+// Whether an ended job's preview is still to come.
+bool PreviewPending(pappl_job_t* job) {
+    struct stat info {};
+    return papplJobGetTimeProcessed(job) != 0 &&
+           stat(PreviewPath(job, "thumbnail.png").c_str(), &info) != 0 &&
+           stat(PreviewPath(job, "none.txt").c_str(), &info) != 0;
+}
+
 // The thumbnail linked to the job's page (in the list) or to the whole picture (on the
 // job's page), or why there is none.
 void PutPreview(pappl_client_t* client, const std::string& printerPath, pappl_job_t* job,
@@ -281,8 +294,10 @@ void PutPreview(pappl_client_t* client, const std::string& printerPath, pappl_jo
         papplClientHTMLEscape(client, reason.c_str(), 0);
     } else if (papplJobGetState(job) < IPP_JSTATE_STOPPED) {
         papplClientHTMLPuts(client, "The preview is drawn when the job ends.");
+    } else if (papplJobGetTimeProcessed(job) == 0) {
+        papplClientHTMLPuts(client, "No preview: the job never printed.");
     } else {
-        papplClientHTMLPuts(client, "No preview.");
+        papplClientHTMLPuts(client, "The preview is being drawn.");
     }
 }
 
@@ -357,8 +372,10 @@ bool JobPageResource(pappl_client_t* client, void* data) {
     char path[256];
     papplPrinterGetPath(printer, nullptr, path, sizeof path);
     const std::string printerPath = path;
-    const bool active = job != nullptr ? papplJobGetState(job) < IPP_JSTATE_STOPPED
-                                       : papplPrinterGetState(printer) == IPP_PSTATE_PROCESSING;
+    // The page comes back while the job prints or its preview is being drawn.
+    const bool active = job != nullptr
+                            ? papplJobGetState(job) < IPP_JSTATE_STOPPED || PreviewPending(job)
+                            : papplPrinterGetState(printer) == IPP_PSTATE_PROCESSING;
     // The header answers 200 itself.
     const std::string title = job != nullptr ? "Job " + std::to_string(id) : "Previews";
     papplClientHTMLPrinterHeader(client, printer, title.c_str(), active ? 10 : 0, nullptr, nullptr);
@@ -381,6 +398,98 @@ bool JobPageResource(pappl_client_t* client, void* data) {
                             "      </div>\n");
     }
     papplClientHTMLPrinterFooter(client);
+    return true;
+}
+
+// ---- Drawing, in a thread of its own -------------------------------------------------
+
+// A job's first page waiting to be drawn. The job itself may be gone by then (PAPPL
+// drops old jobs): the task names it by its ids.
+struct PreviewTask {
+    pappl_system_t* system = nullptr;
+    int printerId = 0;
+    int jobId = 0;
+    int fd = -1;  // the copy of the first page's stream
+    std::uint64_t bytes = 0;
+    PreviewPage page;
+};
+
+// Previews waiting beyond this many are not drawn: a busy server prints first.
+constexpr std::size_t kMaxWaiting = 4;
+
+struct PreviewQueue {
+    std::mutex lock;
+    std::condition_variable ready;
+    std::deque<PreviewTask> tasks;
+    bool started = false;
+};
+
+// Never destroyed: the drawing thread may still wait on it while the process exits.
+PreviewQueue& Queue() {
+    static auto* queue = new PreviewQueue;
+    return *queue;
+}
+
+void RecordNoPreview(const PreviewTask& task, const std::string& why) {
+    unlink(PreviewPath(task.printerId, task.jobId, "page.png").c_str());
+    papplLog(task.system, PAPPL_LOGLEVEL_INFO, "[Job %d] No preview: %s.", task.jobId, why.c_str());
+    WriteWhole(PreviewPath(task.printerId, task.jobId, "none.txt"), why);
+}
+
+void Draw(const PreviewTask& task) {
+    std::string why;
+    RgbPicture picture;
+    RgbPicture thumbnail;
+    void* map = mmap(nullptr, task.bytes, PROT_READ, MAP_PRIVATE, task.fd, 0);
+    if (map == MAP_FAILED) {
+        why = std::string("cannot read the copy of the stream: ") + std::strerror(errno);
+    } else {
+        DrawFirstPage(std::span<const std::uint8_t>(static_cast<const std::uint8_t*>(map),
+                                                    static_cast<std::size_t>(task.bytes)),
+                      task.page, PreviewLimits{}, &picture, &thumbnail, &why);
+        munmap(map, task.bytes);
+    }
+    if (why.empty() &&
+        WritePicture(PreviewPath(task.printerId, task.jobId, "page.png"), picture, &why) &&
+        WritePicture(PreviewPath(task.printerId, task.jobId, "thumbnail.png"), thumbnail, &why)) {
+        papplLog(task.system, PAPPL_LOGLEVEL_INFO,
+                 "[Job %d] Preview of the first page: %ux%u "
+                 "pixels.",
+                 task.jobId, picture.width, picture.height);
+        return;
+    }
+    RecordNoPreview(task, why);
+}
+
+void DrawPreviews() {
+    // Below the jobs: a preview may wait, a printer should not.
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
+    PreviewQueue& queue = Queue();
+    for (;;) {
+        PreviewTask task;
+        {
+            std::unique_lock<std::mutex> hold(queue.lock);
+            queue.ready.wait(hold, [&] { return !queue.tasks.empty(); });
+            task = queue.tasks.front();
+        }
+        Draw(task);
+        close(task.fd);
+        // Off the queue only now, so that the queue's length counts the one drawn.
+        const std::lock_guard<std::mutex> hold(queue.lock);
+        queue.tasks.pop_front();
+    }
+}
+
+bool QueuePreview(const PreviewTask& task) {
+    PreviewQueue& queue = Queue();
+    const std::lock_guard<std::mutex> hold(queue.lock);
+    if (queue.tasks.size() >= kMaxWaiting) return false;
+    if (!queue.started) {
+        std::thread(DrawPreviews).detach();
+        queue.started = true;
+    }
+    queue.tasks.push_back(task);
+    queue.ready.notify_one();
     return true;
 }
 
@@ -489,36 +598,27 @@ void JobPreview::Finish() {
             "the first page's stream is larger than " + std::to_string(kMaxCopyBytes >> 20) + " MB";
     else if (why.empty() && (!firstPageDone_ || kept_ == 0))
         why = "the job ended before its first page was whole";
-    RgbPicture picture;
-    RgbPicture thumbnail;
+    if (PreviewDirectory().empty()) return;
+    PreviewTask task;
+    task.system = papplPrinterGetSystem(papplJobGetPrinter(job_));
+    task.printerId = papplPrinterGetID(papplJobGetPrinter(job_));
+    task.jobId = papplJobGetID(job_);
     if (why.empty()) {
-        void* map = mmap(nullptr, kept_, PROT_READ, MAP_PRIVATE, fd_, 0);
-        if (map == MAP_FAILED) {
-            why = std::string("cannot read the copy of the stream: ") + std::strerror(errno);
-        } else {
-            PreviewPage page;
-            page.width = width_;
-            page.height = height_;
-            page.resolution = resolution_;
-            page.mode = mode_;
-            DrawFirstPage(std::span<const std::uint8_t>(static_cast<const std::uint8_t*>(map),
-                                                        static_cast<std::size_t>(kept_)),
-                          page, PreviewLimits{}, &picture, &thumbnail, &why);
-            munmap(map, kept_);
+        task.fd = fd_;
+        task.bytes = kept_;
+        task.page.width = width_;
+        task.page.height = height_;
+        task.page.resolution = resolution_;
+        task.page.mode = mode_;
+        if (QueuePreview(task)) {
+            fd_ = -1;  // the drawing thread's now
+            return;
         }
+        why = "the server was busy drawing the previews of other jobs";
     }
     if (fd_ >= 0) close(fd_);
     fd_ = -1;
-    if (PreviewDirectory().empty()) return;
-    if (why.empty() && WritePicture(PreviewPath(job_, "page.png"), picture, &why) &&
-        WritePicture(PreviewPath(job_, "thumbnail.png"), thumbnail, &why)) {
-        papplLogJob(job_, PAPPL_LOGLEVEL_INFO, "Preview of the first page: %ux%u pixels.",
-                    picture.width, picture.height);
-        return;
-    }
-    unlink(PreviewPath(job_, "page.png").c_str());
-    papplLogJob(job_, PAPPL_LOGLEVEL_INFO, "No preview: %s.", why.c_str());
-    WriteWhole(PreviewPath(job_, "none.txt"), why);
+    RecordNoPreview(task, why);
 }
 
 }  // namespace inkrow::app

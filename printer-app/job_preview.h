@@ -2,8 +2,10 @@
 // drawn from the command stream by the project's decoder (job_preview_image.h), on the
 // job's own web page.
 //
-// The picture is made when the job ends, in the job's thread, from a copy of the bytes
-// the job wrote to its device: the device may be a socket or USB, and a file device's
+// The picture is drawn once the job has ended, by one drawing thread of low priority
+// (a printer never waits for a preview; beyond kMaxWaiting previews waiting, a new one
+// is not drawn and its page says so), from a copy of the bytes the job wrote to its
+// device: the device may be a socket or USB, and a file device's
 // output lies in a directory other people may write, so the stream is never read back
 // from where it went. The copy is an unnamed file in the previews directory (gone
 // whatever happens to the process), holds the first page only, and stops at
@@ -54,7 +56,7 @@ public:
     void NoteProgress(const PrintProgress& progress);
     // Bytes the device took.
     void Keep(const std::uint8_t* bytes, std::size_t length);
-    // Draws the pictures (or writes why there are none) and drops the copy.
+    // Hands the copy to the drawing thread, or writes why there is no preview.
     void Finish();
 
 private:

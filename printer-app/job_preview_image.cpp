@@ -154,13 +154,17 @@ bool DrawFirstPage(std::span<const std::uint8_t> stream, const PreviewPage& page
             for (std::uint64_t y = top; y < bottom && y < raster.lineCount; ++y) {
                 if (raster.bytes.empty()) break;
                 const std::uint8_t* bytes = raster.bytes.data() + y * raster.widthBytes;
+                // Plain pointers: the loop runs once per byte of the page's rasters.
+                std::uint32_t* sums = ink.sums.data();
+                const std::uint32_t* columns = columnOf.data();
+                const std::uint8_t* table = ink.levelsOfBytes.data();
                 for (std::uint64_t b = 0; b < usedBytes; ++b) {
                     if (bytes[b] == 0) continue;  // most of a page: no ink
-                    const std::uint8_t* levels = &ink.levelsOfBytes[bytes[b] * perByte];
+                    const std::uint8_t* levels = table + std::size_t{bytes[b]} * perByte;
                     const auto start = static_cast<std::uint32_t>(b * perByte);
                     const std::uint32_t stop = std::min(start + perByte, width);
                     for (std::uint32_t x = start; x < stop; ++x)
-                        ink.sums[columnOf[x]] += levels[x - start];
+                        sums[columns[x]] += levels[x - start];
                 }
             }
             for (std::uint32_t x = 0; x < picture->width; ++x) {

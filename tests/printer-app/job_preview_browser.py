@@ -124,6 +124,18 @@ def fetch(url, user_prefix=()):
         return error.code, "", b""
 
 
+def wait_preview(url, limit=30):
+    """The job's page once its preview is drawn (or said to be missing): the application
+    draws it after the job ends, in a thread of its own."""
+    end = time.monotonic() + end_to_end.remaining(limit)
+    while True:
+        status, kind, body = fetch(url)
+        text = body.decode(errors="replace")
+        if status != 200 or "being drawn" not in text or time.monotonic() > end:
+            return status, kind, text
+        time.sleep(0.2)
+
+
 def chromium(binary, work, *argv):
     profile = tempfile.mkdtemp(prefix="chromium-", dir=work)
     command = [binary, "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
@@ -201,8 +213,7 @@ def main():
         page_url = "%s/photo/job?id=%d" % (base, job)
 
         # The page as served: the job's name escaped, the thumbnail linked to the picture.
-        status, kind, body = fetch(page_url)
-        text = body.decode(errors="replace")
+        status, kind, text = wait_preview(page_url)
         if status != 200 or "text/html" not in kind:
             raise Failure("%s answered %d %s" % (page_url, status, kind))
         # PAPPL's escaping turns <, & and " into entities, which is all that text and
@@ -257,8 +268,8 @@ def main():
         raw_job, _ = app.submit("photo", raw, "ready-made",
                                 ("document-format=application/vnd.inkrow",))
         app.wait_job("photo", raw_job)
-        status, _, body = fetch("%s/photo/job?id=%d" % (base, raw_job))
-        if status != 200 or "No preview: the document came in the printer" not in body.decode():
+        status, _, text = wait_preview("%s/photo/job?id=%d" % (base, raw_job))
+        if status != 200 or "No preview: the document came in the printer" not in text:
             raise Failure("a ready-made stream's page does not say why it has no preview")
         status, _, _ = fetch("%s/photo/job/thumbnail.png?id=%d" % (base, raw_job))
         if status != 404:
@@ -270,9 +281,9 @@ def main():
         os.chmod(broken, 0o644)
         broken_job, _ = app.submit("photo", broken, "broken")
         app.wait_job("photo", broken_job)
-        status, _, body = fetch("%s/photo/job?id=%d" % (base, broken_job))
+        status, _, text = wait_preview("%s/photo/job?id=%d" % (base, broken_job))
         if status != 200 or "No preview: the job ended before its first page was whole" \
-                not in body.decode():
+                not in text:
             raise Failure("a job that failed on its first page does not say why it has no "
                           "preview")
         for path in ("/photo/job?id=999", "/photo/job?id=x", "/nosuch/job?id=%d" % job,
