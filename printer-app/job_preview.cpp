@@ -30,9 +30,10 @@ namespace {
 constexpr off_t kMaxServedBytes = off_t{64} << 20;
 constexpr int kJobsListed = 20;
 
+// Never destroyed: the drawing thread may use it while the process exits.
 std::string& PreviewDirectory() {
-    static std::string directory;
-    return directory;
+    static auto* directory = new std::string;
+    return *directory;
 }
 
 std::string PreviewPath(int printerId, int jobId, const char* what) {
@@ -406,7 +407,6 @@ bool JobPageResource(pappl_client_t* client, void* data) {
 // A job's first page waiting to be drawn. The job itself may be gone by then (PAPPL
 // drops old jobs): the task names it by its ids.
 struct PreviewTask {
-    pappl_system_t* system = nullptr;
     int printerId = 0;
     int jobId = 0;
     int fd = -1;  // the copy of the first page's stream
@@ -430,9 +430,10 @@ PreviewQueue& Queue() {
     return *queue;
 }
 
+// The drawing thread writes no log: PAPPL may have deleted the system (and the job)
+// by the time it is done. The job's page says what became of its preview.
 void RecordNoPreview(const PreviewTask& task, const std::string& why) {
     unlink(PreviewPath(task.printerId, task.jobId, "page.png").c_str());
-    papplLog(task.system, PAPPL_LOGLEVEL_INFO, "[Job %d] No preview: %s.", task.jobId, why.c_str());
     WriteWhole(PreviewPath(task.printerId, task.jobId, "none.txt"), why);
 }
 
@@ -452,10 +453,6 @@ void Draw(const PreviewTask& task) {
     if (why.empty() &&
         WritePicture(PreviewPath(task.printerId, task.jobId, "page.png"), picture, &why) &&
         WritePicture(PreviewPath(task.printerId, task.jobId, "thumbnail.png"), thumbnail, &why)) {
-        papplLog(task.system, PAPPL_LOGLEVEL_INFO,
-                 "[Job %d] Preview of the first page: %ux%u "
-                 "pixels.",
-                 task.jobId, picture.width, picture.height);
         return;
     }
     RecordNoPreview(task, why);
@@ -600,7 +597,6 @@ void JobPreview::Finish() {
         why = "the job ended before its first page was whole";
     if (PreviewDirectory().empty()) return;
     PreviewTask task;
-    task.system = papplPrinterGetSystem(papplJobGetPrinter(job_));
     task.printerId = papplPrinterGetID(papplJobGetPrinter(job_));
     task.jobId = papplJobGetID(job_);
     if (why.empty()) {
@@ -612,12 +608,16 @@ void JobPreview::Finish() {
         task.page.mode = mode_;
         if (QueuePreview(task)) {
             fd_ = -1;  // the drawing thread's now
+            papplLogJob(job_, PAPPL_LOGLEVEL_INFO,
+                        "The first page's preview (%llu bytes of stream) is to be drawn.",
+                        static_cast<unsigned long long>(kept_));
             return;
         }
         why = "the server was busy drawing the previews of other jobs";
     }
     if (fd_ >= 0) close(fd_);
     fd_ = -1;
+    papplLogJob(job_, PAPPL_LOGLEVEL_INFO, "No preview: %s.", why.c_str());
     RecordNoPreview(task, why);
 }
 
