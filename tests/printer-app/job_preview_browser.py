@@ -286,6 +286,14 @@ def main():
                 not in text:
             raise Failure("a job that failed on its first page does not say why it has no "
                           "preview")
+        # A job canceled while held never printed.
+        held_job, _ = app.submit("photo", document, "held", ("job-hold-until=indefinite",))
+        app.wait_job("photo", held_job, states=("held", "pending-held"))
+        app.command("cancel", "-d", "photo", "-j", str(held_job))
+        app.wait_job("photo", held_job)
+        status, _, text = wait_preview("%s/photo/job?id=%d" % (base, held_job))
+        if status != 200 or "No preview: the job never printed" not in text:
+            raise Failure("a job canceled before it printed does not say why it has no preview")
         for path in ("/photo/job?id=999", "/photo/job?id=x", "/nosuch/job?id=%d" % job,
                      "/photo/job/page.png?id=999"):
             status, _, _ = fetch(base + path)
