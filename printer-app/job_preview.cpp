@@ -585,6 +585,8 @@ void JobPreview::Keep(const std::uint8_t* bytes, std::size_t length) {
 }
 
 void JobPreview::Finish() {
+    if (finished_) return;
+    finished_ = true;
     std::string why = failure_;
     if (why.empty() && !pageKnown_)
         why = readyMade_ ? "the document came in the printer's language, with no print mode to "

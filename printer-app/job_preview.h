@@ -56,7 +56,7 @@ public:
     void NoteProgress(const PrintProgress& progress);
     // Bytes the device took.
     void Keep(const std::uint8_t* bytes, std::size_t length);
-    // Hands the copy to the drawing thread, or writes why there is no preview.
+    // Hands the copy to the drawing thread, or writes why there is no preview. Once.
     void Finish();
 
 private:
@@ -67,7 +67,8 @@ private:
     bool firstPageDone_ = false;
     bool overflow_ = false;
     bool readyMade_ = false;  // bytes came with no print mode
-    std::string failure_;     // why nothing is kept
+    bool finished_ = false;
+    std::string failure_;  // why nothing is kept
     int width_ = 0;
     int height_ = 0;
     int resolution_ = 0;
