@@ -189,6 +189,12 @@ bool FindLoopbackPeer(int fd, uid_t* uid) {
     return false;
 }
 
+std::string FindLoopbackUser(pappl_client_t* client) {
+    uid_t peer = 0;
+    if (!FindLoopbackPeer(httpGetFd(papplClientGetHTTP(client)), &peer)) return "";
+    return UserName(peer);
+}
+
 void InstallAccessRules(pappl_system_t* system, const std::string& stateDirectory) {
     HashPath() = stateDirectory + kHashFile;
     papplSystemSetAuthCallback(system, "Basic", Authorize, nullptr);

@@ -30,4 +30,7 @@ int SetAdminPassword(const std::string& stateDirectory);
 // /proc/net/tcp or tcp6; false when it is not a loopback connection or not found.
 bool FindLoopbackPeer(int fd, uid_t* uid);
 
+// The name of the local user at the other end of a loopback TCP client, or "".
+std::string FindLoopbackUser(pappl_client_t* client);
+
 }  // namespace inkrow::app

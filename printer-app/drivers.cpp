@@ -263,6 +263,7 @@ void PrinterCreated(pappl_printer_t* printer, void* context) {
     if (const DriverInfo* info = FindDriver(papplPrinterGetDriverName(printer)))
         SetPrinterSupplies(printer, *info);
     SetUpPrinterColor(printer);
+    AddJobPreviewPages(printer);
 }
 
 }  // namespace inkrow::app

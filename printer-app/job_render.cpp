@@ -71,7 +71,7 @@ std::string DescribeChoice(const ModeChoice& choice) {
 }
 
 JobRenderer::JobRenderer(pappl_job_t* job, pappl_device_t* device)
-    : job_(job), device_(device), deviceBytesAtStart_(DeviceBytesWritten(device)) {
+    : job_(job), device_(device), deviceBytesAtStart_(DeviceBytesWritten(device)), preview_(job) {
     NameOutputFile(device, papplJobGetID(job), papplJobGetName(job));
     if (WasInterrupted(job))
         Fail(PAPPL_JREASON_ABORTED_BY_SYSTEM,
@@ -139,6 +139,7 @@ int JobRenderer::IsCanceled(void* context) {
 
 void JobRenderer::Progress(void* context, const PrintProgress* progress) {
     auto* self = static_cast<JobRenderer*>(context);
+    self->preview_.NoteProgress(*progress);
     if (progress->event == PRINT_PAGE_DONE) {
         papplJobSetImpressionsCompleted(self->job_, 1);
         return;
@@ -203,6 +204,7 @@ int JobRenderer::WriteToDevice(void* context, const std::uint8_t* bytes, std::si
         return -1;
     }
     self->bytesToDevice_ += length;
+    self->preview_.Keep(bytes, length);
     return 0;
 }
 
@@ -363,6 +365,7 @@ bool JobRenderer::Finish() {
              static_cast<unsigned long long>(bytesToDevice_));
     // Only a whole job's file gets its real name; the rest stay NAME.partial.
     if (!failed_ && !papplJobIsCanceled(job_)) MarkOutputComplete(device_);
+    preview_.Finish();
     const int pages = pagesEnded();
     if (!failed_)
         papplLogJob(job_, PAPPL_LOGLEVEL_INFO, "Sent %llu bytes to the printer, %d page%s.",

@@ -20,6 +20,7 @@
 #include "inkrow/print.h"
 #include "inkrow/raster_header.h"
 #include "inkrow/render.h"
+#include "job_preview.h"
 #include "mode_map.h"
 
 namespace inkrow::app {
@@ -101,6 +102,7 @@ private:
     int writeErrno_ = 0;
     std::uint64_t bytesToDevice_ = 0;     // handed to papplDeviceWrite and accepted
     std::size_t deviceBytesAtStart_ = 0;  // the device's write counter before the job
+    JobPreview preview_;                  // the copy of the first page, for its picture
 };
 
 // The driver's raster callbacks (pappl_pr_driver_data_t).

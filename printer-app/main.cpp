@@ -35,6 +35,7 @@
 #include "color_files.h"
 #include "drivers.h"
 #include "job_gate.h"
+#include "job_preview.h"
 #include "job_render.h"
 #include "mode_map.h"
 #include "output_dirs.h"
@@ -257,6 +258,11 @@ pappl_system_t* MakeSystem(int numOptions, cups_option_t* options, void* data) {
     papplSystemSetMIMECallback(system, DetectFormat, nullptr);
     InstallAccessRules(system, config.stateDirectory);
     SetColorStorage(config.stateDirectory, config.loopbackOnly);
+    if (!InstallJobPreviews(system, config.spoolDirectory, &error)) {
+        std::fprintf(stderr, "inkrow-printer-app: %s\n", error.c_str());
+        papplSystemDelete(system);
+        return nullptr;
+    }
     AddWebPages(system, config.loopbackOnly);
     papplSystemSetFooterHTML(system, kFooter);
     pappl_version_t version{};

@@ -5,7 +5,11 @@
 #include <dlfcn.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
+#include <map>
+#include <mutex>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -18,6 +22,46 @@ std::string urfResolutions;  // "RS300-360-600"; written once before the server 
 
 thread_local cups_page_header2_t clientHeader;
 thread_local bool haveClientHeader = false;
+
+// Each subscription's UUID by its id, as PAPPL made it for the subscription's own
+// attributes; its events repeat it. The oldest are forgotten beyond kUuidsKept.
+constexpr std::size_t kUuidsKept = 4096;
+std::mutex uuidLock;
+std::map<int, std::string> subscriptionUuids;
+
+int SubscriptionIdIn(ipp_t* ipp) {
+    ipp_attribute_t* id = ippFindAttribute(ipp, "notify-subscription-id", IPP_TAG_INTEGER);
+    return id != nullptr ? ippGetInteger(id, 0) : 0;
+}
+
+void RememberUuid(int id, const char* uuid) {
+    const std::lock_guard<std::mutex> hold(uuidLock);
+    subscriptionUuids[id] = uuid;
+    if (subscriptionUuids.size() > kUuidsKept) subscriptionUuids.erase(subscriptionUuids.begin());
+}
+
+// The subscription's UUID; a random one (version 4), kept from then on, for one PAPPL
+// made none for.
+std::string UuidOf(int id) {
+    const std::lock_guard<std::mutex> hold(uuidLock);
+    auto found = subscriptionUuids.find(id);
+    if (found != subscriptionUuids.end()) return found->second;
+    std::random_device source;
+    unsigned char bytes[16];
+    for (unsigned char& byte : bytes)
+        byte = static_cast<unsigned char>(source());
+    bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0f) | 0x40);
+    bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3f) | 0x80);
+    char text[64];
+    std::snprintf(text, sizeof text,
+                  "urn:uuid:%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x",
+                  bytes[0], bytes[1], bytes[2], bytes[3], bytes[4], bytes[5], bytes[6], bytes[7],
+                  bytes[8], bytes[9], bytes[10], bytes[11], bytes[12], bytes[13], bytes[14],
+                  bytes[15]);
+    subscriptionUuids[id] = text;
+    if (subscriptionUuids.size() > kUuidsKept) subscriptionUuids.erase(subscriptionUuids.begin());
+    return text;
+}
 
 template <typename Function>
 Function Next(const char* name) {
@@ -45,6 +89,7 @@ const cups_page_header2_t* ClientRasterHeader() {
 }  // namespace inkrow::app
 
 using inkrow::app::Next;
+using inkrow::app::SubscriptionIdIn;
 
 extern "C" ipp_attribute_t* ippAddString(ipp_t* ipp, ipp_tag_t group, ipp_tag_t valueTag,
                                          const char* name, const char* language,
@@ -53,6 +98,20 @@ extern "C" ipp_attribute_t* ippAddString(ipp_t* ipp, ipp_tag_t group, ipp_tag_t 
                                                       const char*, const char*)>("ippAddString");
     if (name != nullptr && group == IPP_TAG_PRINTER && std::strcmp(name, "mopria-certified") == 0)
         return nullptr;
+    // PAPPL gives a subscription its UUID but leaves the one of its events empty; both
+    // come right after the subscription's id.
+    if (name != nullptr && std::strcmp(name, "notify-subscription-uuid") == 0) {
+        const int id = SubscriptionIdIn(ipp);
+        if (id > 0 && group == IPP_TAG_SUBSCRIPTION && value != nullptr && value[0] != '\0') {
+            inkrow::app::RememberUuid(id, value);
+        } else if (id > 0 && group == IPP_TAG_EVENT_NOTIFICATION &&
+                   (value == nullptr || value[0] == '\0')) {
+            // Copied: the value PAPPL named constant is replaced by a string of ours.
+            const std::string uuid = inkrow::app::UuidOf(id);
+            return add(ipp, group, static_cast<ipp_tag_t>(valueTag & ~IPP_TAG_CUPS_CONST), name,
+                       language, uuid.c_str());
+        }
+    }
     return add(ipp, group, valueTag, name, language, value);
 }
 

@@ -9,6 +9,7 @@
 //   up to "warnings-detected", and "job-hold-until-specified" comes after): added;
 // - it writes "ipps:" into notifications (notify-printer-uri) also when TLS is off:
 //   "ipp:" then;
+// - it leaves "notify-subscription-uuid" empty in events: the subscription's UUID;
 // - it hands a client's 1-bit raster page to the driver under its own 8-bit header: the
 //   client's header of the page being read is kept for the raster callbacks.
 #pragma once

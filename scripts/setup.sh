@@ -21,10 +21,11 @@ demo=(cmake make g++ pkg-config libpng-dev libjpeg-dev zlib1g-dev libpappl-dev
 # Every test of the plain and sanitizer builds: GoogleTest, the benchmarks (which the
 # plain build compiles), a real cupsd with its filters, the layout and format checks,
 # the binary-interface check, and ArgyllCMS for the calibration round trip
-# (scripts/calibrate-demo.sh and its short form in the tests).
+# (scripts/calibrate-demo.sh and its short form in the tests), and Chromium, the
+# headless browser that looks at a job's preview in the printer application's web pages.
 test=("${demo[@]}" libgtest-dev libgmock-dev binutils argyll
       clang-format cups-daemon cups-client cups-ipp-utils cups-filters cups
-      python3 abigail-tools curl util-linux)
+      python3 abigail-tools curl util-linux chromium)
 fuzz=(clang libclang-rt-14-dev)
 valgrind=(valgrind)
 # systemd: systemd-sysusers and systemd-analyze for the printer application's package test.
