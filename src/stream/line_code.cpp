@@ -413,8 +413,17 @@ inline bool EncodeFromBlock(std::uint8_t* dest, CodeState& state, RunBlock& bloc
     if (state.literalLength == 0) {
         if (((block.equal >> (i - block.base)) & 1) != 0) {
             std::uint32_t run = RunInBlock(block, i);
-            if (run == 0) run = Search::RunLength(src, i, n);
-            EmitRun<Write>(dest, state, run, src[i]);
+            if (run != 0) {
+                // At most 64 copies: one repeat run, and no literal left open.
+                if constexpr (Write) {
+                    dest[state.out] = RepeatControl(run);
+                    dest[state.out + 1] = src[i];
+                }
+                state.out += 2;
+            } else {
+                run = Search::RunLength(src, i, n);
+                EmitRun<Write>(dest, state, run, src[i]);
+            }
             i += run;
             return true;
         }
@@ -441,8 +450,22 @@ inline bool EncodeFromBlock(std::uint8_t* dest, CodeState& state, RunBlock& bloc
         return false;
     }
     std::uint32_t run = RunInBlock(block, end);
-    if (run == 0) run = Search::RunLength(src, end, n);
     const std::uint32_t stretch = end - i;
+    if (run != 0 && stretch <= 16 && n - (end + run) > kSlackInput) {
+        // The common case on dithered lines: a short stretch and a closing run of at
+        // most 64 copies, written without the checks for longer ones.
+        if constexpr (Write) {
+            CopyShortWithSlack(dest + state.out, src + i, stretch);
+            dest[state.literalAt] = static_cast<std::uint8_t>(state.literalLength + stretch - 1);
+            dest[state.out + stretch] = RepeatControl(run);
+            dest[state.out + stretch + 1] = src[end];
+        }
+        state.out += stretch + 2;
+        state.literalLength = 0;
+        i = end + run;
+        return true;
+    }
+    if (run == 0) run = Search::RunLength(src, end, n);
     if (stretch <= 16 && n - (end + run) > kSlackInput) {
         state.literalLength += stretch;
         if constexpr (Write) {
