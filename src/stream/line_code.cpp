@@ -10,9 +10,10 @@
 // run of three joins it, so the coder looks for the next three equal bytes (sixteen
 // starting positions a step in SSE2 registers, eight in 64-bit words) and copies the
 // whole stretch before it at once, as far as the literal has room. Only the bytes at a
-// literal's end and the runs of three or more are taken one at a time. Far from the
-// line's end the SSE2 coder finds both from bit masks of 64 positions (RunBlock), which
-// keeps loads out of the chain from one literal to the next.
+// literal's end and the runs of three or more are taken one at a time. The SSE2 coder
+// (and its AVX2 form, where the processor has it) finds both from bit masks of 64
+// positions (RunBlock) up to the line's end, which keeps loads out of the chain from one
+// literal to the next.
 #include "stream/line_code.h"
 
 #include <algorithm>
