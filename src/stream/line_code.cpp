@@ -10,9 +10,10 @@
 // run of three joins it, so the coder looks for the next three equal bytes (sixteen
 // starting positions a step in SSE2 registers, eight in 64-bit words) and copies the
 // whole stretch before it at once, as far as the literal has room. Only the bytes at a
-// literal's end and the runs of three or more are taken one at a time. Far from the
-// line's end the SSE2 coder finds both from bit masks of 64 positions (RunBlock), which
-// keeps loads out of the chain from one literal to the next.
+// literal's end and the runs of three or more are taken one at a time. The SSE2 coder
+// (and its AVX2 form, where the processor has it) finds both from bit masks of 64
+// positions (RunBlock) up to the line's end, which keeps loads out of the chain from one
+// literal to the next.
 #include "stream/line_code.h"
 
 #include <algorithm>
@@ -22,6 +23,10 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #define INKROW_LINE_CODE_SSE2 1
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define INKROW_LINE_CODE_AVX2 1
+#endif
 #endif
 
 namespace inkrow {
@@ -243,6 +248,23 @@ struct VectorSearch {
 using VectorSearch = WordSearch;
 #endif
 
+#if defined(INKROW_LINE_CODE_AVX2)
+// The SSE2 search with the 64-position masks taken 32 positions at a time. Only ever
+// compiled into the coder of EncodeRunsWide, which runs where the processor has AVX2,
+// BMI1 and BMI2 (the masks' shifts and bit counts then take one instruction each).
+struct WideSearch : VectorSearch {
+    __attribute__((target("avx2"))) static std::uint64_t EqualNextMask(const std::uint8_t* p) {
+        const auto* at = reinterpret_cast<const __m256i*>(p);
+        const auto* next = reinterpret_cast<const __m256i*>(p + 1);
+        const auto low = static_cast<std::uint32_t>(_mm256_movemask_epi8(
+            _mm256_cmpeq_epi8(_mm256_loadu_si256(at), _mm256_loadu_si256(next))));
+        const auto high = static_cast<std::uint32_t>(_mm256_movemask_epi8(
+            _mm256_cmpeq_epi8(_mm256_loadu_si256(at + 1), _mm256_loadu_si256(next + 1))));
+        return low | (std::uint64_t{high} << 32);
+    }
+};
+#endif
+
 // The coder's state between runs: the output so far and the open literal, tracked by its
 // length (0: none open) and the position of its control byte, which is rewritten as the
 // literal grows.
@@ -268,8 +290,33 @@ struct RunBlock {
 // A block loads src[base .. base + 65].
 constexpr std::uint32_t kBlockLoads = 66;
 
+// The block at base, which holds fewer than kBlockLoads input bytes from there on: its
+// masks from a zero-padded copy of what is left, without the positions whose next byte
+// is past the input's end.
 template <class Search>
-inline void LoadRunBlock(const std::uint8_t* src, std::uint32_t base, RunBlock& block) {
+void LoadLastRunBlock(const std::uint8_t* src, std::uint32_t base, std::uint32_t n,
+                      RunBlock& block) {
+    std::uint8_t copy[kBlockLoads] = {};
+    const std::uint32_t left = n - base;  // 1 .. kBlockLoads - 1
+    std::memcpy(copy, src + base, left);
+    const std::uint64_t inside =
+        left > 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << (left - 1)) - 1;
+    const std::uint64_t equal = Search::EqualNextMask(copy) & inside;
+    block.base = base;
+    block.end = base + 64;
+    block.equal = equal;
+    block.triple = equal & (equal >> 1);
+}
+
+// Loads the block at base < n. Near the input's end the masks stop at its last byte, so
+// that the coder works from blocks up to the end of every line.
+template <class Search>
+inline void LoadRunBlock(const std::uint8_t* src, std::uint32_t base, std::uint32_t n,
+                         RunBlock& block) {
+    if (base + kBlockLoads > n) [[unlikely]] {
+        LoadLastRunBlock<Search>(src, base, n, block);
+        return;
+    }
     const std::uint64_t equal = Search::EqualNextMask(src + base);
     const std::uint64_t last = src[base + 64] == src[base + 65] ? 1 : 0;
     block.base = base;
@@ -356,10 +403,10 @@ inline std::uint32_t FindTripleFar(const std::uint8_t* src, std::uint32_t k, std
     }
 }
 
-// One step of the encoder far from the input's end (i + kFarFromEnd <= n) with i in the
-// loaded block: a run when no literal is open, or the stretch up to the next run of
-// three and that run. Moves i and returns true, or returns false and changes nothing
-// where the stretch fills the literal's room: the general steps take that case.
+// One step of the encoder with i in the loaded block: a run when no literal is open, or
+// the stretch up to the next run of three and that run. Moves i and returns true, or
+// returns false and changes nothing where the stretch fills the literal's room or
+// reaches the input's end: the general steps take those cases.
 template <bool Write, class Search>
 inline bool EncodeFromBlock(std::uint8_t* dest, CodeState& state, RunBlock& block,
                             const std::uint8_t* src, std::uint32_t& i, std::uint32_t n) {
@@ -367,17 +414,26 @@ inline bool EncodeFromBlock(std::uint8_t* dest, CodeState& state, RunBlock& bloc
     if (state.literalLength == 0) {
         if (((block.equal >> (i - block.base)) & 1) != 0) {
             std::uint32_t run = RunInBlock(block, i);
-            if (run == 0) run = Search::RunLength(src, i, n);
-            EmitRun<Write>(dest, state, run, src[i]);
+            if (run != 0) {
+                // At most 64 copies: one repeat run, and no literal left open.
+                if constexpr (Write) {
+                    dest[state.out] = RepeatControl(run);
+                    dest[state.out + 1] = src[i];
+                }
+                state.out += 2;
+            } else {
+                run = Search::RunLength(src, i, n);
+                EmitRun<Write>(dest, state, run, src[i]);
+            }
             i += run;
             return true;
         }
         state.literalAt = state.out++;
         opened = true;
     }
-    // The first triple at or after i, block by block, up to the literal's room; the
-    // blocks ahead stay within the input (limit + kBlockLoads <= n).
-    const std::uint32_t limit = i + (kMaxLiteralWithPair - state.literalLength);
+    // The first triple at or after i, block by block, up to the literal's room or the
+    // input's end.
+    const std::uint32_t limit = std::min(n, i + (kMaxLiteralWithPair - state.literalLength));
     std::uint32_t k = i;
     std::uint32_t end = limit;
     for (;;) {
@@ -388,15 +444,29 @@ inline bool EncodeFromBlock(std::uint8_t* dest, CodeState& state, RunBlock& bloc
         }
         k = block.end;
         if (k >= limit) break;
-        LoadRunBlock<Search>(src, k, block);
+        LoadRunBlock<Search>(src, k, n, block);
     }
     if (end >= limit) {
         if (opened) --state.out;
         return false;
     }
     std::uint32_t run = RunInBlock(block, end);
-    if (run == 0) run = Search::RunLength(src, end, n);
     const std::uint32_t stretch = end - i;
+    if (run != 0 && stretch <= 16 && n - (end + run) > kSlackInput) {
+        // The common case on dithered lines: a short stretch and a closing run of at
+        // most 64 copies, written without the checks for longer ones.
+        if constexpr (Write) {
+            CopyShortWithSlack(dest + state.out, src + i, stretch);
+            dest[state.literalAt] = static_cast<std::uint8_t>(state.literalLength + stretch - 1);
+            dest[state.out + stretch] = RepeatControl(run);
+            dest[state.out + stretch + 1] = src[end];
+        }
+        state.out += stretch + 2;
+        state.literalLength = 0;
+        i = end + run;
+        return true;
+    }
+    if (run == 0) run = Search::RunLength(src, end, n);
     if (stretch <= 16 && n - (end + run) > kSlackInput) {
         state.literalLength += stretch;
         if constexpr (Write) {
@@ -420,17 +490,15 @@ std::uint32_t EncodeRuns(std::uint8_t* dest, const std::uint8_t* src, std::uint3
     CodeState state;
     [[maybe_unused]] RunBlock block;
     if constexpr (Search::kBlocks) {
-        if (kFarFromEnd <= n) LoadRunBlock<Search>(src, 0, block);
+        if (n > 0) LoadRunBlock<Search>(src, 0, n, block);
     }
     std::uint32_t i = 0;
     while (i < n) {
         if constexpr (Search::kBlocks) {
-            if (i + kFarFromEnd <= n) {
-                // Unsigned: a position before the block (where the general steps
-                // went on from an earlier one) reloads too.
-                if (i - block.base >= 64) LoadRunBlock<Search>(src, i, block);
-                if (EncodeFromBlock<Write, Search>(dest, state, block, src, i, n)) continue;
-            }
+            // Unsigned: a position before the block (where the general steps went on
+            // from an earlier one) reloads too.
+            if (i - block.base >= 64) LoadRunBlock<Search>(src, i, n, block);
+            if (EncodeFromBlock<Write, Search>(dest, state, block, src, i, n)) continue;
         }
         if (state.literalLength == 0) {
             // No literal open: a run of two or more is a repeat run, and a single opens
@@ -544,10 +612,37 @@ std::uint32_t EncodeRuns(std::uint8_t* dest, const std::uint8_t* src, std::uint3
     return state.out;
 }
 
+#if defined(INKROW_LINE_CODE_AVX2)
+// The whole coder compiled for AVX2 with BMI1 and BMI2: flatten pulls every step of it,
+// the wide masks included, into this one function, so that none of it runs as a call.
+template <bool Write>
+__attribute__((target("avx2,bmi,bmi2"), flatten)) std::uint32_t EncodeRunsWide(
+    std::uint8_t* dest, const std::uint8_t* src, std::uint32_t n) {
+    return EncodeRuns<Write, WideSearch>(dest, src, n);
+}
+
+// Asked on every line rather than once and kept: a load and a test of what the
+// compiler's runtime found at start-up, and the module keeps no state of its own.
+bool HasWideSearch() {
+    return __builtin_cpu_supports("avx2") != 0 && __builtin_cpu_supports("bmi") != 0 &&
+           __builtin_cpu_supports("bmi2") != 0;
+}
+#endif
+
+template <bool Write>
+std::uint32_t Encode(RunSearch search, std::uint8_t* dest, const std::uint8_t* src,
+                     std::uint32_t n) {
+#if defined(INKROW_LINE_CODE_AVX2)
+    if (search == RunSearch::kWide && HasWideSearch()) return EncodeRunsWide<Write>(dest, src, n);
+#endif
+    if (search == RunSearch::kWords) return EncodeRuns<Write, WordSearch>(dest, src, n);
+    return EncodeRuns<Write, VectorSearch>(dest, src, n);
+}
+
 }  // namespace
 
 std::uint16_t PackBytes(std::uint8_t* dest, const std::uint8_t* src, std::uint16_t n) {
-    return static_cast<std::uint16_t>(EncodeRuns<true, VectorSearch>(dest, src, n));
+    return static_cast<std::uint16_t>(Encode<true>(RunSearch::kWide, dest, src, n));
 }
 
 std::uint16_t PackZeroRun(std::uint8_t* dest, std::uint16_t n) {
@@ -568,27 +663,36 @@ std::uint16_t PackZeroRun(std::uint8_t* dest, std::uint16_t n) {
 }
 
 std::uint32_t MeasurePackedBytes(const std::uint8_t* src, std::uint16_t n) {
-    return EncodeRuns<false, VectorSearch>(nullptr, src, n);
+    return Encode<false>(RunSearch::kWide, nullptr, src, n);
 }
 
 bool HasRunSearch(RunSearch search) {
+    switch (search) {
+        case RunSearch::kWords:
+            return true;
+        case RunSearch::kVector:
 #if defined(INKROW_LINE_CODE_SSE2)
-    return search == RunSearch::kWords || search == RunSearch::kVector;
+            return true;
 #else
-    return search == RunSearch::kWords;
+            return false;
 #endif
+        case RunSearch::kWide:
+#if defined(INKROW_LINE_CODE_AVX2)
+            return HasWideSearch();
+#else
+            return false;
+#endif
+    }
+    return false;
 }
 
 std::uint16_t PackBytesWith(RunSearch search, std::uint8_t* dest, const std::uint8_t* src,
                             std::uint16_t n) {
-    return static_cast<std::uint16_t>(search == RunSearch::kVector
-                                          ? EncodeRuns<true, VectorSearch>(dest, src, n)
-                                          : EncodeRuns<true, WordSearch>(dest, src, n));
+    return static_cast<std::uint16_t>(Encode<true>(search, dest, src, n));
 }
 
 std::uint32_t MeasurePackedBytesWith(RunSearch search, const std::uint8_t* src, std::uint16_t n) {
-    return search == RunSearch::kVector ? EncodeRuns<false, VectorSearch>(nullptr, src, n)
-                                        : EncodeRuns<false, WordSearch>(nullptr, src, n);
+    return Encode<false>(search, nullptr, src, n);
 }
 
 }  // namespace inkrow

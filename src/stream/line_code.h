@@ -21,10 +21,13 @@ std::uint32_t MeasurePackedBytes(const std::uint8_t* src, std::uint16_t n);
 
 // The ways the coder can look for runs. Every way gives the same bytes; PackBytes and
 // MeasurePackedBytes take the fastest this machine has. kVector needs SSE2 (always there
-// on x86-64); where it is missing it falls back to kWords.
+// on x86-64); where it is missing it falls back to kWords. kWide needs AVX2, BMI1 and
+// BMI2, asked of the processor at run time; where they are missing it falls back to
+// kVector.
 enum class RunSearch : std::uint8_t {
     kWords,   // eight bytes at a time in 64-bit words: portable C++
     kVector,  // sixteen bytes at a time in SSE2 registers
+    kWide,    // kVector with its 64-position run masks from 32-byte AVX2 compares
 };
 
 // Whether `search` runs as itself on this machine (and not as its fallback).

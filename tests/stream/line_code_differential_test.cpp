@@ -2,7 +2,8 @@
 // and lines made to sit on the code's boundaries (literal room, pairs at a literal's
 // end, runs of 127..129 and 255..257). The plain coder below takes one run at a time
 // and is the code's rules written out directly; the fast coder finds runs many bytes
-// at a time, with SSE2 where there is SSE2 and with 64-bit words everywhere, and every
+// at a time, with SSE2 where there is SSE2, with AVX2 masks where the processor has
+// AVX2 (the test says when it falls back) and with 64-bit words everywhere, and every
 // way must write exactly the plain coder's bytes.
 //
 // The seed is printed; INKROW_SEED=<number> repeats a run.
@@ -10,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -21,6 +23,9 @@ namespace inkrow {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+
+// Every run search; one the machine lacks runs as its fallback (and reports so below).
+constexpr RunSearch kSearches[] = {RunSearch::kWords, RunSearch::kVector, RunSearch::kWide};
 
 // The rules one maximal run at a time: runs of three or more repeat (128 copies a
 // control byte, a last single copy opening a literal); singles join the open literal or
@@ -133,7 +138,6 @@ TEST(PackBytesDifferential, EveryRunSearchWritesThePlainCodersBytes) {
     RecordProperty("seed", std::to_string(seed));
     std::mt19937_64 random(seed);
 
-    const RunSearch searches[] = {RunSearch::kWords, RunSearch::kVector};
     // Each line sits at the very end of its buffer, so any load past its last byte is
     // outside the allocation (which the address sanitizer reports).
     constexpr std::size_t kGuard = 16;
@@ -150,7 +154,7 @@ TEST(PackBytesDifferential, EveryRunSearchWritesThePlainCodersBytes) {
         const std::size_t size = PlainPack(src, n, expected.data());
         ASSERT_LE(size, 2 * n);
 
-        for (RunSearch search : searches) {
+        for (RunSearch search : kSearches) {
             std::fill(output.begin() + static_cast<std::ptrdiff_t>(size),
                       output.begin() + static_cast<std::ptrdiff_t>(size + kGuard), 0xCC);
             const auto written = static_cast<std::size_t>(
@@ -167,7 +171,7 @@ TEST(PackBytesDifferential, EveryRunSearchWritesThePlainCodersBytes) {
         }
         // The size-only pass, with each search in turn, and the default entry points
         // (which take one of the searches above) now and then.
-        ASSERT_EQ(MeasurePackedBytesWith(searches[count % 2], src, static_cast<std::uint16_t>(n)),
+        ASSERT_EQ(MeasurePackedBytesWith(kSearches[count % 3], src, static_cast<std::uint16_t>(n)),
                   size)
             << "INKROW_SEED=" << seed << " line " << count;
         if (count % 16 == 0) {
@@ -180,7 +184,6 @@ TEST(PackBytesDifferential, EveryRunSearchWritesThePlainCodersBytes) {
 TEST(PackBytesDifferential, EveryLengthOfEveryPatternAtTheEndOfTheInput) {
     // Every length 0..300 of a few patterns, so that each search's last full step and
     // its tail meet every kind of run.
-    const RunSearch searches[] = {RunSearch::kWords, RunSearch::kVector};
     const Bytes patterns[] = {
         {0x01, 0x02},
         {0x05, 0x05, 0x06},
@@ -197,7 +200,7 @@ TEST(PackBytesDifferential, EveryLengthOfEveryPatternAtTheEndOfTheInput) {
                 for (std::size_t k = 0; k < n; ++k)
                     src[k] = pattern[(k + phase) % pattern.size()];
                 const Bytes expected = PlainPack(src, n);
-                for (RunSearch search : searches) {
+                for (RunSearch search : kSearches) {
                     const std::uint16_t size =
                         PackBytesWith(search, output.data(), src, static_cast<std::uint16_t>(n));
                     ASSERT_EQ(Bytes(output.begin(), output.begin() + size), expected)
@@ -212,7 +215,6 @@ TEST(PackBytesDifferential, ShortStretchesBeforeARunNearTheCodesEnd) {
     // A run, a stretch of 1..16 singles, a run, then 250..262 bytes that code to as little as
     // they can (runs of 128): the coder copies such stretches in 8-byte moves that run
     // past them when enough input follows, and must still never store past its code.
-    const RunSearch searches[] = {RunSearch::kWords, RunSearch::kVector};
     constexpr std::size_t kGuard = 16;
     Bytes output(4096);
     for (std::size_t stretch = 1; stretch <= 16; ++stretch) {
@@ -225,7 +227,7 @@ TEST(PackBytesDifferential, ShortStretchesBeforeARunNearTheCodesEnd) {
                 line.insert(line.end(), run, 0x33);
                 line.insert(line.end(), tail, 0x44);
                 const Bytes expected = PlainPack(line.data(), line.size());
-                for (RunSearch search : searches) {
+                for (RunSearch search : kSearches) {
                     std::fill(output.begin(), output.end(), 0xCC);
                     const std::uint16_t size =
                         PackBytesWith(search, output.data(), line.data(),
@@ -246,7 +248,6 @@ TEST(PackBytesDifferential, RunsAndLiteralsAcrossTheEdgesOfRunBlocks) {
     // Far from the end the vector coder reads runs from masks of 64 positions loaded
     // where a step starts: a run or a literal's closing triple of every length near a
     // block's edges, after literals (singles, or a pair at the end) of every phase.
-    const RunSearch searches[] = {RunSearch::kWords, RunSearch::kVector};
     const std::size_t kRuns[] = {2, 3, 4, 62, 63, 64, 65, 66, 127, 128, 129, 130};
     Bytes output(4096);
     for (std::size_t lead = 0; lead <= 70; ++lead) {
@@ -260,7 +261,7 @@ TEST(PackBytesDifferential, RunsAndLiteralsAcrossTheEdgesOfRunBlocks) {
                 for (std::size_t k = 0; k < 300; ++k)
                     line.push_back(static_cast<std::uint8_t>(k % 3 == 0 ? 0x44 : k));
                 const Bytes expected = PlainPack(line.data(), line.size());
-                for (RunSearch search : searches) {
+                for (RunSearch search : kSearches) {
                     const std::uint16_t size =
                         PackBytesWith(search, output.data(), line.data(),
                                       static_cast<std::uint16_t>(line.size()));
@@ -278,6 +279,14 @@ TEST(PackBytesDifferential, ReportsWhichSearchesRunAsThemselves) {
     EXPECT_TRUE(HasRunSearch(RunSearch::kVector));
 #else
     EXPECT_FALSE(HasRunSearch(RunSearch::kVector));
+#endif
+#if defined(__x86_64__) || defined(__i386__)
+    const bool wide = __builtin_cpu_supports("avx2") != 0 && __builtin_cpu_supports("bmi") != 0 &&
+                      __builtin_cpu_supports("bmi2") != 0;
+    EXPECT_EQ(HasRunSearch(RunSearch::kWide), wide);
+    if (!wide) std::printf("no AVX2 here: the wide run search was tested as its fallback\n");
+#else
+    EXPECT_FALSE(HasRunSearch(RunSearch::kWide));
 #endif
 }
 
