@@ -17,12 +17,10 @@ import http.client
 import os
 import re
 import shutil
-import signal
 import sys
-import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from end_to_end import App, Failure, log, remaining, run  # noqa: E402
+from end_to_end import App, Failure, log, remaining, run, run_in_work_directory  # noqa: E402
 
 ATTRIBUTES_TEST = """{
 	OPERATION Get-Printer-Attributes
@@ -117,9 +115,7 @@ class Suite:
     def restart(self):
         # SIGTERM rather than the shutdown sub-command, whose own connection PAPPL 1.3 may
         # still be closing when it frees the server.
-        self.app.stop()
-        report = open(os.path.join(self.work, "server.out"), errors="replace").read()
-        check(not re.search(r"Sanitizer|runtime error", report), "sanitizers:\n" + report[-4000:])
+        self.app.stop_checked()
 
     def run(self):
         app = self.app
@@ -240,31 +236,13 @@ def main():
     if missing:
         log("SKIP: %s is not installed" % ", ".join(missing))
         return 77
-    def interrupted(number, frame):  # ctest's timeout still stops the server
-        raise Failure("interrupted by signal %d" % number)
 
-    for number in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
-        signal.signal(number, interrupted)
-    work = tempfile.mkdtemp(prefix="inkrow-color-", dir="/tmp")
-    os.chmod(work, 0o777)
-    suite = Suite(args, work)
-    failed = True
-    try:
-        skip = suite.run()
-        failed = False
-        if skip:
-            log("SKIP: " + skip)
-        return 77 if skip else 0
-    except Failure as failure:
-        log("FAIL: %s\n---- application log (last lines) ----\n%s" % (failure,
-                                                                   suite.app.log_tail()))
-        return 1
-    finally:
-        suite.app.stop()
-        if args.keep or failed:
-            log("work files kept in " + work)
-        else:
-            shutil.rmtree(work, ignore_errors=True)
+    def body(work, apps):
+        suite = Suite(args, work)
+        apps.append(suite.app)
+        return suite.run()
+
+    return run_in_work_directory(args, "inkrow-color-", body)
 
 
 if __name__ == "__main__":

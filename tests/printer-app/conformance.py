@@ -22,14 +22,12 @@ import glob
 import os
 import re
 import shutil
-import signal
 import sys
-import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import end_to_end  # noqa: E402
-from end_to_end import App, Failure, log, run  # noqa: E402
+from end_to_end import App, Failure, log, run, run_in_work_directory  # noqa: E402
 
 end_to_end.DEADLINE = time.monotonic() + 540
 SKIP = 77
@@ -188,16 +186,7 @@ def main():
         log("SKIP: setpriv is needed to run the application unprivileged")
         return SKIP
 
-    def interrupted(number, frame):
-        raise Failure("interrupted by signal %d" % number)
-
-    for number in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
-        signal.signal(number, interrupted)
-    work = tempfile.mkdtemp(prefix="inkrow-ipp-", dir="/tmp")
-    os.chmod(work, 0o777)
-    app = None
-    failed = True
-    try:
+    def body(work, apps):
         out = os.path.join(work, "out")
         samples = os.path.join(work, "samples")
         for directory in (out, samples, os.path.join(work, "blocked")):
@@ -207,6 +196,7 @@ def main():
         make_samples(samples)
         tests = conformance_tests(work)
         app = App(args, work)
+        apps.append(app)
         app.start()
         listening = time.monotonic()
         drivers = [d for d in args.drivers.split(",") if d in DRIVERS]
@@ -242,25 +232,9 @@ def main():
                 raise Failure("%s: a 1-bit black page printed otherwise than the same page "
                               "in 8 bits" % driver)
             log("%s: 1-bit black prints as 8-bit black (deflate and gzip)" % driver)
-        app.stop()
-        report = open(os.path.join(work, "server.out"), errors="replace").read()
-        if re.search(r"Sanitizer|runtime error", report):
-            raise Failure("the sanitizers reported:\n" + report[-4000:])
-        failed = False
-        log("PASS in %.0f s" % (time.monotonic() - started))
-        return 0
-    except Failure as failure:
-        log("FAIL: %s" % failure)
-        if app is not None:
-            log("---- application log (last lines) ----\n" + app.log_tail())
-        return 1
-    finally:
-        if app is not None:
-            app.stop()
-        if args.keep or failed:
-            log("work files kept in " + work)
-        else:
-            shutil.rmtree(work, ignore_errors=True)
+        app.stop_checked()
+
+    return run_in_work_directory(args, "inkrow-ipp-", body)
 
 
 if __name__ == "__main__":

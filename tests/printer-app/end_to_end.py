@@ -288,6 +288,43 @@ def stop_process(process, name, grace=10):
         process.wait(timeout=10)
 
 
+
+def run_in_work_directory(args, prefix, body):
+    """Runs body(work, apps) in a new work directory under /tmp that the unprivileged
+    server can write, with ctest's timeout and ^C turned into a failure, and returns the
+    exit status. body appends each App it starts to apps (they are stopped at the end,
+    and the last one's log shown on a failure) and returns None or a reason to skip."""
+    def interrupted(number, frame):
+        raise Failure("interrupted by signal %d" % number)
+
+    for number in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+        signal.signal(number, interrupted)
+    work = tempfile.mkdtemp(prefix=prefix, dir="/tmp")
+    os.chmod(work, 0o777)
+    apps = []
+    failed = True
+    started = time.monotonic()
+    try:
+        skip = body(work, apps)
+        failed = False
+        if skip:
+            log("SKIP: " + skip)
+            return SKIP
+        log("PASS in %.0f s" % (time.monotonic() - started))
+        return 0
+    except Failure as failure:
+        log("FAIL: %s" % failure)
+        if apps:
+            log("---- application log (last lines) ----\n" + apps[-1].log_tail())
+        return 1
+    finally:
+        for app in apps:
+            app.stop()
+        if args.keep or failed:
+            log("work files kept in " + work)
+        else:
+            shutil.rmtree(work, ignore_errors=True)
+
 class App:
     """A private instance of the printer application and its sub-commands."""
 
@@ -385,6 +422,13 @@ class App:
 
     def stop(self):
         stop_process(self.server, "the printer application")
+
+    def stop_checked(self):
+        """Stops the server and fails on anything the sanitizers reported meanwhile."""
+        self.stop()
+        report = open(os.path.join(self.work, "server.out"), errors="replace").read()
+        if re.search(r"Sanitizer|runtime error", report):
+            raise Failure("the sanitizers reported:\n" + report[-4000:])
 
     def log_offset(self):
         """Where the log ends now: its file (PAPPL renames a full log to NAME.O and starts

@@ -18,7 +18,6 @@ import os
 import pwd
 import re
 import shutil
-import signal
 import struct
 import subprocess
 import sys
@@ -30,7 +29,7 @@ import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import end_to_end  # noqa: E402
-from end_to_end import App, Failure, log  # noqa: E402
+from end_to_end import App, Failure, log, run_in_work_directory  # noqa: E402
 
 end_to_end.DEADLINE = time.monotonic() + 100
 SKIP = 77
@@ -185,16 +184,7 @@ def main():
         log("SKIP: setpriv is needed to run the application unprivileged")
         return SKIP
 
-    def interrupted(number, frame):
-        raise Failure("interrupted by signal %d" % number)
-
-    for number in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
-        signal.signal(number, interrupted)
-    work = tempfile.mkdtemp(prefix="inkrow-preview-", dir="/tmp")
-    os.chmod(work, 0o777)
-    app = None
-    failed = True
-    try:
+    def body(work, apps):
         started = time.monotonic()
         out = os.path.join(work, "out")
         os.makedirs(out)
@@ -203,6 +193,7 @@ def main():
         write_png(document, 120, 160, lambda x, y: RED if y < 80 else BLUE)
         os.chmod(document, 0o644)
         app = App(args, work)
+        apps.append(app)
         app.start()
         app.add_printer("photo", "inkrow-photo", "file://%s?ext=prn" % out)
         job, _ = app.submit("photo", document, JOB_NAME,
@@ -328,25 +319,9 @@ def main():
                 if "is not a directory of this user" not in str(failure):
                     raise
             log("a foreign previews directory is refused")
-        app.stop()
-        report = open(os.path.join(work, "server.out"), errors="replace").read()
-        if re.search(r"Sanitizer|runtime error", report):
-            raise Failure("the sanitizers reported:\n" + report[-4000:])
-        failed = False
-        log("PASS in %.0f s" % (time.monotonic() - started))
-        return 0
-    except Failure as failure:
-        log("FAIL: %s" % failure)
-        if app is not None:
-            log("---- application log (last lines) ----\n" + app.log_tail())
-        return 1
-    finally:
-        if app is not None:
-            app.stop()
-        if args.keep or failed:
-            log("work files kept in " + work)
-        else:
-            shutil.rmtree(work, ignore_errors=True)
+        app.stop_checked()
+
+    return run_in_work_directory(args, "inkrow-preview-", body)
 
 
 if __name__ == "__main__":
