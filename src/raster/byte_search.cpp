@@ -6,6 +6,8 @@
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
+
+#include "platform/cpu.h"
 #define INKROW_BYTE_SEARCH_AVX2 1
 #endif
 
@@ -62,11 +64,6 @@ __attribute__((target("avx2"))) std::int32_t SkipWideBackward(const std::uint8_t
     return from;
 }
 
-// Asked on every search rather than once and kept: the answer is a load and a test of
-// what the compiler's runtime found at start-up, and the module keeps no state of its own.
-bool HasAvx2() {
-    return __builtin_cpu_supports("avx2") != 0;
-}
 #endif
 
 }  // namespace

@@ -10,6 +10,8 @@
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
+
+#include "platform/cpu.h"
 #define INKROW_SPLIT_SSSE3 1
 #endif
 
@@ -155,11 +157,6 @@ __attribute__((target("ssse3"))) std::int32_t SplitBlocksSsse3(const std::uint8_
     return q;
 }
 
-// Asked on every line rather than once and kept: the answer is a load and a test of
-// what the compiler's runtime found at start-up, and the module keeps no state of its own.
-bool HasSsse3() {
-    return __builtin_cpu_supports("ssse3") != 0;
-}
 #endif
 
 // Splits input bytes 0 .. n-1 as SplitLine does, with SSSE3 where the machine has it.

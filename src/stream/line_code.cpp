@@ -25,6 +25,8 @@
 #define INKROW_LINE_CODE_SSE2 1
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
+
+#include "platform/cpu.h"
 #define INKROW_LINE_CODE_AVX2 1
 #endif
 #endif
@@ -620,20 +622,13 @@ __attribute__((target("avx2,bmi,bmi2"), flatten)) std::uint32_t EncodeRunsWide(
     std::uint8_t* dest, const std::uint8_t* src, std::uint32_t n) {
     return EncodeRuns<Write, WideSearch>(dest, src, n);
 }
-
-// Asked on every line rather than once and kept: a load and a test of what the
-// compiler's runtime found at start-up, and the module keeps no state of its own.
-bool HasWideSearch() {
-    return __builtin_cpu_supports("avx2") != 0 && __builtin_cpu_supports("bmi") != 0 &&
-           __builtin_cpu_supports("bmi2") != 0;
-}
 #endif
 
 template <bool Write>
 std::uint32_t Encode(RunSearch search, std::uint8_t* dest, const std::uint8_t* src,
                      std::uint32_t n) {
 #if defined(INKROW_LINE_CODE_AVX2)
-    if (search == RunSearch::kWide && HasWideSearch()) return EncodeRunsWide<Write>(dest, src, n);
+    if (search == RunSearch::kWide && HasAvx2Bmi()) return EncodeRunsWide<Write>(dest, src, n);
 #endif
     if (search == RunSearch::kWords) return EncodeRuns<Write, WordSearch>(dest, src, n);
     return EncodeRuns<Write, VectorSearch>(dest, src, n);
@@ -678,7 +673,7 @@ bool HasRunSearch(RunSearch search) {
 #endif
         case RunSearch::kWide:
 #if defined(INKROW_LINE_CODE_AVX2)
-            return HasWideSearch();
+            return HasAvx2Bmi();
 #else
             return false;
 #endif
