@@ -313,11 +313,10 @@ InkedRange DiffuseLine(DiffusionState* state, const std::uint16_t* source,
     std::int32_t* below = state->rows[later].data();
     // The row for the next line still holds what the line before this one left there. The
     // run below writes every cell from first to end + 1, so only the rest needs clearing.
-    if (end > first)
-        ClearOutside(below, state->dirtyFirst[later], state->dirtyEnd[later], first, end + 2);
-    else
-        ClearOutside(below, state->dirtyFirst[later], state->dirtyEnd[later], 0, 0);
-    if (end > first) {
+    const bool inked = end > first;
+    ClearOutside(below, state->dirtyFirst[later], state->dirtyEnd[later], inked ? first : 0,
+                 inked ? end + 2 : 0);
+    if (inked) {
         // The matrix's row for this line, turned by the plane's column offset, as noise
         // around zero: read at x & kMask.
         const std::uint16_t* thresholds = ThresholdRow(y, matrixOffset);

@@ -223,8 +223,8 @@ int BuildTransform(RenderColor* color, int colorSpace, cmsHPROFILE input, cmsHPR
     bool made = grid != nullptr && pipeline != nullptr && link != nullptr &&
                 cmsStageSampleCLut16bit(grid, SampleLinkNode, &sampling, 0) &&
                 cmsPipelineInsertStage(pipeline, cmsAT_BEGIN, grid);
-    if (made) grid = nullptr;  // the pipeline holds it
     if (made) {
+        grid = nullptr;  // the pipeline holds it
         cmsSetProfileVersion(link, 4.3);
         cmsSetDeviceClass(link, cmsSigLinkClass);
         cmsSetColorSpace(link, space);
